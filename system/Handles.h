@@ -1,0 +1,96 @@
+// Move-only owners for the platform's handle kinds. Each kind names its failure value and its close
+// function once, here, so no caller repeats them.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace memoline {
+
+template <typename Traits>
+class unique_any {
+public:
+    using pointer = typename Traits::pointer;
+
+    unique_any() noexcept = default;
+    explicit unique_any(pointer value) noexcept : value_(value) {}
+    unique_any(const unique_any&) = delete;
+    unique_any& operator=(const unique_any&) = delete;
+    unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+    unique_any& operator=(unique_any&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    ~unique_any() { reset(); }
+
+    pointer get() const noexcept { return value_; }
+    bool valid() const noexcept { return value_ != Traits::invalid(); }
+    explicit operator bool() const noexcept { return valid(); }
+
+    pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
+    void reset(pointer value = Traits::invalid()) noexcept {
+        pointer old = std::exchange(value_, value);
+        if (old != Traits::invalid())
+            Traits::close(old);
+    }
+    // For out-parameters of platform calls: frees what was held first.
+    pointer* put() noexcept {
+        reset();
+        return &value_;
+    }
+
+private:
+    pointer value_ = Traits::invalid();
+};
+
+namespace handle_traits {
+struct kernel {
+    using pointer = HANDLE;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::CloseHandle(h); }
+};
+struct file {  // CreateFile and FindFirstChangeNotification fail with INVALID_HANDLE_VALUE, not NULL
+    using pointer = HANDLE;
+    static pointer invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) { ::CloseHandle(h); }
+};
+struct hinternet {
+    using pointer = HINTERNET;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::InternetCloseHandle(h); }
+};
+struct socket {
+    using pointer = SOCKET;
+    static pointer invalid() { return INVALID_SOCKET; }
+    static void close(pointer s) { ::closesocket(s); }
+};
+struct module {
+    using pointer = HMODULE;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::FreeLibrary(h); }
+};
+struct gdi {
+    using pointer = HGDIOBJ;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DeleteObject(h); }
+};
+struct window {
+    using pointer = HWND;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DestroyWindow(h); }
+};
+}  // namespace handle_traits
+
+using unique_handle = unique_any<handle_traits::kernel>;
+using unique_file = unique_any<handle_traits::file>;
+using unique_hinternet = unique_any<handle_traits::hinternet>;
+using unique_socket = unique_any<handle_traits::socket>;
+using unique_hmodule = unique_any<handle_traits::module>;
+using unique_gdiobj = unique_any<handle_traits::gdi>;
+using unique_hwnd = unique_any<handle_traits::window>;
+
+}  // namespace memoline
