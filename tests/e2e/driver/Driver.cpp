@@ -73,6 +73,15 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty())
+        return {};
+    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
+    return out;
+}
+
 bool WaitUntil(const std::function<bool()>& done, Duration timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {

@@ -26,6 +26,7 @@ public:
 };
 
 std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& utf8);
 
 // Polls `done` every 50 ms until it is true; false when `timeout` passes first.
 bool WaitUntil(const std::function<bool()>& done, Duration timeout);
