@@ -12,12 +12,16 @@
 namespace memoline {
 
 // One text field F<Name> with the property pair Name() / SetName(); setting a new value signals a change.
-#define MEMOLINE_HEADER_FIELD(Name)                                           \
-public:                                                                       \
-    const std::wstring& Name() const { return F##Name; }                      \
-    void Set##Name(std::wstring AValue) { SetField(F##Name, std::move(AValue)); } \
-                                                                              \
-protected:                                                                    \
+#define MEMOLINE_HEADER_FIELD(Name)           \
+public:                                       \
+    const std::wstring& Name() const {        \
+        return F##Name;                       \
+    }                                         \
+    void Set##Name(std::wstring AValue) {     \
+        SetField(F##Name, std::move(AValue)); \
+    }                                         \
+                                              \
+protected:                                    \
     std::wstring F##Name;
 
 // The fields every HTTP message may carry, and the lines of fields the object does not know.

@@ -12,9 +12,12 @@ TEST(Charset, NamesSelectCodePages) {
         const wchar_t* name;
         unsigned codePage;
     } cases[] = {
-        {L"utf-8", kCodePageUtf8},         {L" UTF-8\t", kCodePageUtf8},
-        {L"ISO-8859-1", kCodePageIso8859_1}, {L"windows-1252", kCodePageWindows1252},
-        {L"US-ASCII", kCodePageUsAscii},   {L"", kCodePageWindows1252},
+        {L"utf-8", kCodePageUtf8},
+        {L" UTF-8\t", kCodePageUtf8},
+        {L"ISO-8859-1", kCodePageIso8859_1},
+        {L"windows-1252", kCodePageWindows1252},
+        {L"US-ASCII", kCodePageUsAscii},
+        {L"", kCodePageWindows1252},
         {L"no-such-charset", kCodePageWindows1252},
     };
     // The test systems run with Windows-1252 as their ANSI code page.
@@ -52,6 +55,7 @@ TEST(Charset, Decodes) {
         {"a\xFF", L"utf-8", L"a\uFFFD"},
         {"\x80\xE9", L"", L"\u20ac\u00e9"},
         {"\x80\xE9", L"iso-8859-1", L"\u0080\u00e9"},
+        {"a\xE9", L"us-ascii", L"ai"},              // US-ASCII keeps the low seven bits
         {std::string("ab\0", 3), L"utf-8", L"ab"},  // the single trailing zero is dropped
         {std::string("a\0\0", 3), L"utf-8", std::wstring(L"a\0", 2)},
         {std::string("a\0b", 3), L"utf-8", std::wstring(L"a\0b", 3)},

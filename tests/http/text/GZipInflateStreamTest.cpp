@@ -92,7 +92,8 @@ TEST(TnetGZipInflateStream, FailuresCarryTheirTextAndCode) {
     // A final block of type 3, which DEFLATE does not have.
     const std::string badBlock = std::string("\x1f\x8b\x08\x00\0\0\0\0\0\x03", 10) + "\x07\x00";
     // A stored block whose length and its complement disagree.
-    const std::string badStored = std::string("\x1f\x8b\x08\x00\0\0\0\0\0\x03", 10) + std::string("\x01\x05\x00\x00\x00", 5);
+    const std::string badStored =
+        std::string("\x1f\x8b\x08\x00\0\0\0\0\0\x03", 10) + std::string("\x01\x05\x00\x00\x00", 5);
     const FailureCase cases[] = {
         {"wrong CRC", badCrc, L"Uncompressing error - invalid crc", -103, kSmallText},
         {"wrong size", badSize, L"Uncompressing error - invalid data size", -104, kSmallText},

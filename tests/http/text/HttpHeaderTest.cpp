@@ -31,7 +31,8 @@ TEST(TnetHttpResponseHeader, ParsesKnownRepeatedFoldedAndUnknownFields) {
     EXPECT_EQ(header.CharSet(), L"UTF-8");
     EXPECT_EQ(header.Server(), L"nginx");
     EXPECT_EQ(header.Location(), L"/first");
-    EXPECT_EQ(header.ExtraFields(), (TnetStringList{L"Set-Cookie: a=1", L"X-Custom: spaced value", L"Set-Cookie: b=2"}));
+    EXPECT_EQ(header.ExtraFields(),
+              (TnetStringList{L"Set-Cookie: a=1", L"X-Custom: spaced value", L"Set-Cookie: b=2"}));
 
     // Parsing again starts from nothing.
     header.ParseHeader({L"HTTP/1.1 200 OK", L"Connection: close"});

@@ -30,8 +30,8 @@ TEST(TnetHttpRequest, EncodesFormFieldBytes) {
         {L"!\"#$%'()+,/:;<>?@[\\]^`{|}", L"",
          "%21%22%23%24%25%27%28%29%2B%2C%2F%3A%3B%3C%3E%3F%40%5B%5C%5D%5E%60%7B%7C%7D"},
         {L"\x01\x1f\x7f", L"", "%01%1F%7F"},
-        {L"\u00e9\u20ac", L"", "%E9%80"},          // in the ANSI code page (Windows-1252)
-        {L"\u4e2d", L"", "%3F"},                   // outside it: the code page's "?"
+        {L"\u00e9\u20ac", L"", "%E9%80"},  // in the ANSI code page (Windows-1252)
+        {L"\u4e2d", L"", "%3F"},           // outside it: the code page's "?"
         {L"\u00e9\u4e2d", L"utf-8", "%C3%A9%E4%B8%AD"},
         {L"\u00e9", L"no-such-charset", "%E9"},  // unknown name: the ANSI code page
     };
