@@ -1,5 +1,6 @@
 #include "http/NetTcpClientTls.h"
 
+#include <climits>
 #include <vector>
 
 #include "http/NetErrors.h"
