@@ -272,6 +272,13 @@ bool TnetSyncConnection::WaitForSocketEvent() {
         RaiseSocketError(static_cast<int>(GetLastError()));
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // The application is ending: stop this operation and leave the quit request for the
+            // application's own message loop.
+            Abort();
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return false;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
         CheckTimeOut();

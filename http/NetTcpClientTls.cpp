@@ -25,6 +25,7 @@ void TnetTlsNetworkStream::OpenClientSession() {
     }
     FSSPIBuffer.clear();
     FWriteData.clear();
+    FPendingPlain.clear();
     FPacketSize = 0;
     FNeedClose = false;
     FSSPIResult = TnetSspiReturnCode::rcAuthDataNeeded;
@@ -74,6 +75,10 @@ void TnetTlsNetworkStream::RunHandshakeStep() {
             const auto& sizes = context_->StreamSizes();
             FPacketSize = sizes.cbHeader + sizes.cbTrailer;
             FSSPIResult = TnetSspiReturnCode::rcOK;
+            if (!FPendingPlain.empty()) {
+                context_->Encrypt(FPendingPlain.data(), FPendingPlain.size(), FWriteData);
+                FPendingPlain.clear();
+            }
             if (result == TnetSspiReturnCode::rcEncodeNeeded)
                 DecryptReceived(nullptr);  // application data came with the last handshake message
             break;
@@ -133,13 +138,17 @@ bool TnetTlsNetworkStream::Write(TnetStream* source) {
         RunHandshakeStep();
         return FWriteData.empty();
     }
-    if (source != nullptr && !InHandshake()) {
+    if (source != nullptr) {
         std::vector<char> piece(static_cast<size_t>(connection_.BatchSize()));
         for (;;) {
             size_t count = source->Read(piece.data(), piece.size());
             if (count == 0)
                 break;
-            context_->Encrypt(piece.data(), count, FWriteData);
+            // During a new handshake the plaintext waits until the session can protect it again.
+            if (InHandshake())
+                FPendingPlain.append(piece.data(), count);
+            else
+                context_->Encrypt(piece.data(), count, FWriteData);
             FBytesProceed += static_cast<int64_t>(count);
         }
     }

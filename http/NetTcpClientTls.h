@@ -55,6 +55,7 @@ private:
     TnetSspiReturnCode FSSPIResult = TnetSspiReturnCode::rcOK;
     std::string FSSPIBuffer;
     std::string FWriteData;
+    std::string FPendingPlain;  // plaintext written during a renegotiation, protected after it
     bool FNeedAuthenticate = false;
     bool FPeerVerified = false;
     size_t FPacketSize = 0;

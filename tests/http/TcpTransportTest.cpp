@@ -284,5 +284,24 @@ TEST(TcpTransport, CloseFromAHandlerDuringTheWaitAbortsIt) {
     CloseHandle(done);
 }
 
+TEST(TcpTransport, QuitRequestDuringTheWaitEndsItAndStaysQueued) {
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ScriptedPeer peer([&](SOCKET) { WaitForSingleObject(done, 10000); });
+    ClientFor c(peer.Port());
+    c.client.TimeOut = 10000;
+    c.client.Open();
+    PostQuitMessage(3);
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(ReadOnce(c.client), "");
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // left for the application
+    EXPECT_EQ(message.wParam, 3u);
+    c.client.Close();
+    SetEvent(done);
+    peer.Join();
+    CloseHandle(done);
+}
+
 }  // namespace
 }  // namespace memoline
