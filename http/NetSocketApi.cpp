@@ -19,12 +19,14 @@ constexpr FallbackText kFallbackTexts[] = {
     {10038, L"An operation was attempted on something that is not a socket."},
     {10053, L"An established connection was aborted by the software in your host machine."},
     {10054, L"An existing connection was forcibly closed by the remote host."},
-    {10060, L"A connection attempt failed because the connected party did not properly respond after a period "
-            L"of time, or established connection failed because connected host has failed to respond."},
+    {10060,
+     L"A connection attempt failed because the connected party did not properly respond after a period "
+     L"of time, or established connection failed because connected host has failed to respond."},
     {10061, L"No connection could be made because the target machine actively refused it."},
     {11001, L"No such host is known."},
-    {11002, L"This is usually a temporary error during hostname resolution and means that the local server did "
-            L"not receive a response from an authoritative server."},
+    {11002,
+     L"This is usually a temporary error during hostname resolution and means that the local server did "
+     L"not receive a response from an authoritative server."},
     {11003, L"A non-recoverable error occurred during a database lookup."},
     {11004, L"The requested name is valid, but no data of the requested type was found."},
 };
@@ -48,9 +50,9 @@ void Load(HMODULE module, const char* name, T& slot, bool& ok) {
 
 std::wstring SocketErrorText(int code) {
     wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text;
     if (length != 0 && buffer != nullptr)
         text = Trim(std::wstring(buffer, length));

@@ -60,7 +60,8 @@ constexpr ErrorText kErrorTexts[] = {
     {static_cast<long>(0x800B010C), L"A certificate was explicitly revoked by its issuer"},
     {static_cast<long>(0x800B010D),
      L"The certification path terminates with the test root which is not trusted with the current policy settings"},
-    {static_cast<long>(0x800B010E), L"The revocation process could not continue - the certificate(s) could not be checked"},
+    {static_cast<long>(0x800B010E),
+     L"The revocation process could not continue - the certificate(s) could not be checked"},
     {static_cast<long>(0x800B010F), L"The certificate's CN name does not match the passed value"},
     {static_cast<long>(0x800B0110), L"The certificate is not valid for the requested usage"},
     {-1, L"Could not load the dll (schannel.dll, security.dll or secur32.dll)"},
@@ -93,11 +94,11 @@ const wchar_t* TableText(long code) {
 }
 
 // Provider status codes that are not failures.
-constexpr long kContinueNeeded = SEC_I_CONTINUE_NEEDED;             // 0x00090312
-constexpr long kIncompleteMessage = SEC_E_INCOMPLETE_MESSAGE;       // 0x80090318
+constexpr long kContinueNeeded = SEC_I_CONTINUE_NEEDED;                // 0x00090312
+constexpr long kIncompleteMessage = SEC_E_INCOMPLETE_MESSAGE;          // 0x80090318
 constexpr long kIncompleteCredentials = SEC_I_INCOMPLETE_CREDENTIALS;  // 0x00090320
-constexpr long kContextExpired = SEC_I_CONTEXT_EXPIRED;             // 0x00090317: the peer's close notice
-constexpr long kRenegotiate = SEC_I_RENEGOTIATE;                    // 0x00090321
+constexpr long kContextExpired = SEC_I_CONTEXT_EXPIRED;                // 0x00090317: the peer's close notice
+constexpr long kRenegotiate = SEC_I_RENEGOTIATE;                       // 0x00090321
 
 // Replay and sequence detection, confidentiality, buffers allocated by the provider, extended
 // errors (an alert token on failure), stream mode: 0xC11C.
@@ -117,11 +118,9 @@ constexpr unsigned char kAlertRecord = 0x15;  // TLS record content type of an a
 std::string AnsiText(const std::wstring& text) {
     if (text.empty())
         return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
     return result;
 }
 
@@ -228,7 +227,8 @@ std::string ChooseSecurityPackage() {
 
 // --- TnetTlsClientSspi ---------------------------------------------------------------------------
 
-TnetTlsClientSspi::TnetTlsClientSspi(std::wstring targetName, TnetTlsFlags tlsFlags,
+TnetTlsClientSspi::TnetTlsClientSspi(std::wstring targetName,
+                                     TnetTlsFlags tlsFlags,
                                      TnetCertificateVerifyFlags certificateFlags)
     : packageName_(ChooseSecurityPackage()),
       FTargetName(std::move(targetName)),
@@ -265,16 +265,15 @@ void TnetTlsClientSspi::AcquireCredentials() {
         SspiFunctions().FreeCredentialsHandle(&FCredHandle);
         haveCredentials_ = false;
     }
-    SECURITY_STATUS status = SspiFunctions().AcquireCredentialsHandleA(
-        nullptr, const_cast<char*>(packageName_.c_str()), SECPKG_CRED_OUTBOUND, nullptr, &credentials, nullptr,
-        nullptr, &FCredHandle, &expiry);
+    SECURITY_STATUS status = SspiFunctions().AcquireCredentialsHandleA(nullptr, const_cast<char*>(packageName_.c_str()),
+                                                                       SECPKG_CRED_OUTBOUND, nullptr, &credentials,
+                                                                       nullptr, nullptr, &FCredHandle, &expiry);
     if (status != SEC_E_OK)
         RaiseSspi(status, kSspiCredentialsFailed);
     haveCredentials_ = true;
 }
 
-TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input, std::string& token,
-                                                 bool acceptEmptyCredentials) {
+TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input, std::string& token, bool acceptEmptyCredentials) {
     const auto& sspi = SspiFunctions();
     token.clear();
     ULONG attributes = 0;
@@ -284,9 +283,9 @@ TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input, std::string
         AcquireCredentials();
         SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
-        SECURITY_STATUS status = sspi.InitializeSecurityContextA(&FCredHandle, nullptr, target, kRequestFlags, 0, 0,
-                                                                 nullptr, 0, &FCtxtHandle, &outDesc, &attributes,
-                                                                 &expiry);
+        SECURITY_STATUS status =
+            sspi.InitializeSecurityContextA(&FCredHandle, nullptr, target, kRequestFlags, 0, 0, nullptr, 0,
+                                            &FCtxtHandle, &outDesc, &attributes, &expiry);
         FNewConversation = false;
         FStatusCode = status;
         std::string first = TakeToken(out);
@@ -311,9 +310,9 @@ TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input, std::string
         SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
         SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
-        SECURITY_STATUS status = sspi.InitializeSecurityContextA(&FCredHandle, &FCtxtHandle, target, kRequestFlags,
-                                                                 0, 0, &inDesc, 0, nullptr, &outDesc, &attributes,
-                                                                 &expiry);
+        SECURITY_STATUS status =
+            sspi.InitializeSecurityContextA(&FCredHandle, &FCtxtHandle, target, kRequestFlags, 0, 0, &inDesc, 0,
+                                            nullptr, &outDesc, &attributes, &expiry);
         FStatusCode = status;
         std::string produced = TakeToken(out);
         if (status == kIncompleteMessage)
@@ -458,8 +457,8 @@ TnetSspiReturnCode TnetTlsClientSspi::Decrypt(std::string& buffer,
         }
         if (data != nullptr && data->cbBuffer > 0)
             sink(static_cast<const char*>(data->pvBuffer), data->cbBuffer);
-        std::string rest = extra != nullptr ? std::string(static_cast<const char*>(extra->pvBuffer), extra->cbBuffer)
-                                            : std::string();
+        std::string rest =
+            extra != nullptr ? std::string(static_cast<const char*>(extra->pvBuffer), extra->cbBuffer) : std::string();
         buffer = std::move(rest);
         if (status == kRenegotiate)
             return TnetSspiReturnCode::rcReAuthNeeded;
@@ -491,8 +490,7 @@ std::string TnetTlsClientSspi::CloseNotify() {
     ULONG attributes = 0;
     TimeStamp expiry;
     status = sspi.InitializeSecurityContextA(&FCredHandle, &FCtxtHandle, const_cast<char*>(targetAnsi_.c_str()),
-                                             kRequestFlags, 0, 0, nullptr, 0, nullptr, &outDesc, &attributes,
-                                             &expiry);
+                                             kRequestFlags, 0, 0, nullptr, 0, nullptr, &outDesc, &attributes, &expiry);
     std::string token = TakeToken(out);
     if (FAILED(status))
         RaiseSspi(status);

@@ -5,8 +5,11 @@
 
 #define SECURITY_WIN32
 #include <windows.h>
+
 #include <wincrypt.h>
+
 #include <security.h>
+
 #include <schannel.h>
 
 #include <cstdint>

@@ -72,11 +72,9 @@ std::string AddressText(const sockaddr* address, int* port) {
 std::string Narrow(const std::wstring& text) {
     if (text.empty())
         return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
     return result;
 }
 
@@ -260,8 +258,8 @@ bool TnetSyncConnection::WaitForSocketEvent() {
     HANDLE handles[2] = {FSocketEvent, FAbortEvent};
     // QS_ALLINPUT also wakes for messages sent from other threads (Synchronize), which PeekMessage
     // then delivers; MWMO_INPUTAVAILABLE wakes for messages already queued before this wait too.
-    DWORD result = MsgWaitForMultipleObjectsEx(2, handles, static_cast<DWORD>(limit - elapsed), QS_ALLINPUT,
-                                               MWMO_INPUTAVAILABLE);
+    DWORD result =
+        MsgWaitForMultipleObjectsEx(2, handles, static_cast<DWORD>(limit - elapsed), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (result == WAIT_OBJECT_0)
         return true;
     if (result == WAIT_OBJECT_0 + 1)

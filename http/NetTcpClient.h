@@ -5,6 +5,7 @@
 #pragma once
 
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <cstdint>
@@ -17,11 +18,11 @@
 namespace memoline {
 
 // The transport's own failure codes.
-inline constexpr int kNetTimeout = -1;            // "Timeout error occured"
-inline constexpr int kNetInvalidAddress = -2;     // "Invalid host address"
-inline constexpr int kNetInvalidBatchSize = -4;   // "Invalid Batch Size"
-inline constexpr int kNetNoNetworkStream = -5;    // "NetworkStream is required"
-inline constexpr int kNetConnectionLost = -6;     // "The connection to the server is not active"
+inline constexpr int kNetTimeout = -1;           // "Timeout error occured"
+inline constexpr int kNetInvalidAddress = -2;    // "Invalid host address"
+inline constexpr int kNetInvalidBatchSize = -4;  // "Invalid Batch Size"
+inline constexpr int kNetNoNetworkStream = -5;   // "NetworkStream is required"
+inline constexpr int kNetConnectionLost = -6;    // "The connection to the server is not active"
 // The socket code for a read on a connection the peer has closed.
 inline constexpr int kNetNotSocket = WSAENOTSOCK;  // 10038
 

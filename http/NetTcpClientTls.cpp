@@ -7,8 +7,10 @@
 
 namespace memoline {
 
-TnetTlsNetworkStream::TnetTlsNetworkStream(TnetConnection& connection, std::wstring targetName,
-                                           TnetTlsFlags tlsFlags, TnetCertificateVerifyFlags certificateFlags)
+TnetTlsNetworkStream::TnetTlsNetworkStream(TnetConnection& connection,
+                                           std::wstring targetName,
+                                           TnetTlsFlags tlsFlags,
+                                           TnetCertificateVerifyFlags certificateFlags)
     : TnetNetworkStream(connection),
       FTargetName(std::move(targetName)),
       FTLSFlags(tlsFlags),
@@ -194,8 +196,8 @@ void TnetTlsNetworkStream::CloseSession(bool notifyPeer) {
 }
 
 std::unique_ptr<TnetNetworkStream> TnetTcpClientTls::CreateNetworkStream(TnetConnection& connection) {
-    bool tls = UseTLS == TnetClientTlsMode::ctImplicit ||
-               (UseTLS == TnetClientTlsMode::ctAutomatic && Port != DefaultPort());
+    bool tls =
+        UseTLS == TnetClientTlsMode::ctImplicit || (UseTLS == TnetClientTlsMode::ctAutomatic && Port != DefaultPort());
     if (!tls)
         return TnetTcpClient::CreateNetworkStream(connection);
     return std::make_unique<TnetTlsNetworkStream>(connection, Server, TLSFlags, CertificateFlags);

@@ -26,7 +26,9 @@ inline constexpr TnetTlsFlags kHttpDefaultTlsFlags{TnetTlsFlag::tfUseTLS12};
 
 class TnetTlsNetworkStream : public TnetNetworkStream {
 public:
-    TnetTlsNetworkStream(TnetConnection& connection, std::wstring targetName, TnetTlsFlags tlsFlags,
+    TnetTlsNetworkStream(TnetConnection& connection,
+                         std::wstring targetName,
+                         TnetTlsFlags tlsFlags,
                          TnetCertificateVerifyFlags certificateFlags);
     ~TnetTlsNetworkStream() override;
 

@@ -1,6 +1,7 @@
 // The TCP transport against scripted loopback peers: connect, echo, the failures with their codes
 // and texts, the time-out, and the message-dispatching wait.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -21,8 +22,9 @@ using test::ScriptedPeer;
 // The system's own text for an error code, trimmed; what the transport must show.
 std::wstring SystemText(int code) {
     wchar_t* buffer = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = n ? std::wstring(buffer, n) : std::wstring();
     LocalFree(buffer);
     while (!text.empty() && iswspace(text.back()))
@@ -165,8 +167,8 @@ TEST(TcpTransport, SilentPeerFailsWithTimeoutAfterTheComponentsTimeOut) {
         EXPECT_EQ(e.Message(), L"Timeout error occured");
     }
     ULONGLONG elapsed = GetTickCount64() - start;
-    EXPECT_GE(elapsed, 280u);    // not before the time-out (tick granularity allowed for)
-    EXPECT_LT(elapsed, 5000u);   // and not the default minute
+    EXPECT_GE(elapsed, 280u);   // not before the time-out (tick granularity allowed for)
+    EXPECT_LT(elapsed, 5000u);  // and not the default minute
     SetEvent(done);
     peer.Join();
     CloseHandle(done);
@@ -274,7 +276,7 @@ TEST(TcpTransport, CloseFromAHandlerDuringTheWaitAbortsIt) {
     KillTimer(nullptr, timer);
     g_timer = nullptr;
     EXPECT_EQ(answer, "");
-    EXPECT_GE(state.ticks, 3);   // the read ended at the tick that closed, not at the time-out
+    EXPECT_GE(state.ticks, 3);  // the read ended at the tick that closed, not at the time-out
     EXPECT_LE(state.ticks, 5);
     EXPECT_LT(elapsed, 5000u);
     EXPECT_FALSE(c.client.Active());

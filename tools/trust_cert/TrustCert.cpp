@@ -2,6 +2,7 @@
 // test servers whose chains end in it are trusted by the next process that starts. Adding the same
 // certificate again replaces it. Under Wine a Unix path ("/...") is read through drive Z:.
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <cstdio>
