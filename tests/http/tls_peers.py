@@ -212,8 +212,8 @@ def serve(directory):
     with open(tmp, "w") as f:
         f.write("\n".join(lines) + "\n")
     os.replace(tmp, os.path.join(directory, "ports.txt"))
-    while True:
-        time.sleep(3600)
+    # Stopped by "stop"; ends by itself too, so an interrupted test run leaves nothing behind for long.
+    time.sleep(1800)
 
 
 def start(directory, make_certs):
