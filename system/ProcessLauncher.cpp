@@ -136,6 +136,9 @@ void TProcessLauncher::Launch() {
         LaunchAndWait(false);
         return;
     }
+    // Cleared before the worker exists: the poll below must not take the error value of an earlier
+    // failed start for the outcome of this one.
+    FLastErrorCode = 0;
     FStartSettled = false;
     bool workerStarted = false;
     {

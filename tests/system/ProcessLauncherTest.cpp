@@ -568,6 +568,23 @@ TEST(ProcessLauncher, HandlerExceptionEndsTheWaitAndTheHandleIsClosed) {
     }
 }
 
+TEST(ProcessLauncher, BackgroundLaunchAfterAFailedStartWaitsForItsOwnStart) {
+    ScratchDir dir(L"launcher_after_failure");
+    TProcessLauncher launcher;
+    SetMode(launcher, Mode::Background);
+    EventLog log;
+    log.Attach(launcher);
+    launcher.SetFileName(dir / L"missing.exe");
+    launcher.Launch();
+    ASSERT_TRUE(PumpUntil([&] { return log.errors == 1; }));
+    launcher.SetFileName(ExitAfter());
+    launcher.SetParameters(L"--after-ms=1000");
+    launcher.Launch();
+    EXPECT_TRUE(launcher.Running());  // the earlier error value did not end the poll early
+    ASSERT_TRUE(PumpUntil([&] { return log.finished == 1 && !launcher.Running(); }));
+    EXPECT_EQ(log.errors, 1);
+}
+
 TEST(ProcessLauncher, BackgroundLaunchReturnsForChildrenThatEndAtOnce) {
     TProcessLauncher launcher;
     SetMode(launcher, Mode::Background);
