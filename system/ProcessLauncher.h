@@ -65,7 +65,8 @@ class TProcessLauncher : public TComponent {
 public:
     explicit TProcessLauncher(TComponent* owner = nullptr);
     // Stops the worker of a background launch and waits until it has left this object; a started
-    // process runs on. A launcher must not be destroyed from inside its own calling-thread wait.
+    // process runs on. A launcher must not be destroyed from inside its own calling-thread wait, nor
+    // from one of its own event handlers (a background worker is blocked until that handler returns).
     ~TProcessLauncher() override;
 
     // Starts FileName and, with WaitUntilFinished true, returns when the whole launch is over (start
