@@ -54,6 +54,11 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             if (wp && OnShow)
                 OnShow(this);
             break;
+        case WM_SYSCOMMAND:
+            // The fixed frame has no maximise button and no sizing border; refuse both as commands too.
+            if ((wp & 0xFFF0) == SC_MAXIMIZE || (wp & 0xFFF0) == SC_SIZE)
+                return 0;
+            break;
         case WM_CLOSE:
             if (OnClose)
                 OnClose(this);

@@ -86,9 +86,7 @@ TControl::CreateParams TListGrid::GetCreateParams() {
 void TListGrid::HandleCreated() {
     HWND list = handle_;
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-    // A list view makes its rows as high as its small images: a 1-pixel-wide list sets the height.
-    rowHeightImages_ = ImageList_Create(1, kRowHeight, ILC_COLOR32, 1, 0);
-    ListView_SetImageList(list, rowHeightImages_, LVSIL_SMALL);
+    SetRowHeight();
     TStyleManager& engine = TStyleManager::Engine();
     ListView_SetBkColor(list, engine.Color(TStyleColor::GridBack));
     ListView_SetTextBkColor(list, engine.Color(TStyleColor::GridBack));
@@ -107,6 +105,32 @@ void TListGrid::HandleCreated() {
         InsertRowWindow(r);
     // Let the list view lay out the header again with its fixed height.
     SetWindowPos(list, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+}
+
+void TListGrid::SetRowHeight() {
+    // A list view makes its rows as high as its small images (a 1-pixel-wide list sets the height),
+    // plus whatever padding the platform's list view adds: measure one row and correct for it.
+    HWND list = handle_;
+    int imageHeight = kRowHeight;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        HIMAGELIST images = ImageList_Create(1, imageHeight, ILC_COLOR32, 1, 0);
+        ListView_SetImageList(list, images, LVSIL_SMALL);
+        if (rowHeightImages_)
+            ImageList_Destroy(rowHeightImages_);
+        rowHeightImages_ = images;
+        LVITEMW probe{};
+        probe.mask = LVIF_TEXT;
+        probe.iItem = ListView_GetItemCount(list);
+        probe.pszText = const_cast<wchar_t*>(L"");
+        int index = ListView_InsertItem(list, &probe);
+        RECT r{};
+        bool measured = ListView_GetItemRect(list, index, &r, LVIR_BOUNDS);
+        ListView_DeleteItem(list, index);
+        int padding = measured ? (r.bottom - r.top) - imageHeight : 0;
+        if (padding == 0 || imageHeight - padding <= 0)
+            return;
+        imageHeight = kRowHeight - padding;
+    }
 }
 
 int TListGrid::AddColumn(const std::wstring& header, TAlignment alignment, int width, bool visible) {

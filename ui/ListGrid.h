@@ -65,6 +65,7 @@ protected:
 
 private:
     friend LRESULT CALLBACK GridSubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    void SetRowHeight();
     void InsertColumnWindow(int index);
     void InsertRowWindow(int row);
     void PaintEmpty();
