@@ -197,27 +197,34 @@ COLORREF TStyleManager::Color(TStyleColor color) const {
     return GetSysColor(COLOR_WINDOW);
 }
 
-std::optional<TStyleData> TStyleManager::FindResourceStyle(const std::wstring& name) {
-    struct Search {
-        const std::wstring* Name;
-        std::optional<TStyleData> Found;
-    } search{&name, std::nullopt};
-    auto visit = [](HMODULE module, LPCWSTR type, LPWSTR resName, LONG_PTR param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        HRSRC info = FindResourceW(module, resName, type);
-        HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
-        const void* bytes = loaded ? LockResource(loaded) : nullptr;
-        if (!bytes)
-            return TRUE;
-        std::string data(static_cast<const char*>(bytes), SizeofResource(module, info));
-        auto style = DecodeStyle(data);
-        if (style && style->Name == *s->Name) {
-            s->Found = std::move(style);
-            return FALSE;  // found: stop enumerating
-        }
+namespace {
+
+struct StyleSearch {
+    const std::wstring* Name;
+    std::optional<TStyleData> Found;
+};
+
+BOOL CALLBACK VisitStyleResource(HMODULE module, LPCWSTR type, LPWSTR resName, LONG_PTR param) {
+    auto* search = reinterpret_cast<StyleSearch*>(param);
+    HRSRC info = FindResourceW(module, resName, type);
+    HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes)
         return TRUE;
-    };
-    EnumResourceNamesW(GetModuleHandleW(nullptr), kStyleResourceType, visit, reinterpret_cast<LONG_PTR>(&search));
+    auto style = DecodeStyle(std::string(static_cast<const char*>(bytes), SizeofResource(module, info)));
+    if (style && style->Name == *search->Name) {
+        search->Found = std::move(style);
+        return FALSE;  // found: stop enumerating
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::optional<TStyleData> TStyleManager::FindResourceStyle(const std::wstring& name) {
+    StyleSearch search{&name, std::nullopt};
+    EnumResourceNamesW(GetModuleHandleW(nullptr), kStyleResourceType, VisitStyleResource,
+                       reinterpret_cast<LONG_PTR>(&search));
     return search.Found;
 }
 
