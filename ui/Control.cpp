@@ -66,6 +66,10 @@ TControl::~TControl() {
         DestroyWindow(handle_);
     }
     handle_ = nullptr;
+    // The children are freed later, by their owner, after this object's list is gone.
+    for (TControl* child : children_)
+        child->parent_ = nullptr;
+    children_.clear();
     if (parent_) {
         auto& list = parent_->children_;
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
