@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "tests/support/MessageAnswers.h"
 #include "ui/Application.h"
@@ -91,6 +92,30 @@ TEST(StyleEngine, MissingStyleShowsErrorNamingItAndKeepsDefaultLook) {
     EXPECT_NE(answers.Shown()[0].text.find(L"Flat UI Nowhere"), std::wstring::npos);
     EXPECT_FALSE(engine.IsCustomStyleActive());
     EXPECT_EQ(engine.Color(TStyleColor::Window), GetSysColor(COLOR_WINDOW));
+}
+
+// The real box for a framework failure: a standard dialog whose one button reads "Close".
+TEST(MessageBoxes, CloseBoxIsAStandardDialogWithACloseButton) {
+    std::wstring caption, button;
+    std::thread driver([&] {
+        for (int i = 0; i < 200; ++i) {
+            HWND box = FindWindowW(L"#32770", L"Error");
+            wchar_t text[64] = {};
+            // Pressed whatever it reads, so a wrong button fails the test instead of hanging it.
+            if (box && IsWindowVisible(box) && GetDlgItemTextW(box, IDOK, text, 64)) {
+                button = text;
+                GetWindowTextW(box, text, 64);
+                caption = text;
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(50);
+        }
+    });
+    EXPECT_EQ(MessageDlgClose(L"Style 'X' not found", TMsgDlgType::Error), IDCLOSE);
+    driver.join();
+    EXPECT_EQ(caption, L"Error");
+    EXPECT_EQ(button, L"Close");
 }
 
 TEST(StyleEngine, AppliesTheStoredFlatUiLightStyle) {
