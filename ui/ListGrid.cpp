@@ -48,6 +48,8 @@ LRESULT CALLBACK GridSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UIN
             break;
         case WM_NOTIFY: {
             auto* header = reinterpret_cast<NMHDR*>(lp);
+            if (header->code == NM_CUSTOMDRAW && TStyleManager::Engine().IsCustomStyleActive())
+                return grid->DrawHeaderItem(reinterpret_cast<NMCUSTOMDRAW*>(lp));
             // Hidden columns keep width 0: their dividers cannot be dragged or double-clicked open.
             if (header->code == HDN_BEGINTRACKW || header->code == HDN_BEGINTRACKA ||
                 header->code == HDN_DIVIDERDBLCLICKW || header->code == HDN_DIVIDERDBLCLICKA) {
@@ -254,6 +256,38 @@ void TListGrid::PaintEmpty() {
     DrawTextW(dc, emptyCaption_.c_str(), static_cast<int>(emptyCaption_.size()), &text, DT_CENTER | DT_TOP | DT_WORDBREAK);
     SelectObject(dc, old);
     EndPaint(handle_, &ps);
+}
+
+LRESULT TListGrid::DrawHeaderItem(NMCUSTOMDRAW* draw) {
+    if (draw->dwDrawStage == CDDS_PREPAINT)
+        return CDRF_NOTIFYITEMDRAW;
+    if (draw->dwDrawStage != CDDS_ITEMPREPAINT)
+        return CDRF_DODEFAULT;
+    // Under the style the header is flat: its colour, a thin divider at the right, bold text.
+    TStyleManager& engine = TStyleManager::Engine();
+    RECT r = draw->rc;
+    HBRUSH back = CreateSolidBrush(engine.Color(TStyleColor::GridHeader));
+    FillRect(draw->hdc, &r, back);
+    DeleteObject(back);
+    HBRUSH line = CreateSolidBrush(engine.Color(TStyleColor::Frame));
+    RECT divider{r.right - 1, r.top + 4, r.right, r.bottom - 4};
+    FillRect(draw->hdc, &divider, line);
+    RECT bottom{r.left, r.bottom - 1, r.right, r.bottom};
+    FillRect(draw->hdc, &bottom, line);
+    DeleteObject(line);
+    int column = static_cast<int>(draw->dwItemSpec);
+    if (column >= 0 && column < ColumnCount() && r.right - r.left > 1) {
+        const TListColumn& c = columns_[column];
+        UINT align = c.Alignment == TAlignment::Center ? DT_CENTER : c.Alignment == TAlignment::Right ? DT_RIGHT : DT_LEFT;
+        RECT text{r.left + 6, r.top, r.right - 6, r.bottom};
+        HGDIOBJ old = SelectObject(draw->hdc, headerFont_.Handle());
+        SetBkMode(draw->hdc, TRANSPARENT);
+        SetTextColor(draw->hdc, engine.Color(TStyleColor::GridHeaderText));
+        DrawTextW(draw->hdc, c.Header.c_str(), static_cast<int>(c.Header.size()), &text,
+                  align | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+        SelectObject(draw->hdc, old);
+    }
+    return CDRF_SKIPDEFAULT;
 }
 
 LRESULT TListGrid::CustomDraw(NMLVCUSTOMDRAW* draw) {

@@ -70,6 +70,7 @@ private:
     void InsertRowWindow(int row);
     void PaintEmpty();
     LRESULT CustomDraw(NMLVCUSTOMDRAW* draw);
+    LRESULT DrawHeaderItem(NMCUSTOMDRAW* draw);
 
     std::vector<TListColumn> columns_;
     std::vector<std::vector<std::wstring>> rows_;
