@@ -15,6 +15,7 @@ constexpr int kLineHeight = 13;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 constexpr int kCancelButtonId = IDCANCEL;
+constexpr DWORD kRepaintIntervalMs = 100;  // at most ten updates of the lines a second
 
 wchar_t UserDecimalSeparator() {
     wchar_t text[8] = {};
@@ -124,7 +125,8 @@ void TWebDownloader::CreateProgressForm() {
     FCancelIsClose = false;
     FFormClosed = false;
 
-    SetWindowTextW(FForm, (DlgCaption + L" ...").c_str());
+    FCaptionText = DlgCaption + L" ...";
+    SetWindowTextW(FForm, FCaptionText.c_str());
     FCancelled = false;
     if (ShowDialog) {
         if (OnBeforeDialogShow)
@@ -152,7 +154,26 @@ void TWebDownloader::SetLabel(HWND label, const std::wstring& text, bool autoSiz
 }
 
 void TWebDownloader::SetProgressCaption(const std::wstring& caption) {
+    // The caption changes with the whole percentage only; setting the same text again would just
+    // repaint the frame.
+    if (caption == FCaptionText)
+        return;
+    FCaptionText = caption;
     SetWindowTextW(FForm, caption.c_str());
+}
+
+// Gives the lines and the bar the last computed values.
+void TWebDownloader::FlushProgress() {
+    if (!FProgressPending)
+        return;
+    FProgressPending = false;
+    FProgressShownOnce = true;
+    FLastRepaint = GetTickCount();
+    SendMessageW(FProgress, PBM_SETPOS, static_cast<WPARAM>(FBarPos), 0);
+    SetLabel(FSizeLbl, FSizeText, true);
+    SetLabel(FRateLbl, DlgRateLabel + L" " + FRateStr, true);
+    SetLabel(FTimeLbl, DlgTimeLabel + L" " + FTimeLeftStr, true);
+    SetLabel(FElapsedTimeLbl, DlgElapsedTimeLabel + L" " + FElapsedTimeStr, true);
 }
 
 void TWebDownloader::SetFileLine(const TWebDownloadItem& item, const std::wstring& displayName) {
@@ -169,6 +190,7 @@ void TWebDownloader::SetFileLine(const TWebDownloadItem& item, const std::wstrin
 }
 
 void TWebDownloader::SetProgressBarStyle(bool marquee) {
+    FProgressShownOnce = false;  // a new body: its first chunk is shown at once
     LONG_PTR style = GetWindowLongPtrW(FProgress, GWL_STYLE);
     if (marquee) {
         SetWindowLongPtrW(FProgress, GWL_STYLE, style | PBS_MARQUEE);
@@ -186,30 +208,28 @@ void TWebDownloader::ShowTransferProgress(uint64_t received, uint32_t total, DWO
     using download::RoundHalfEven;
     if (total > 0) {
         auto position = RoundHalfEven(static_cast<double>(received) / total * 100.0);
-        SendMessageW(FProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-        SetLabel(FSizeLbl,
-                 DlgProgressLabel + L" " + FormatSize(received, FDecimalSeparator) + L" " + DlgFileOfLabel + L" " +
-                     FormatSize(total, FDecimalSeparator),
-                 true);
+        FBarPos = static_cast<int>(position < 0 ? 0 : position > 100 ? 100 : position);  // the bar's range
+        FSizeText = DlgProgressLabel + L" " + FormatSize(received, FDecimalSeparator) + L" " + DlgFileOfLabel + L" " +
+                    FormatSize(total, FDecimalSeparator);
     } else {
-        SetLabel(FSizeLbl, DlgProgressLabel + L" " + FormatSize(received, FDecimalSeparator), true);
+        FSizeText = DlgProgressLabel + L" " + FormatSize(received, FDecimalSeparator);
     }
-    if (ShowCompletion) {
-        auto position = SendMessageW(FProgress, PBM_GETPOS, 0, 0);
-        SetProgressCaption(DlgDownload + L" : " + std::to_wstring(position) + L"% " + DlgCompleted);
-    }
+    if (ShowCompletion)
+        SetProgressCaption(DlgDownload + L" : " + std::to_wstring(FBarPos) + L"% " + DlgCompleted);
     // Tick arithmetic in 32 bits, so a wrap of the counter still gives the right difference.
     DWORD now = GetTickCount();
     FRateStr = FormatRate(
         static_cast<uint64_t>(RoundHalfEven(static_cast<double>(received) / (DWORD(now - start) + 1.0) * 1000.0)),
         FDecimalSeparator);
-    SetLabel(FRateLbl, DlgRateLabel + L" " + FRateStr, true);
     now = GetTickCount();
     FTimeLeftStr = FormatTime(DWORD(now - start), total, received, DlgTimeSec, DlgTimeMin);
-    SetLabel(FTimeLbl, DlgTimeLabel + L" " + FTimeLeftStr, true);
     now = GetTickCount();
     FElapsedTimeStr = FormatTime(DWORD(now - start), total, 0, DlgTimeSec, DlgTimeMin);
-    SetLabel(FElapsedTimeLbl, DlgElapsedTimeLabel + L" " + FElapsedTimeStr, true);
+    FProgressPending = true;
+    // Painting the lines after every 4096-byte chunk costs more than the chunk itself on a fast link;
+    // ten updates a second look the same to the operator.
+    if (!FProgressShownOnce || DWORD(now - FLastRepaint) >= kRepaintIntervalMs)
+        FlushProgress();
 }
 
 void TWebDownloader::CancelBtnClick() {

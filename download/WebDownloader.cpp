@@ -81,6 +81,11 @@ void TWebDownloader::ProcessMessages() {
     }
 }
 
+void TWebDownloader::PumpIfPending() {
+    if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0)
+        ProcessMessages();
+}
+
 void TWebDownloader::ThreadExecute() {
     new TDownloadThread(this);
 }
@@ -296,7 +301,7 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
     bool readFailed = false;
     bool writeFailed = false;
     while (n > 0 && !FCancelled) {
-        ProcessMessages();
+        PumpIfPending();
         if (!InternetReadFile(request.get(), buffer, kChunkSize, &n)) {
             readFailed = true;
             break;
@@ -309,10 +314,11 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
         ShowTransferProgress(received, total, start);
         if (OnCopyProgress)
             OnCopyProgress(this, FFileNum, total, static_cast<uint32_t>(received));
-        ProcessMessages();
+        PumpIfPending();
         if (n > 0)
             result = true;
     }
+    FlushProgress();  // the dialog shows the transfer's last values
     file.reset();
     request.reset();
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "download/WebDownloadItem.h"
 #include "system/Handles.h"
@@ -150,6 +151,8 @@ private:
     void CancelBtnClick();
     void CloseProgressForm();
     void SetLabel(HWND label, const std::wstring& text, bool autoSize);
+    void FlushProgress();
+    void PumpIfPending();
 
     TWebDownloadItems* FItems;
     std::wstring FVersion = L"1.0.0.0";
@@ -176,6 +179,15 @@ private:
     HFONT FFont = nullptr;  // stock font, not owned
     bool FFormAlive = false;  // FForm has been created and not yet destroyed
     HDC FMeasureDC = nullptr;  // sizes the auto-sized lines; lives as long as the dialog
+    // Repaint bounding during a transfer: every chunk's texts are computed (RateStr and the others
+    // follow every chunk), but the lines and the bar are given them at most every kRepaintIntervalMs,
+    // on the first chunk and at the end of the transfer (FlushProgress).
+    bool FProgressPending = false;
+    bool FProgressShownOnce = false;
+    DWORD FLastRepaint = 0;
+    int FBarPos = 0;  // the bar's position as it reports it, 0 to 100
+    std::wstring FCaptionText;
+    std::wstring FSizeText;
     wchar_t FDecimalSeparator = L'.';
 };
 

@@ -161,17 +161,26 @@ TEST_F(DownloadTest, ResponseWithoutLengthRunsTheMarqueeAndShowsNoTotal) {
     server_.Route("/Setup.exe", OkReplyWithoutLength(body));
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
     int checked = 0;
-    d_.OnCopyProgress = [&](TObject*, int, uint32_t total, uint32_t received) {
+    std::wstring firstSize, lastSize, lastTime, lastElapsed;
+    d_.OnCopyProgress = [&](TObject*, int, uint32_t total, uint32_t) {
         EXPECT_EQ(total, 0u);
         EXPECT_TRUE(GetWindowLongPtrW(d_.ProgressBar(), GWL_STYLE) & PBS_MARQUEE);
-        EXPECT_EQ(WindowText(d_.ProgressSizeLabel()),
-                  L"Progress : " + download::FormatSize(received, L'.'));
         EXPECT_EQ(d_.TimeLeftStr(), d_.ElapsedTimeStr());
         EXPECT_EQ(WindowText(d_.ProgressForm()), L"Downloading..... : 0% completed");
-        ++checked;
+        if (checked++ == 0)
+            firstSize = WindowText(d_.ProgressSizeLabel());
+    };
+    d_.OnFileDone = [&](TObject*, int) {  // the dialog still shows the transfer's last values
+        lastSize = WindowText(d_.ProgressSizeLabel());
+        lastTime = WindowText(d_.ProgressTimeLabel());
+        lastElapsed = WindowText(d_.ProgressElapsedTimeLabel());
+        EXPECT_EQ(lastElapsed, L"Elapsed time : " + d_.ElapsedTimeStr());
     };
     Run();
     EXPECT_GE(checked, 5);
+    EXPECT_EQ(firstSize, L"Progress : 4.10 Kb");  // the first chunk is shown at once
+    EXPECT_EQ(lastSize, L"Progress : 20.00 Kb");
+    EXPECT_EQ(lastTime.substr(lastTime.find(L" : ")), lastElapsed.substr(lastElapsed.find(L" : ")));
     EXPECT_EQ(ReadFileRaw(scratch_ / L"Setup.exe"), body);
     EXPECT_TRUE(d_.Items()[0]->Success());
 }
@@ -179,18 +188,29 @@ TEST_F(DownloadTest, ResponseWithoutLengthRunsTheMarqueeAndShowsNoTotal) {
 TEST_F(DownloadTest, KnownLengthShowsTheTotalAndThePercentage) {
     server_.Route("/Setup.exe", OkReply(PatternBody(8192)));
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
-    std::vector<std::wstring> captions, sizes;
+    std::vector<std::wstring> captions;
+    std::wstring firstSize, lastSize, lastRate;
     d_.OnCopyProgress = [&](TObject*, int, uint32_t, uint32_t) {
         EXPECT_FALSE(GetWindowLongPtrW(d_.ProgressBar(), GWL_STYLE) & PBS_MARQUEE);
         captions.push_back(WindowText(d_.ProgressForm()));
-        sizes.push_back(WindowText(d_.ProgressSizeLabel()));
+        if (captions.size() == 1)
+            firstSize = WindowText(d_.ProgressSizeLabel());
+    };
+    int barAtEnd = -1;
+    d_.OnFileDone = [&](TObject*, int) {
+        lastSize = WindowText(d_.ProgressSizeLabel());
+        lastRate = WindowText(d_.ProgressRateLabel());
+        barAtEnd = static_cast<int>(SendMessageW(d_.ProgressBar(), PBM_GETPOS, 0, 0));
     };
     Run();
     ASSERT_EQ(captions.size(), 3u);
     EXPECT_EQ(captions[0], L"Downloading..... : 50% completed");
+    EXPECT_EQ(captions[1], L"Downloading..... : 100% completed");
     EXPECT_EQ(captions[2], L"Downloading..... : 100% completed");
-    EXPECT_EQ(sizes[0], L"Progress : 4.10 Kb of 8.19 Kb");
-    EXPECT_EQ(sizes[2], L"Progress : 8.19 Kb of 8.19 Kb");
+    EXPECT_EQ(firstSize, L"Progress : 4.10 Kb of 8.19 Kb");
+    EXPECT_EQ(lastSize, L"Progress : 8.19 Kb of 8.19 Kb");
+    EXPECT_EQ(lastRate, L"Transfer rate : " + d_.RateStr());
+    EXPECT_EQ(barAtEnd, 100);
 }
 
 TEST_F(DownloadTest, DerivedNameComesFromTheFinalUrlAndIsDecoded) {
