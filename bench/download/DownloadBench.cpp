@@ -33,8 +33,6 @@ void Report(const char* mode, unsigned long long bytes, double seconds) {
 }
 
 // The same calls and flags as the engine, without dialog or events; the bytes go to a file as there.
-int g_extra = 0;
-HWND g_label = nullptr;
 int BareLoop(const std::wstring& url, const std::wstring& target, DWORD readSize, const char* mode) {
     LARGE_INTEGER start = Now();
     unique_hinternet root(InternetOpenW(L"WebDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
@@ -56,9 +54,6 @@ int BareLoop(const std::wstring& url, const std::wstring& target, DWORD readSize
         DWORD written = 0;
         WriteFile(file.get(), buffer.data(), n, &written, nullptr);
         total += n;
-        if (g_extra & 1) { TWebDownloader::ProcessMessages(); TWebDownloader::ProcessMessages(); }
-        if (g_extra & 2) { SetWindowTextW(g_label, std::to_wstring(total).c_str()); }
-        if (g_extra & 4) { GetTickCount(); GetTickCount(); GetTickCount(); }
     }
     file.reset();
     request.reset();
@@ -123,10 +118,6 @@ int wmain(int argc, wchar_t** argv) {
         return Engine(url, dir);
     if (mode == L"wininet")
         return BareLoop(url, dir + L"wininet.bin", 4096, "wininet");
-    if (argc > 4) {
-        g_extra = _wtoi(argv[4]);
-        g_label = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    }
     if (mode == L"wininet64k")
         return BareLoop(url, dir + L"wininet64k.bin", 65536, "wininet64k");
     return 2;
