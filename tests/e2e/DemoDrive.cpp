@@ -28,7 +28,8 @@ void Say(const std::wstring& line) {
 }
 
 void WriteResult(const std::wstring& path, const std::string& text) {
-    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (file)
         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);

@@ -155,8 +155,7 @@ protected:
     void Press(const std::wstring& caption) { Click(updater_->ButtonOf(caption)); }
 
     // The next message box: it must have this caption and text; answered with `answer`.
-    void ExpectBox(const std::wstring& caption, const std::wstring& text, int answer = IDOK,
-                   Duration timeout = 60s) {
+    void ExpectBox(const std::wstring& caption, const std::wstring& text, int answer = IDOK, Duration timeout = 60s) {
         MessageBoxInfo box = WaitForMessageBox(updater_->Pid(), timeout);
         EXPECT_EQ(Narrow(box.caption), Narrow(caption));
         EXPECT_EQ(Narrow(box.text), Narrow(text));
@@ -227,8 +226,7 @@ TEST_F(InstallE2E, FullRoadInstallsTheSelectedUpdateAndShowsItsVersion) {
     const int row = grid.FindRow(kColVersion, L"Full road");
     EXPECT_EQ(Narrow(grid.Text(row, 1)), "5.10.0");
     EXPECT_EQ(Narrow(grid.Text(row, 2)), "2026-11-28");
-    EXPECT_EQ(Narrow(grid.Text(row, kColLink)),
-              ReadPorts().at("http_url") + "/files/Memoline5ServerSetup.exe");
+    EXPECT_EQ(Narrow(grid.Text(row, kColLink)), ReadPorts().at("http_url") + "/files/Memoline5ServerSetup.exe");
     EXPECT_THROW(grid.FindRow(kColVersion, L"Server Update 5.8.2"), DriverError) << "an older update is listed";
     EXPECT_THROW(grid.FindRow(kColVersion, L"Same version"), DriverError) << "the installed version is listed";
     grid.Select(row);
@@ -249,8 +247,7 @@ TEST_F(InstallE2E, FullRoadInstallsTheSelectedUpdateAndShowsItsVersion) {
     EXPECT_EQ(test::ReadFileRaw(downloaded), test::ReadFileRaw(kServeDir + L"files\\Memoline5ServerSetup.exe"));
     const std::vector<std::string> downloads = Downloads();
     ASSERT_EQ(downloads.size(), 1u);
-    EXPECT_TRUE(StartsWith(downloads[0], "GET /files/Memoline5ServerSetup.exe 200 agent=WebDownload "))
-        << downloads[0];
+    EXPECT_TRUE(StartsWith(downloads[0], "GET /files/Memoline5ServerSetup.exe 200 agent=WebDownload ")) << downloads[0];
     ExitUpdater();
 }
 

@@ -38,14 +38,12 @@ public:
     void* Address(size_t offset = 0) const { return static_cast<char*>(address_) + offset; }
     void Write(size_t offset, const void* data, size_t size) const {
         SIZE_T done = 0;
-        if (offset + size > size_ || !WriteProcessMemory(process_, Address(offset), data, size, &done) ||
-            done != size)
+        if (offset + size > size_ || !WriteProcessMemory(process_, Address(offset), data, size, &done) || done != size)
             throw DriverError(LastErrorText(L"WriteProcessMemory"));
     }
     void Read(size_t offset, void* data, size_t size) const {
         SIZE_T done = 0;
-        if (offset + size > size_ || !ReadProcessMemory(process_, Address(offset), data, size, &done) ||
-            done != size)
+        if (offset + size > size_ || !ReadProcessMemory(process_, Address(offset), data, size, &done) || done != size)
             throw DriverError(LastErrorText(L"ReadProcessMemory"));
     }
 
@@ -66,8 +64,8 @@ DriverError::DriverError(const std::wstring& what) : std::runtime_error(Narrow(w
 std::string Narrow(const std::wstring& text) {
     if (text.empty())
         return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
@@ -313,7 +311,8 @@ void SaveScreenshot(const std::wstring& path) {
     header.bfType = 0x4D42;  // "BM"
     header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
     header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
-    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw DriverError(LastErrorText(L"CreateFile " + path));
     DWORD written = 0;

@@ -5,8 +5,8 @@
 // Its file name steers it, so a catalogue link alone chooses the behaviour and the updater needs no
 // second code path: a "-exitN" part makes it end with exit code N, a "-sleepN" part makes it take N
 // milliseconds. "Setup-exit3010.exe" installs and asks for a restart, for example.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cwchar>
 #include <string>
@@ -94,7 +94,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         Sleep(sleepMs);
     CreateDirectoryW(kServerDir, nullptr);
     bool copied = CopyFileW(self.c_str(), kServerProgram, FALSE) != FALSE;
-    RecordEvent(std::wstring(L"setup-end installed=") + (copied ? L"yes" : L"no") +
-                L" exit=" + std::to_wstring(exitCode));
+    RecordEvent(std::wstring(L"setup-end installed=") + (copied ? L"yes" : L"no") + L" exit=" +
+                std::to_wstring(exitCode));
     return static_cast<int>(exitCode);
 }
