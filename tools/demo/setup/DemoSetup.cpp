@@ -5,8 +5,9 @@
 // Its file name steers it, so a catalogue link alone chooses the behaviour and the updater needs no
 // second code path: a "-exitN" part makes it end with exit code N, a "-sleepN" part makes it take N
 // milliseconds. "Setup-exit3010.exe" installs and asks for a restart, for example.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
 
 #include <cwchar>
 #include <string>
