@@ -80,7 +80,11 @@ int Engine(const std::wstring& url, const std::wstring& dir) {
     item->TargetFilename = L"engine.bin";
     unsigned long long chunks = 0;
     LARGE_INTEGER transferEnd{};
-    d.OnCopyProgress = [&](TObject*, int, uint32_t, uint32_t) { ++chunks; };
+    LARGE_INTEGER firstChunk{};
+    d.OnCopyProgress = [&](TObject*, int, uint32_t, uint32_t) {
+        if (chunks++ == 0)
+            firstChunk = Now();
+    };
     d.OnFileDone = [&](TObject*, int) { transferEnd = Now(); };
     LARGE_INTEGER start = Now();
     d.ThreadExecAndWait();
@@ -98,6 +102,7 @@ int Engine(const std::wstring& url, const std::wstring& dir) {
     Report("engine", received, Seconds(start, transferEnd));
     Report("engine_with_close", received, Seconds(start, end));
     std::printf("engine_chunks %llu\n", chunks);
+    std::printf("engine_seconds_to_first_chunk %.3f\n", Seconds(start, firstChunk));
     return 0;
 }
 
