@@ -148,8 +148,10 @@ TnetHeaderLines AssembleRequestHeader(TnetHeaderLines lines, const TnetRequestHe
     RemoveAllFields(lines, L"Expect");
     if (s.Expect100Continue && s.BodyBytesLeft > 0)
         AddField(lines, L"Expect", L"100-continue");
-    RemoveAllFields(lines, L"Cookie");
-    AddField(lines, L"Cookie", s.Cookies);
+    if (s.AllowCookies) {
+        RemoveAllFields(lines, L"Cookie");
+        AddField(lines, L"Cookie", s.Cookies);
+    }
     lines.emplace_back();
     return lines;
 }

@@ -34,7 +34,8 @@ struct TnetRequestHeaderSettings {
     bool KeepConnection = true;
     bool UseProxy = false;
     bool Expect100Continue = false;
-    std::wstring Cookies;  // the "Cookie" value; empty for none
+    bool AllowCookies = true;  // replaces any "Cookie" line by Cookies
+    std::wstring Cookies;      // the "Cookie" value; empty for none
 };
 
 // The "Host" value: the port is left out when it is 80 or 443, whatever the scheme.
