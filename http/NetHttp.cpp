@@ -1,5 +1,6 @@
 #include "http/NetHttp.h"
 
+#include <algorithm>
 #include <ctime>
 #include <cwctype>
 
@@ -342,7 +343,10 @@ void TnetHttp::ReadBody(Exchange& x, TnetStream& destination) {
             Connection().ReadData(&sink);
         return;
     }
-    target->Write(already.data(), already.size());
+    // Bytes beyond an announced length are not this body's: they are dropped, not decoded.
+    const size_t take = length == kOpenEnded ? already.size()
+                                             : static_cast<size_t>(std::min<int64_t>(length, already.size()));
+    target->Write(already.data(), take);
     TransportSink sink(*target);
     if (length == kOpenEnded) {
         if (!Active())

@@ -6,8 +6,8 @@
 
 namespace memoline {
 
-// The text in `charSet`; an empty or unknown name selects the system's ANSI code page. A character
-// the charset cannot hold becomes "?".
+// The text in `charSet` by the charset rules of the request layer: an empty or unknown name selects
+// the system's ANSI code page; a character the charset cannot hold becomes its default character.
 std::string UrlTextToBytes(std::wstring_view text, const std::wstring& charSet);
 
 }  // namespace memoline

@@ -42,6 +42,36 @@ int MessageDlg(const std::wstring& text, TMsgDlgType type, HWND owner) {
     return MessageBoxW(owner, text.c_str(), MessageDlgCaption(type), style);
 }
 
+namespace {
+HHOOK g_closeHook = nullptr;
+
+// Renames the OK button of the box that is being activated; the system box has no Close button.
+LRESULT CALLBACK RenameOkButton(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wp);
+        wchar_t cls[16] = {};
+        GetClassNameW(box, cls, 16);
+        if (std::wstring(cls) == L"#32770")
+            SetDlgItemTextW(box, IDOK, L"Close");
+    }
+    return CallNextHookEx(g_closeHook, code, wp, lp);
+}
+}  // namespace
+
+int MessageDlgClose(const std::wstring& text, TMsgDlgType type, HWND owner) {
+    if (Handler()) {
+        Handler()(text, type);
+        return IDCLOSE;
+    }
+    g_closeHook = SetWindowsHookExW(WH_CBT, RenameOkButton, nullptr, GetCurrentThreadId());
+    UINT icon = type == TMsgDlgType::Error ? MB_ICONERROR : MB_ICONINFORMATION;
+    MessageBoxW(owner ? owner : GetActiveWindow(), text.c_str(), MessageDlgCaption(type), MB_TASKMODAL | MB_OK | icon);
+    if (g_closeHook)
+        UnhookWindowsHookEx(g_closeHook);
+    g_closeHook = nullptr;
+    return IDCLOSE;
+}
+
 MessageDlgHandler SetMessageDlgHandler(MessageDlgHandler handler) {
     return std::exchange(Handler(), std::move(handler));
 }

@@ -27,4 +27,8 @@ int MessageDlg(const std::wstring& text, TMsgDlgType type, HWND owner = nullptr)
 using MessageDlgHandler = std::function<int(const std::wstring& text, TMsgDlgType type)>;
 MessageDlgHandler SetMessageDlgHandler(MessageDlgHandler handler);
 
+// A box of the given kind whose one button reads "Close" (the framework's own failures, such as a
+// missing visual style). Returns IDCLOSE; an installed handler answers it like any other box.
+int MessageDlgClose(const std::wstring& text, TMsgDlgType type, HWND owner = nullptr);
+
 }  // namespace memoline::ui

@@ -33,7 +33,7 @@ wininet=$(echo "$out" | sed -n 's/^wininet_requests_per_second=//p')
 log "$COUNT requests through one curl process on the host"
 config="$work/curl.cfg"
 : > "$config"
-for _ in $(seq "$COUNT"); do echo "url = \"$url\"" >> "$config"; done
+for _ in $(seq "$COUNT"); do printf 'url = "%s"\noutput = "/dev/null"\n' "$url" >> "$config"; done
 password=$(grep -o 'kCataloguePassword = L"[^"]*"' "$BUILD/x86_64/generated/catalogue/CatalogueConfig.h" | sed 's/.*L"//; s/"$//')
 start=$(date +%s.%N)
 curl -s -o /dev/null --cacert "$certs/ca.pem" -H "Connection: close" -H "Accept-Encoding: gzip" \

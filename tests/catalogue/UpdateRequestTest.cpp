@@ -188,7 +188,7 @@ TEST_F(CatalogueRequest, AgainstNginxOverHttps) {
     ASSERT_TRUE(result.Succeeded) << std::string(result.FailureMessage.begin(), result.FailureMessage.end());
     const std::wstring p = std::to_wstring(port);
     EXPECT_EQ(result.Lines,
-              (Lines{L"Memoline Server 5.9.1;5.9.1;2026-01-15;https://localhost:" + p + L"/setup/MemolineServer591.exe;a",
+              (Lines{L"\"Memoline Server 5.9.1\";5.9.1;2026-01-15;https://localhost:" + p + L"/setup/MemolineServer591.exe;a",
                      L"\"Memoline Server 5.10 \"\"Spring\"\"\";5.10.0;2026-04-01;https://localhost:" + p +
                          L"/setup/MemolineServer5100.exe;b",
                      L"Memoline Server 5.8;5.8.0;2025-06-01;https://localhost/old.exe;c", L"not an update line"}));

@@ -23,10 +23,10 @@ def free_port():
 
 
 def catalogue_lines(https_port):
-    # Two updates newer than 5.9.0 (one with a quoted name holding spaces and a doubled quote), one
+    # Two updates newer than 5.9.0 (names with spaces are quoted; one holds a doubled quote), one
     # older, one line that does not split into five fields.
     return [
-        f"Memoline Server 5.9.1;5.9.1;2026-01-15;https://localhost:{https_port}/setup/MemolineServer591.exe;a",
+        f"\"Memoline Server 5.9.1\";5.9.1;2026-01-15;https://localhost:{https_port}/setup/MemolineServer591.exe;a",
         f"\"Memoline Server 5.10 \"\"Spring\"\"\";5.10.0;2026-04-01;"
         f"https://localhost:{https_port}/setup/MemolineServer5100.exe;b",
         "Memoline Server 5.8;5.8.0;2025-06-01;https://localhost/old.exe;c",

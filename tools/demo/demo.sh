@@ -26,9 +26,21 @@ else
     log "no display: starting the updater under Xvfb"
     wine "$exe" &
     pid=$!
-    sleep 6
+    # Wait for the main window to be mapped (up to 30 s), then let it paint.
+    window=""
+    for _ in $(seq 60); do
+        window=$(xwininfo -root -tree 2>/dev/null | awk '/"Memoline Server Updates"/ {print $1; exit}')
+        [ -n "$window" ] && break
+        sleep 0.5
+    done
+    sleep 2
     shot="$DEMO/main-window.png"
-    import -window root "$shot"
+    if [ -n "$window" ]; then
+        import -window "$window" "$shot"
+    else
+        log "the main window did not appear; saving the whole screen"
+        import -window root "$shot"
+    fi
     log "screenshot of the main window: $shot"
     kill $pid 2>/dev/null || true
 fi

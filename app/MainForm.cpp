@@ -1,0 +1,179 @@
+#include "app/MainForm.h"
+
+#include "app/CommonMethods.h"
+#include "app/InstalledProduct.h"
+#include "app/VersionCompare.h"
+
+namespace memoline {
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+constexpr const wchar_t* kIntroduction =
+    L"<B>Server Updates</B> helps you find and install the latest updates.<BR><BR>You can check for updates from "
+    L"any computer, but <B>only the Server/Host PC can download and install them</B>.<BR><BR><B>Tip: </B>The "
+    L"latest Server Update includes all previous updates \u2014 just install the newest one.";
+constexpr const wchar_t* kCopyright = L"Copyright \u00A9 Memoline. All rights reserved.";
+
+template <typename T>
+T* Make(TComponent* owner, ui::TControl* parent, int id) {
+    auto* control = new T(owner, parent);
+    control->SetControlId(id);
+    return control;
+}
+
+}  // namespace
+
+std::wstring ProgramFilePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return L"";
+        // A result that fills the buffer may be cut short: try again with a larger one.
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+TfrmMain::TfrmMain() : ui::TForm(nullptr, kWindowClass) {
+    SetCaption(kCaption);
+    ui::TFont font(L"Segoe UI", 15);
+    SetFont(font);
+    SetClientSize(kClientWidth, kClientHeight);
+    CreateRegions();
+    CreateButtons();
+    CreateSections();
+    CreateGrid();
+    Realign();
+    OnShow = [this](TObject* s) { FormShow(s); };
+    OnClose = [this](TObject* s) { FormClose(s); };
+}
+
+void TfrmMain::CreateRegions() {
+    // Created in docking order: bottom regions first take the full width, the lowest one first.
+    LeftPanel = Make<ui::TPanel>(this, this, kIdLeftPanel);
+    LeftPanel->SetBounds(0, 0, 225, 0);
+    LeftPanel->SetAlign(ui::TAlign::Left);
+    img1 = Make<ui::TImage>(this, LeftPanel, kIdImage);
+    img1->SetBounds(0, 0, 0, 254);
+    img1->SetAlign(ui::TAlign::Top);
+    img1->LoadFromResource(L"PRODUCTIMAGE");
+
+    CopyrightPanel = Make<ui::TPanel>(this, this, kIdCopyrightPanel);
+    CopyrightPanel->SetBounds(0, 0, 0, 39);
+    CopyrightPanel->SetAlign(ui::TAlign::Bottom);
+    CopyrightPanel->SetCaption(kCopyright);
+    VersionNumberPanel = Make<ui::TPanel>(this, this, kIdVersionNumberPanel);
+    VersionNumberPanel->SetBounds(0, 0, 0, 34);
+    VersionNumberPanel->SetAlign(ui::TAlign::Bottom);
+
+    ButtonPanel = Make<ui::TPanel>(this, this, kIdButtonPanel);
+    ButtonPanel->SetBounds(0, 0, 123, 0);
+    ButtonPanel->SetAlign(ui::TAlign::Right);
+    MainPanel = Make<ui::TPanel>(this, this, kIdMainPanel);
+    MainPanel->SetAlign(ui::TAlign::Client);
+}
+
+void TfrmMain::CreateButtons() {
+    struct Spec {
+        ui::TButton** Field;
+        int Id;
+        int Top;
+        const wchar_t* Caption;
+        bool Enabled;
+    };
+    const Spec specs[] = {
+        {&btnCheck, kIdCheck, 19, L"Check", true},
+        {&btnInstall, kIdInstall, 57, L"Install", false},
+        {&btnExit, kIdExit, 95, L"Exit", true},
+    };
+    for (const Spec& s : specs) {
+        *s.Field = Make<ui::TButton>(this, ButtonPanel, s.Id);
+        (*s.Field)->SetBounds(14, s.Top, 96, 32);
+        (*s.Field)->SetCaption(s.Caption);
+        (*s.Field)->SetEnabled(s.Enabled);
+    }
+    btnCheck->OnClick = [this](TObject* s) { btnCheckClick(s); };
+    btnInstall->OnClick = [this](TObject* s) { btnInstallClick(s); };
+    btnExit->OnClick = [this](TObject* s) { btnExitClick(s); };
+}
+
+void TfrmMain::CreateSections() {
+    IntroductionPanel = Make<ui::TPanel>(this, MainPanel, kIdIntroductionPanel);
+    IntroductionPanel->SetBounds(0, 0, 0, 177);
+    IntroductionPanel->SetPadding(10, 10, 10, 5);
+    IntroductionPanel->SetAlign(ui::TAlign::Top);
+    grpIntroduction = Make<ui::TGroupBox>(this, IntroductionPanel, kIdIntroductionGroup);
+    grpIntroduction->SetCaption(L"Welcome");
+    grpIntroduction->SetPadding(10, 10, 10, 10);
+    grpIntroduction->SetAlign(ui::TAlign::Client);
+    htm1 = Make<ui::THtmlLabel>(this, grpIntroduction, kIdIntroductionText);
+    htm1->SetCaption(kIntroduction);
+    htm1->SetAlign(ui::TAlign::Client);
+
+    CurrentVersionPanel = Make<ui::TPanel>(this, MainPanel, kIdCurrentVersionPanel);
+    CurrentVersionPanel->SetBounds(0, 0, 0, 78);
+    CurrentVersionPanel->SetPadding(10, 5, 10, 5);
+    CurrentVersionPanel->SetAlign(ui::TAlign::Top);
+    grp3 = Make<ui::TGroupBox>(this, CurrentVersionPanel, kIdCurrentVersionGroup);
+    grp3->SetCaption(L"Current Version");
+    grp3->SetAlign(ui::TAlign::Client);
+    lblCurrentVersion = Make<ui::THtmlLabel>(this, grp3, kIdCurrentVersion);
+    lblCurrentVersion->SetBounds(11, 32, 614, 25);
+    lblCurrentVersion->SetCaption(L"Your current version is <b>5.9.0</b>");
+
+    GridPanel = Make<ui::TPanel>(this, MainPanel, kIdGridPanel);
+    GridPanel->SetPadding(10, 5, 10, 10);
+    GridPanel->SetAlign(ui::TAlign::Client);
+    grp2 = Make<ui::TGroupBox>(this, GridPanel, kIdGridGroup);
+    grp2->SetCaption(L"Available Updates");
+    grp2->SetPadding(10, 10, 10, 10);
+    grp2->SetAlign(ui::TAlign::Client);
+}
+
+void TfrmMain::CreateGrid() {
+    grdUpdates = Make<ui::TListGrid>(this, grp2, kIdUpdates);
+    grdUpdates->SetAlign(ui::TAlign::Client);
+    grdUpdates->SetEmptyCaption(L"Click the Check button to check for updates.");
+    colVersion = grdUpdates->AddColumn(L"Server Update", ui::TAlignment::Left, 250);
+    colBuild = grdUpdates->AddColumn(L"Build", ui::TAlignment::Center);
+    colReleaseDate = grdUpdates->AddColumn(L"Release Date", ui::TAlignment::Center, 150);
+    colLink = grdUpdates->AddColumn(L"Link", ui::TAlignment::Center, ui::TListGrid::kDefaultColumnWidth, false);
+    grdUpdates->OnSelect = [this](TObject* s) { grdUpdatesSelect(s); };
+}
+
+bool TfrmMain::IsServerInstalled() const {
+    return memoline::IsServerInstalled();
+}
+bool TfrmMain::IsClientInstalled() const {
+    return memoline::IsClientInstalled();
+}
+bool TfrmMain::IsInstalled() const {
+    return memoline::IsInstalled();
+}
+std::wstring TfrmMain::GetInstalledVersion() const {
+    return memoline::GetInstalledVersion();
+}
+int TfrmMain::CompareVersions(const std::wstring& a, const std::wstring& b) const {
+    return memoline::CompareVersions(a, b);
+}
+
+void TfrmMain::FormShow(TObject*) {
+    VersionNumberPanel->SetCaption(L"Version " + GetFileVersionString(ProgramFilePath()));
+    lblCurrentVersion->SetCaption(L"You currently have Version <b>" + GetInstalledVersion() + L"</b> installed.");
+}
+
+void TfrmMain::FormClose(TObject*) {
+    // Nothing to save: closing the window ends the application.
+}
+
+void TfrmMain::btnExitClick(TObject*) {
+    Close();
+}
+
+}  // namespace memoline

@@ -1,0 +1,54 @@
+// The chunked transfer coding removed on the way to a destination stream. Input may be split at any
+// byte. No platform code, no I/O of its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "http/Stream.h"
+
+namespace memoline {
+
+class TnetChunkedStream : public TnetStream {
+public:
+    // The destination is not owned and must outlive this stream.
+    explicit TnetChunkedStream(TnetStream& ADestination) : FDestination(ADestination) {}
+
+    // Consumes all count bytes and returns count; passes chunk data on to the destination. Never fails
+    // on malformed input: a size line without digits reads as 0 and ends the body.
+    std::size_t Write(const void* buffer, std::size_t count) override;
+    std::size_t Read(void*, std::size_t) override { return 0; }
+    // The position is the number of bytes written; seeking anywhere else is ignored.
+    std::int64_t Seek(std::int64_t, TnetSeekOrigin) override { return FTotalWritten; }
+
+    // The last chunk and the empty line after it (and any trailer lines) have been seen: the body is
+    // complete and further input is ignored.
+    bool IsCompleted() const { return FState == State::Completed; }
+    std::int64_t TotalWritten() const { return FTotalWritten; }
+
+private:
+    enum class State {
+        SizeDigits,  // reading the hexadecimal digits at the start of a size line
+        SizeRest,    // skipping the rest of a size line (extension, blanks, CR) up to its LF
+        Data,        // passing the chunk's data on
+        DataEnd,     // skipping the CR LF after the chunk's data, up to the LF
+        Trailer,     // after the last (zero-size) chunk: skipping trailer lines up to the empty line
+        Completed,   // the body is complete; further input is ignored
+    };
+
+    const char* ReadSizeLine(const char* p, const char* end);
+    const char* SkipTrailer(const char* p, const char* end);
+    void StartChunk();
+
+    TnetStream& FDestination;
+    State FState = State::SizeDigits;
+    std::int64_t FTotalWritten = 0;
+    std::string FChunkSizeStr;  // the significant digits of the current size line
+    bool FSizeDigitSeen = false;
+    bool FSizeOverflow = false;
+    std::uint32_t FChunkSize = 0;
+    std::uint32_t FChunkWritten = 0;
+    bool FTrailerLineEmpty = true;  // no byte but CR seen yet on the current trailer line
+};
+
+}  // namespace memoline

@@ -1,0 +1,42 @@
+// Windows Sockets 2.2, loaded by name once per process, and the texts of socket errors.
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <string>
+
+namespace memoline {
+
+// The socket functions the transport uses, taken from ws2_32.dll. The library is loaded and
+// started (WSAStartup 2.2) at the first Get(), under a process-wide lock, and stays loaded.
+struct TnetSocketApi {
+    decltype(&::WSAStartup) WSAStartup;
+    decltype(&::WSAGetLastError) WSAGetLastError;
+    decltype(&::socket) socket;
+    decltype(&::closesocket) closesocket;
+    decltype(&::connect) connect;
+    decltype(&::send) send;
+    decltype(&::recv) recv;
+    decltype(&::WSAEventSelect) WSAEventSelect;
+    decltype(&::WSAEnumNetworkEvents) WSAEnumNetworkEvents;
+    decltype(&::getaddrinfo) getaddrinfo;
+    decltype(&::freeaddrinfo) freeaddrinfo;
+    decltype(&::inet_pton) inet_pton;
+    decltype(&::inet_ntop) inet_ntop;
+    decltype(&::getsockname) getsockname;
+    decltype(&::ntohs) ntohs;
+    decltype(&::htons) htons;
+
+    // Throws EnetSocketError when the library cannot be loaded or started.
+    static const TnetSocketApi& Get();
+};
+
+// The system's text for a socket (or Win32) error code, trimmed; for the codes the system has no
+// text for (Wine lacks several), the text Windows gives.
+std::wstring SocketErrorText(int code);
+
+// Throws EnetSocketError(code, SocketErrorText(code)).
+[[noreturn]] void RaiseSocketError(int code);
+
+}  // namespace memoline

@@ -1,0 +1,158 @@
+// The client side of the secure channel over the system's security support provider interface:
+// the provider's function table, the package choice, the handshake steps, record protection, the
+// server certificate check and the texts of every secure-channel failure.
+#pragma once
+
+#define SECURITY_WIN32
+#include <windows.h>
+
+#include <wincrypt.h>
+
+#include <security.h>
+
+#include <schannel.h>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+namespace memoline {
+
+// A set of enumeration members, as the component settings use them.
+template <typename E>
+class TnetSet {
+public:
+    constexpr TnetSet() = default;
+    constexpr TnetSet(std::initializer_list<E> members) {
+        for (E e : members)
+            bits_ |= Bit(e);
+    }
+    constexpr bool Has(E e) const { return (bits_ & Bit(e)) != 0; }
+    constexpr void Include(E e) { bits_ |= Bit(e); }
+    constexpr void Exclude(E e) { bits_ &= ~Bit(e); }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr bool operator==(const TnetSet&) const = default;
+
+private:
+    static constexpr uint32_t Bit(E e) { return 1u << static_cast<unsigned>(e); }
+    uint32_t bits_ = 0;
+};
+
+enum class TnetTlsFlag { tfUseSSL2, tfUseSSL3, tfUseTLS, tfUseTLS11, tfUseTLS12 };
+using TnetTlsFlags = TnetSet<TnetTlsFlag>;
+
+enum class TnetCertificateVerifyFlag {
+    cfIgnoreCommonNameInvalid,
+    cfIgnoreDateInvalid,
+    cfIgnoreUnknownAuthority,
+    cfIgnoreRevocation,
+    cfIgnoreWrongUsage,
+};
+using TnetCertificateVerifyFlags = TnetSet<TnetCertificateVerifyFlag>;
+
+// The result of one security step.
+enum class TnetSspiReturnCode {
+    rcOK,                         // done: the handshake is complete, or the records were decrypted
+    rcError,                      // the step failed
+    rcReAuthNeeded,               // the server asks for a new handshake
+    rcAuthContinueNeeded,         // a handshake token is ready to be sent
+    rcAuthDataNeeded,             // the token was sent: the server's answer is expected
+    rcAuthMoreDataNeeded,         // the server's handshake message is incomplete: read more
+    rcCompleteNeeded,             // the token must be completed (not used by this provider)
+    rcContinueNeeded,             // the provider asks to continue the handshake
+    rcClosingNeeded,              // the server closed the session (close notice)
+    rcMoreDataNeeded,             // a record is incomplete: read more
+    rcEncodeNeeded,               // the handshake is complete and application data followed it
+    rcContinueAndMoreDataNeeded,  // continue with more data (not used by this provider)
+    rcCredentialNeeded,           // the server asks for a client certificate
+};
+
+// Codes of the secure channel's own failures.
+inline constexpr int kSspiNoLibrary = -1;
+inline constexpr int kSspiNoInitRoutine = -2;
+inline constexpr int kSspiNoFunctionTable = -3;
+inline constexpr int kSspiCredentialsFailed = -4;
+inline constexpr int kSspiNoPackage = -5;
+inline constexpr int kSspiStreamSizesFailed = -6;
+inline constexpr int kSspiNoLocalCertificate = -9;
+inline constexpr int kSspiServerCheckFailed = -11;
+
+// The text for a secure-channel status code or own code; "The unknown error was occured: %x" for
+// a code not in the table.
+std::wstring SspiErrorText(int code);
+
+// The enabled-protocols bits of the channel credential record for a flag set.
+DWORD EnabledProtocols(TnetTlsFlags flags);
+// The policy's checks to ignore for a flag set.
+DWORD IgnoredChecks(TnetCertificateVerifyFlags flags);
+
+// The provider's function table, loaded once per process. Throws EnetSSPIError (-1, -2, -3).
+const SecurityFunctionTableA& SspiFunctions();
+
+// The package this client uses: the first of the preferred names that the system lists.
+// Throws EnetSSPIError (-5) when none is present.
+std::string ChooseSecurityPackage();
+
+// One client session of the secure channel. Not copyable; releases its handles when destroyed.
+class TnetTlsClientSspi {
+public:
+    TnetTlsClientSspi(std::wstring targetName, TnetTlsFlags tlsFlags, TnetCertificateVerifyFlags certificateFlags);
+    ~TnetTlsClientSspi();
+    TnetTlsClientSspi(const TnetTlsClientSspi&) = delete;
+    TnetTlsClientSspi& operator=(const TnetTlsClientSspi&) = delete;
+
+    // One handshake step. `input` holds received bytes not yet consumed (consumed ones are removed;
+    // extra bytes after the handshake stay); `token` receives what must be sent. With
+    // `acceptEmptyCredentials` a client-certificate request is answered without one.
+    // Throws EnetSSPIError on a provider failure (`token` may then hold an alert to send).
+    TnetSspiReturnCode GenContext(std::string& input, std::string& token, bool acceptEmptyCredentials);
+
+    // Protects `count` bytes as records of at most the provider's maximum message size, appended
+    // to `out`. Throws EnetSSPIError.
+    void Encrypt(const char* data, size_t count, std::string& out);
+
+    // Decrypts the complete records at the start of `buffer`, handing each record's data to `sink`;
+    // the bytes of an incomplete record stay in `buffer`. Returns rcOK (all consumed),
+    // rcMoreDataNeeded, rcClosingNeeded (close notice) or rcReAuthNeeded (`buffer` then holds what
+    // the next handshake step must get). Throws EnetSSPIError.
+    TnetSspiReturnCode Decrypt(std::string& buffer, const std::function<void(const char*, size_t)>& sink);
+
+    // After rcReAuthNeeded: the next GenContext runs a handshake step even without new input.
+    void PrepareRenegotiation();
+
+    // The close notice, or nothing without a session. Throws EnetSSPIError.
+    std::string CloseNotify();
+
+    const SecPkgContext_StreamSizes& StreamSizes();
+    bool Certified() const { return FCertified; }
+    bool HandshakeDone() const { return handshakeDone_; }
+    long StatusCode() const { return FStatusCode; }
+    const std::string& PackageName() const { return packageName_; }
+
+private:
+    void AcquireCredentials();
+    void CheckServerCertificate();
+    void Release();
+
+    std::string packageName_;
+    std::wstring FTargetName;
+    std::string targetAnsi_;
+    TnetTlsFlags FTLSFlags;
+    TnetCertificateVerifyFlags FCertificateFlags;
+    CredHandle FCredHandle{};
+    CtxtHandle FCtxtHandle{};
+    bool haveCredentials_ = false;
+    bool haveContext_ = false;
+    SecPkgContext_StreamSizes FStreamSizes{};
+    bool haveStreamSizes_ = false;
+    long FStatusCode = 0;
+    bool FNewConversation = true;
+    bool FCertified = false;
+    bool serverChecked_ = false;
+    bool handshakeDone_ = false;
+    bool renegotiating_ = false;
+    PCCERT_CONTEXT FPeerCertificate = nullptr;
+};
+
+}  // namespace memoline

@@ -1,0 +1,206 @@
+#include "http/NetTcpClientTls.h"
+
+#include <climits>
+#include <vector>
+
+#include "http/NetErrors.h"
+
+namespace memoline {
+
+TnetTlsNetworkStream::TnetTlsNetworkStream(TnetConnection& connection,
+                                           std::wstring targetName,
+                                           TnetTlsFlags tlsFlags,
+                                           TnetCertificateVerifyFlags certificateFlags)
+    : TnetNetworkStream(connection),
+      FTargetName(std::move(targetName)),
+      FTLSFlags(tlsFlags),
+      FCertificateFlags(certificateFlags) {}
+
+TnetTlsNetworkStream::~TnetTlsNetworkStream() = default;
+
+void TnetTlsNetworkStream::OpenClientSession() {
+    {
+        std::lock_guard<std::mutex> guard(FSSPIAccess);
+        context_.reset();
+        FPeerVerified = false;
+        context_ = std::make_unique<TnetTlsClientSspi>(FTargetName, FTLSFlags, FCertificateFlags);
+    }
+    FSSPIBuffer.clear();
+    FWriteData.clear();
+    FPendingPlain.clear();
+    FPacketSize = 0;
+    FNeedClose = false;
+    FSSPIResult = TnetSspiReturnCode::rcAuthDataNeeded;
+    FNeedAuthenticate = true;
+    FNextAction = TnetNetworkStreamAction::saWrite;
+}
+
+void TnetTlsNetworkStream::RunHandshakeStep() {
+    std::string token;
+    TnetSspiReturnCode result;
+    try {
+        result = context_->GenContext(FSSPIBuffer, token, false);
+        if (result == TnetSspiReturnCode::rcCredentialNeeded) {
+            // No client certificate is offered: go on without one.
+            result = context_->GenContext(FSSPIBuffer, token, true);
+            if (result == TnetSspiReturnCode::rcCredentialNeeded)
+                throw EnetSocketError(SspiErrorText(kSspiNoLocalCertificate), kSspiNoLocalCertificate);
+        }
+    } catch (const EnetSSPIError&) {
+        // The provider's alert tells the server why; sent once, as far as the socket takes it.
+        if (!token.empty()) {
+            try {
+                connection_.Send(token.data(), static_cast<int>(token.size()));
+            } catch (const EnetError&) {
+            }
+        }
+        throw;
+    }
+    FWriteData += token;
+    switch (result) {
+        case TnetSspiReturnCode::rcAuthContinueNeeded:
+            FSSPIResult = TnetSspiReturnCode::rcAuthDataNeeded;
+            break;
+        case TnetSspiReturnCode::rcAuthMoreDataNeeded:
+            FSSPIResult = TnetSspiReturnCode::rcAuthMoreDataNeeded;
+            break;
+        case TnetSspiReturnCode::rcOK:
+        case TnetSspiReturnCode::rcEncodeNeeded: {
+            if (!FPeerVerified) {
+                // No verification event is attached: the check's verdict stands.
+                if (!context_->Certified()) {
+                    long status = context_->StatusCode();
+                    throw EnetSocketError(SspiErrorText(static_cast<int>(status)), static_cast<int>(status));
+                }
+                FPeerVerified = true;
+            }
+            const auto& sizes = context_->StreamSizes();
+            FPacketSize = sizes.cbHeader + sizes.cbTrailer;
+            FSSPIResult = TnetSspiReturnCode::rcOK;
+            if (!FPendingPlain.empty()) {
+                context_->Encrypt(FPendingPlain.data(), FPendingPlain.size(), FWriteData);
+                FPendingPlain.clear();
+            }
+            if (result == TnetSspiReturnCode::rcEncodeNeeded)
+                DecryptReceived(nullptr);  // application data came with the last handshake message
+            break;
+        }
+        default:
+            break;
+    }
+    Flush();
+}
+
+void TnetTlsNetworkStream::DecryptReceived(TnetStream* target) {
+    TnetSspiReturnCode result =
+        context_->Decrypt(FSSPIBuffer, [&](const char* data, size_t count) { Deliver(target, data, count); });
+    switch (result) {
+        case TnetSspiReturnCode::rcClosingNeeded:
+            FNeedClose = true;
+            FNextAction = TnetNetworkStreamAction::saNone;
+            break;
+        case TnetSspiReturnCode::rcReAuthNeeded:
+            // The server asks for a new handshake: the next write runs it, with what followed.
+            context_->PrepareRenegotiation();
+            FSSPIResult = TnetSspiReturnCode::rcAuthDataNeeded;
+            FNeedAuthenticate = true;
+            FNextAction = TnetNetworkStreamAction::saWrite;
+            break;
+        default:
+            // An incomplete record waits for the caller's next read; no read of our own is asked
+            // for, as the server may be waiting for the caller's next request.
+            FNextAction = TnetNetworkStreamAction::saNone;
+            break;
+    }
+}
+
+bool TnetTlsNetworkStream::Flush() {
+    while (!FWriteData.empty()) {
+        int sent = connection_.Send(FWriteData.data(), static_cast<int>(std::min<size_t>(FWriteData.size(), INT_MAX)));
+        if (sent == 0) {
+            FNextAction = TnetNetworkStreamAction::saWrite;
+            return false;
+        }
+        FWriteData.erase(0, static_cast<size_t>(sent));
+    }
+    if (FNeedAuthenticate)
+        FNextAction = TnetNetworkStreamAction::saWrite;
+    else if (InHandshake())
+        FNextAction = TnetNetworkStreamAction::saRead;
+    else
+        FNextAction = TnetNetworkStreamAction::saNone;
+    return true;
+}
+
+bool TnetTlsNetworkStream::Write(TnetStream* source) {
+    if (!context_)
+        return true;
+    if (FNeedAuthenticate) {
+        FNeedAuthenticate = false;
+        RunHandshakeStep();
+        return FWriteData.empty();
+    }
+    if (source != nullptr) {
+        std::vector<char> piece(static_cast<size_t>(connection_.BatchSize()));
+        for (;;) {
+            size_t count = source->Read(piece.data(), piece.size());
+            if (count == 0)
+                break;
+            // During a new handshake the plaintext waits until the session can protect it again.
+            if (InHandshake())
+                FPendingPlain.append(piece.data(), count);
+            else
+                context_->Encrypt(piece.data(), count, FWriteData);
+            FBytesProceed += static_cast<int64_t>(count);
+        }
+    }
+    return Flush();
+}
+
+void TnetTlsNetworkStream::Read(TnetStream* target) {
+    if (!context_)
+        return TnetNetworkStream::Read(target);
+    std::vector<char> buffer(ReadBatchSize(static_cast<size_t>(connection_.BatchSize())));
+    bool any = false;
+    for (;;) {
+        int received = connection_.Receive(buffer.data(), static_cast<int>(buffer.size()));
+        if (received < 0)
+            break;
+        if (received == 0) {
+            FNeedClose = true;
+            break;
+        }
+        FSSPIBuffer.append(buffer.data(), static_cast<size_t>(received));
+        any = true;
+    }
+    if (!any)
+        return;
+    if (InHandshake())
+        RunHandshakeStep();
+    else
+        DecryptReceived(target);
+}
+
+void TnetTlsNetworkStream::CloseSession(bool notifyPeer) {
+    std::lock_guard<std::mutex> guard(FSSPIAccess);
+    if (!context_)
+        return;
+    std::unique_ptr<TnetTlsClientSspi> context = std::move(context_);
+    if (notifyPeer && context->HandshakeDone()) {
+        std::string notice = context->CloseNotify();
+        if (!notice.empty()) {
+            // Sent once, as far as the socket takes it at once: the connection closes next.
+            connection_.Send(notice.data(), static_cast<int>(notice.size()));
+        }
+    }
+}
+
+std::unique_ptr<TnetNetworkStream> TnetTcpClientTls::CreateNetworkStream(TnetConnection& connection) {
+    bool tls =
+        UseTLS == TnetClientTlsMode::ctImplicit || (UseTLS == TnetClientTlsMode::ctAutomatic && Port != DefaultPort());
+    if (!tls)
+        return TnetTcpClient::CreateNetworkStream(connection);
+    return std::make_unique<TnetTlsNetworkStream>(connection, Server, TLSFlags, CertificateFlags);
+}
+
+}  // namespace memoline

@@ -1,0 +1,316 @@
+// The main window as the operator sees it: layout, texts, states, and its window as another
+// process finds it.
+#include "app/MainForm.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "tests/support/TestFiles.h"
+#include "ui/Application.h"
+
+namespace memoline {
+namespace {
+
+std::wstring WindowText(HWND hwnd) {
+    wchar_t buffer[1024] = {};
+    GetWindowTextW(hwnd, buffer, 1024);
+    return buffer;
+}
+
+std::wstring ClassName(HWND hwnd) {
+    wchar_t buffer[256] = {};
+    GetClassNameW(hwnd, buffer, 256);
+    return buffer;
+}
+
+// The window's rectangle in the client coordinates of `reference`.
+RECT RectIn(HWND hwnd, HWND reference) {
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    MapWindowPoints(HWND_DESKTOP, reference, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void ExpectRect(const RECT& r, int left, int top, int width, int height, const char* what) {
+    EXPECT_EQ(r.left, left) << what;
+    EXPECT_EQ(r.top, top) << what;
+    EXPECT_EQ(r.right - r.left, width) << what;
+    EXPECT_EQ(r.bottom - r.top, height) << what;
+}
+
+void Pump() {
+    ui::Application().ProcessMessages();
+}
+
+class MainFormTest : public testing::Test {
+protected:
+    void Show() {
+        form = std::make_unique<TfrmMain>();
+        form->Show();
+        Pump();
+    }
+    void TearDown() override { form.reset(); }
+    test::ProductInstallation product;  // no product unless a test installs one
+    std::unique_ptr<TfrmMain> form;
+};
+
+TEST_F(MainFormTest, WindowFrameSizeAndCaption) {
+    Show();
+    HWND hwnd = form->Handle();
+    EXPECT_EQ(ClassName(hwnd), L"TfrmMain");
+    EXPECT_EQ(WindowText(hwnd), L"Memoline Server Updates");
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, 1011);
+    EXPECT_EQ(client.bottom, 738);
+    LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    // Centred on the screen.
+    RECT window;
+    GetWindowRect(hwnd, &window);
+    EXPECT_NEAR((window.left + window.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_NEAR((window.top + window.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+}
+
+TEST_F(MainFormTest, CannotBeMaximisedOrResizedButMinimisesAndRestores) {
+    Show();
+    HWND hwnd = form->Handle();
+    SendMessageW(hwnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    Pump();
+    EXPECT_FALSE(IsZoomed(hwnd));
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, 1011);
+    EXPECT_EQ(client.bottom, 738);
+    // The border is not a sizing border.
+    RECT window;
+    GetWindowRect(hwnd, &window);
+    LRESULT hit = SendMessageW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(window.right - 1, (window.top + window.bottom) / 2));
+    EXPECT_NE(hit, HTRIGHT);
+    EXPECT_NE(hit, HTBOTTOMRIGHT);
+    SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    Pump();
+    EXPECT_TRUE(IsIconic(hwnd));
+    SendMessageW(hwnd, WM_SYSCOMMAND, SC_RESTORE, 0);
+    Pump();
+    EXPECT_FALSE(IsIconic(hwnd));
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, 1011);
+    EXPECT_EQ(client.bottom, 738);
+}
+
+TEST_F(MainFormTest, RegionsAndSections) {
+    Show();
+    HWND hwnd = form->Handle();
+    struct Case {
+        ui::TControl* control;
+        int left, top, width, height;
+        const char* name;
+    } cases[] = {
+        {form->LeftPanel, 0, 0, 225, 665, "LeftPanel"},
+        {form->img1, 0, 0, 225, 254, "img1"},
+        {form->VersionNumberPanel, 0, 665, 1011, 34, "VersionNumberPanel"},
+        {form->CopyrightPanel, 0, 699, 1011, 39, "CopyrightPanel"},
+        {form->ButtonPanel, 888, 0, 123, 665, "ButtonPanel"},
+        {form->MainPanel, 225, 0, 663, 665, "MainPanel"},
+        {form->IntroductionPanel, 225, 0, 663, 177, "IntroductionPanel"},
+        {form->grpIntroduction, 235, 10, 643, 162, "grpIntroduction"},
+        {form->CurrentVersionPanel, 225, 177, 663, 78, "CurrentVersionPanel"},
+        {form->grp3, 235, 182, 643, 68, "grp3"},
+        {form->lblCurrentVersion, 235 + 11, 182 + 32, 614, 25, "lblCurrentVersion"},
+        {form->GridPanel, 225, 255, 663, 410, "GridPanel"},
+        {form->grp2, 235, 260, 643, 395, "grp2"},
+    };
+    for (const Case& c : cases)
+        ExpectRect(RectIn(c.control->Handle(), hwnd), c.left, c.top, c.width, c.height, c.name);
+    // The grid fills the group box inside its frame and caption, with 10 pixels on every side.
+    RECT grid = RectIn(form->grdUpdates->Handle(), form->grp2->Handle());
+    EXPECT_GE(grid.left, 10);
+    EXPECT_LE(grid.left, 14);
+    EXPECT_EQ(643 - grid.right, grid.left);
+    EXPECT_EQ(395 - grid.bottom, grid.left);
+    EXPECT_GT(grid.top, 20);
+    EXPECT_LT(grid.top, 45);
+    // The HTML label fills the welcome box the same way.
+    RECT intro = RectIn(form->htm1->Handle(), form->grpIntroduction->Handle());
+    EXPECT_EQ(intro.left, grid.left);
+    EXPECT_EQ(intro.top, grid.top);
+    EXPECT_EQ(643 - intro.right, grid.left);
+}
+
+TEST_F(MainFormTest, ButtonsTheirPlacesCaptionsAndStates) {
+    Show();
+    struct Case {
+        int id;
+        int top;
+        const wchar_t* caption;
+        bool enabled;
+    } cases[] = {{kIdCheck, 19, L"Check", true}, {kIdInstall, 57, L"Install", false}, {kIdExit, 95, L"Exit", true}};
+    HWND previous = nullptr;
+    for (const Case& c : cases) {
+        HWND button = GetDlgItem(form->ButtonPanel->Handle(), c.id);
+        ASSERT_TRUE(button) << c.id;
+        EXPECT_EQ(ClassName(button), L"Button");
+        EXPECT_EQ(WindowText(button), c.caption);
+        EXPECT_EQ(IsWindowEnabled(button) != FALSE, c.enabled) << c.id;
+        ExpectRect(RectIn(button, form->ButtonPanel->Handle()), 14, c.top, 96, 32, "button");
+        EXPECT_TRUE(GetWindowLongW(button, GWL_STYLE) & WS_TABSTOP);
+        // Tab order follows Check, Install, Exit.
+        if (previous)
+            EXPECT_EQ(GetWindow(previous, GW_HWNDNEXT), button);
+        previous = button;
+    }
+    EXPECT_EQ(form->btnCheck->Handle(), GetDlgItem(form->ButtonPanel->Handle(), kIdCheck));
+}
+
+TEST_F(MainFormTest, GridColumnsAndEmptyCaption) {
+    Show();
+    HWND list = form->grdUpdates->Handle();
+    EXPECT_EQ(ClassName(list), L"SysListView32");
+    struct Case {
+        const wchar_t* header;
+        int format;
+        int width;
+    } cases[] = {{L"Server Update", LVCFMT_LEFT, 250},
+                 {L"Build", LVCFMT_CENTER, ui::TListGrid::kDefaultColumnWidth},
+                 {L"Release Date", LVCFMT_CENTER, 150},
+                 {L"Link", LVCFMT_CENTER, 0}};  // hidden
+    for (int i = 0; i < 4; ++i) {
+        wchar_t text[64] = {};
+        LVCOLUMNW col{};
+        col.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
+        col.pszText = text;
+        col.cchTextMax = 64;
+        ASSERT_TRUE(ListView_GetColumn(list, i, &col)) << i;
+        EXPECT_EQ(std::wstring(text), cases[i].header);
+        EXPECT_EQ(col.fmt & LVCFMT_JUSTIFYMASK, cases[i].format) << i;
+        EXPECT_EQ(col.cx, cases[i].width) << i;
+    }
+    EXPECT_EQ(form->colVersion, 0);
+    EXPECT_EQ(form->colLink, 3);
+    EXPECT_FALSE(form->grdUpdates->Column(form->colLink).Visible);
+    EXPECT_EQ(form->grdUpdates->RowCount(), 0);
+    EXPECT_EQ(form->grdUpdates->SelectedRow(), -1);
+    EXPECT_EQ(form->grdUpdates->EmptyCaption(), L"Click the Check button to check for updates.");
+    LONG style = GetWindowLongW(list, GWL_STYLE);
+    EXPECT_TRUE(style & LVS_SHOWSELALWAYS);
+    EXPECT_TRUE(style & LVS_NOSORTHEADER);
+    EXPECT_FALSE(style & LVS_EDITLABELS);
+}
+
+TEST_F(MainFormTest, FormShowTextsWithoutInstallation) {
+    Show();
+    // The test program carries no version resource.
+    EXPECT_EQ(WindowText(GetDlgItem(form->Handle(), kIdVersionNumberPanel)), L"Version 0.0.0");
+    EXPECT_EQ(WindowText(form->lblCurrentVersion->Handle()), L"You currently have Version <b></b> installed.");
+    EXPECT_EQ(WindowText(form->CopyrightPanel->Handle()).empty(), false);
+}
+
+TEST_F(MainFormTest, FormShowTextsWithInstallation) {
+    struct Case {
+        const wchar_t* server;
+        const wchar_t* client;
+        const wchar_t* shown;
+    } cases[] = {{L"5.9.2.7", nullptr, L"5.9.2"}, {nullptr, L"5.7.3", L"5.7.3"}, {L"", nullptr, L"0.0.0"}};
+    for (const Case& c : cases) {
+        test::ProductInstallation installation;
+        if (c.server)
+            installation.InstallServer(c.server);
+        if (c.client)
+            installation.InstallClient(c.client);
+        Show();
+        EXPECT_EQ(form->lblCurrentVersion->Caption(),
+                  std::wstring(L"You currently have Version <b>") + c.shown + L"</b> installed.");
+        form.reset();
+    }
+}
+
+TEST_F(MainFormTest, ExitClosesTheWindow) {
+    Show();
+    HWND hwnd = form->Handle();
+    SendMessageW(form->btnExit->Handle(), BM_CLICK, 0, 0);
+    Pump();
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_FALSE(form->HandleAllocated());
+}
+
+TEST_F(MainFormTest, WindowFontIsSegoeUi15) {
+    Show();
+    LOGFONTW lf{};
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(form->btnCheck->Handle(), WM_GETFONT, 0, 0));
+    ASSERT_TRUE(font);
+    ASSERT_TRUE(GetObjectW(font, sizeof lf, &lf));
+    EXPECT_EQ(std::wstring(lf.lfFaceName), L"Segoe UI");
+    EXPECT_EQ(lf.lfHeight, -15);
+    EXPECT_EQ(lf.lfWeight, FW_NORMAL);
+    EXPECT_EQ(lf.lfCharSet, ANSI_CHARSET);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    // The face the system substituted, for the record.
+    std::wcout << L"[ font ] Segoe UI is drawn with: " << face << L", cell height " << tm.tmHeight
+               << L", internal leading " << tm.tmInternalLeading << std::endl;
+    EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, 15);
+}
+
+// The real updater, found and driven from this process as an end-to-end driver would.
+TEST(MainFormProcess, RealUpdaterShowsItsVersionAndExitEndsIt) {
+    test::ProductInstallation product;
+    product.InstallServer(L"5.9.0");
+    std::wstring exe = test::BinDir() + L"MemolineServerUpdates.exe";
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    HWND window = nullptr;
+    // Found once shown: the texts are set while it is being shown.
+    for (int i = 0; i < 200 && !(window && IsWindowVisible(window)); ++i) {
+        window = FindWindowW(L"TfrmMain", L"Memoline Server Updates");
+        Sleep(50);
+    }
+    ASSERT_TRUE(window);
+    HWND found[3] = {};
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM data) -> BOOL {
+            auto* f = reinterpret_cast<HWND*>(data);
+            int id = GetDlgCtrlID(child);
+            if (id == kIdVersionNumberPanel) f[0] = child;
+            if (id == kIdCurrentVersion) f[1] = child;
+            if (id == kIdExit) f[2] = child;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(found));
+    ASSERT_TRUE(found[0] && found[1] && found[2]);
+    EXPECT_EQ(WindowText(found[0]), L"Version 1.0.0");
+    EXPECT_EQ(WindowText(found[1]), L"You currently have Version <b>5.9.0</b> installed.");
+    // The style was found among the updater's resources: its buttons are painted by the style.
+    EXPECT_EQ(GetWindowLongW(found[2], GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+    PostMessageW(found[2], BM_CLICK, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+}  // namespace
+}  // namespace memoline

@@ -1,0 +1,254 @@
+// The secure channel against TLS peers made with Python's ssl module (started by a CTest fixture,
+// their CA trusted in the prefix's machine Root store): the handshake, records in every split, the
+// close notice in both directions, and each way a server is refused.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "http/NetErrors.h"
+#include "http/NetTcpClientTls.h"
+
+#ifndef MEMOLINE_TLS_PEER_DIR
+#error MEMOLINE_TLS_PEER_DIR must name the folder of the TLS peers
+#endif
+
+namespace memoline {
+namespace {
+
+const std::string kPeerDir = MEMOLINE_TLS_PEER_DIR;
+
+int PeerPort(const std::string& mode) {
+    std::ifstream in(kPeerDir + "/ports.txt");
+    std::string name;
+    int port = 0;
+    while (in >> name >> port) {
+        if (name == mode)
+            return port;
+    }
+    ADD_FAILURE() << "no TLS peer " << mode << " in " << kPeerDir;
+    return 0;
+}
+
+std::vector<std::string> PeerLog(const std::string& mode) {
+    std::ifstream in(kPeerDir + "/peers.log");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(mode + " ", 0) == 0)
+            lines.push_back(line.substr(mode.size() + 1));
+    }
+    return lines;
+}
+
+// The peer's report on the connection after the `seen` earlier ones (waits for it).
+std::string NextPeerReport(const std::string& mode, size_t seen) {
+    for (int i = 0; i < 200; ++i) {
+        auto lines = PeerLog(mode);
+        if (lines.size() > seen)
+            return lines[seen];
+        Sleep(50);
+    }
+    return "(no report)";
+}
+
+struct TlsClient {
+    explicit TlsClient(const std::string& mode) {
+        client.Server = L"localhost";
+        client.Port = PeerPort(mode);
+        client.UseTLS = TnetClientTlsMode::ctImplicit;
+        client.TLSFlags = kHttpDefaultTlsFlags;
+        client.TimeOut = 10000;
+    }
+    void Send(const std::string& bytes) {
+        TnetStringStream source(bytes);
+        client.Connection().WriteData(&source);
+    }
+    std::string Receive(size_t count) {
+        TnetStringStream target;
+        while (target.DataString().size() < count && client.Active())
+            client.Connection().ReadData(&target);
+        return target.DataString();
+    }
+    TnetTcpClientTls client;
+};
+
+std::string Pattern(size_t size) {
+    std::string unit;
+    for (int i = 0; i < 256; ++i)
+        unit += static_cast<char>(i);
+    std::string result;
+    while (result.size() < size)
+        result += unit;
+    result.resize(size);
+    return result;
+}
+
+TEST(TlsChannel, HandshakeEchoAndCloseNotice) {
+    size_t seen = PeerLog("echo").size();
+    TlsClient c("echo");
+    c.client.Open();
+    ASSERT_TRUE(c.client.Active());
+    auto* stream = dynamic_cast<TnetTlsNetworkStream*>(c.client.Connection().NetworkStream());
+    ASSERT_NE(stream, nullptr);
+    EXPECT_TRUE(stream->PeerVerified());
+    // Larger than one batch, so the request leaves as several records.
+    std::string payload = Pattern(50'000);
+    c.Send(payload);
+    std::string echo = c.Receive(payload.size());
+    EXPECT_EQ(echo.size(), payload.size());
+    EXPECT_TRUE(echo == payload);
+    c.client.Close();
+    EXPECT_FALSE(c.client.Active());
+    EXPECT_EQ(NextPeerReport("echo", seen), "received 50000 notice");
+}
+
+struct RefusedServer {
+    const char* mode;
+    long code;
+    const wchar_t* text;
+};
+
+TEST(TlsChannel, RefusedServersFailTheOpenWithTheirTextAndNothingIsSent) {
+    const RefusedServer cases[] = {
+        {"untrusted-chain", static_cast<long>(0x800B0109),
+         L"A certificate chain processed correctly, but terminated in a root certificate which is not trusted by "
+         L"the trust provider"},
+        // The server sends only its leaf: no path to any root. Never trusted.
+        {"untrusted-leaf", static_cast<long>(0x800B010A), L"An internal certificate chaining error has occurred"},
+        {"other-host", static_cast<long>(0x800B010F), L"The certificate's CN name does not match the passed value"},
+        {"expired", static_cast<long>(0x800B0101),
+         L"A required certificate is not within its validity period when verifying against the current system "
+         L"clock or the timestamp in the signed file"},
+    };
+    for (const auto& server : cases) {
+        SCOPED_TRACE(server.mode);
+        size_t seen = PeerLog(server.mode).size();
+        TlsClient c(server.mode);
+        try {
+            c.client.Open();
+            ADD_FAILURE() << "open succeeded";
+        } catch (const EnetSSPIError& e) {
+            ADD_FAILURE() << "a provider failure instead of the server check: " << e.what();
+        } catch (const EnetSocketError& e) {
+            EXPECT_EQ(e.ErrorCode(), static_cast<int>(server.code));
+            EXPECT_EQ(e.Message(), server.text);
+        }
+        EXPECT_FALSE(c.client.Active());
+        EXPECT_EQ(NextPeerReport(server.mode, seen), "received 0");
+    }
+}
+
+TEST(TlsChannel, ServerWithOnlyTls10FailsTheHandshakeBeforeAnyRequestByte) {
+    size_t seen = PeerLog("tls10").size();
+    TlsClient c("tls10");
+    try {
+        c.client.Open();
+        FAIL() << "open succeeded";
+    } catch (const EnetError& e) {
+        // Windows says no common algorithm; Wine's provider reports 0x80090304 for the same case.
+        const int noCommonAlgorithm = static_cast<int>(0x80090331);
+        const int wineCode = static_cast<int>(0x80090304);
+        EXPECT_TRUE(e.ErrorCode() == noCommonAlgorithm || e.ErrorCode() == wineCode) << std::hex << e.ErrorCode();
+        EXPECT_EQ(e.Message(), SspiErrorText(e.ErrorCode()));
+        EXPECT_NE(e.Message().find(L"The "), std::wstring::npos);  // a table text, not the unknown-code text
+        EXPECT_EQ(e.Message().find(L"unknown error"), std::wstring::npos);
+    }
+    EXPECT_FALSE(c.client.Active());
+    std::string report = NextPeerReport("tls10", seen);
+    EXPECT_TRUE(report.rfind("handshake-failed", 0) == 0 || report == "received 0") << report;
+}
+
+TEST(TlsChannel, OptionalClientCertificateRequestContinuesWithoutOne) {
+    TlsClient c("client-cert");
+    c.client.Open();
+    c.Send("ping");
+    EXPECT_EQ(c.Receive(4), "ping");
+}
+
+TEST(TlsChannel, ApplicationDataWithTheLastHandshakeMessageReachesTheFirstRead) {
+    TlsClient c("greeting");
+    c.client.TimeOut = 3000;  // a lost greeting shows as a time-out
+    c.client.Open();
+    const std::string greeting = "greeting sent with the handshake\n";
+    EXPECT_EQ(c.Receive(greeting.size()), greeting);
+    c.Send("after");
+    EXPECT_EQ(c.Receive(5), "after");
+}
+
+TEST(TlsChannel, LargeBodyInRecordsOfEverySizeArrivesIntactAndTheCloseNoticeEndsIt) {
+    for (int batch : {8192, 700}) {
+        SCOPED_TRACE(batch);
+        TlsClient c("big");
+        c.client.BatchSize = batch;
+        c.client.Open();
+        const size_t size = 300'000;
+        c.Send(std::to_string(size) + "\n");
+        TnetStringStream target;
+        c.client.Connection().SetReadUntilClose(true);
+        c.client.Connection().ReadData(&target);
+        std::string expected = Pattern(size);
+        EXPECT_EQ(target.DataString().size(), 2 * size);
+        EXPECT_TRUE(target.DataString() == expected + expected);
+        EXPECT_FALSE(c.client.Active());
+    }
+}
+
+TEST(TlsChannel, ServerCloseNoticeEndsTheConnectionAfterTheDataBeforeIt) {
+    TlsClient c("close-notice");
+    c.client.TimeOut = 5000;  // the server keeps TCP open: only the notice can end the read
+    c.client.Open();
+    TnetStringStream target;
+    c.client.Connection().SetReadUntilClose(true);
+    c.client.Connection().ReadData(&target);
+    EXPECT_EQ(target.DataString(), "last line before the notice\n");
+    EXPECT_FALSE(c.client.Active());
+    TnetStringStream more;
+    EXPECT_THROW(c.client.Connection().ReadData(&more), EnetSocketError);
+}
+
+TEST(TlsChannel, ProtocolFlagsAndIgnoredChecksMapToTheProviderBits) {
+    using F = TnetTlsFlag;
+    struct {
+        TnetTlsFlags flags;
+        DWORD bits;
+    } protocols[] = {
+        {kHttpDefaultTlsFlags, 0x800},
+        {{F::tfUseSSL3, F::tfUseTLS, F::tfUseTLS11, F::tfUseTLS12}, 0xAA0},
+        {{F::tfUseSSL2, F::tfUseSSL3}, 0x28},
+        {{F::tfUseSSL2, F::tfUseTLS12}, 0x800},  // SSL 2.0 never beside TLS 1.2
+        {{F::tfUseTLS}, 0x80},
+        {{F::tfUseTLS11}, 0x200},
+    };
+    for (const auto& c : protocols)
+        EXPECT_EQ(EnabledProtocols(c.flags), c.bits);
+    using C = TnetCertificateVerifyFlag;
+    EXPECT_EQ(IgnoredChecks({}), 0u);
+    EXPECT_EQ(IgnoredChecks({C::cfIgnoreCommonNameInvalid}), 0x1000u);
+    EXPECT_EQ(IgnoredChecks({C::cfIgnoreDateInvalid, C::cfIgnoreUnknownAuthority}), 0x2100u);
+    EXPECT_EQ(IgnoredChecks({C::cfIgnoreRevocation, C::cfIgnoreWrongUsage}), 0x280u);
+}
+
+TEST(TlsChannel, FailureTextsForKnownUnknownAndOwnCodes) {
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x80090331)),
+              L"The client and server cannot communicate because they do not possess a common algorithm");
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x80090326)), L"The unknown error was occured: 80090326");
+    EXPECT_EQ(SspiErrorText(-9), L"Error querying local certificate");
+    EXPECT_EQ(SspiErrorText(-5), L"None of needed security package was found");
+}
+
+TEST(TlsChannel, DefaultSettings) {
+    TnetTcpClientTls client;
+    EXPECT_EQ(client.UseTLS, TnetClientTlsMode::ctNone);
+    EXPECT_TRUE(client.TLSFlags == TnetTlsFlags{TnetTlsFlag::tfUseTLS});
+    EXPECT_TRUE(client.CertificateFlags.Empty());
+    EXPECT_EQ(client.TimeOut, 60000);
+    EXPECT_EQ(client.BatchSize, 8192);
+    EXPECT_EQ(ChooseSecurityPackage(), "Microsoft Unified Security Protocol Provider");
+}
+
+}  // namespace
+}  // namespace memoline

@@ -1,0 +1,261 @@
+#!/usr/bin/env python3
+"""TLS peers for the secure-channel tests, each on 127.0.0.1 with a port the system picks.
+
+  tls_peers.py start DIR MAKE_CERTS   make certificates in DIR, serve in the background, write DIR/ports.txt
+  tls_peers.py stop DIR               stop the background server
+
+Each line of ports.txt is "MODE PORT". After every connection a server appends
+"MODE received N" (application bytes received) or "MODE handshake-failed REASON" to DIR/peers.log.
+"""
+import os
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+
+LOCK = threading.Lock()
+
+
+def log(directory, line):
+    with LOCK, open(os.path.join(directory, "peers.log"), "a") as f:
+        f.write(line + "\n")
+
+
+def context(directory, chain, key, version=None, request_client_cert=False):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(os.path.join(directory, chain), os.path.join(directory, key))
+    if version is not None:
+        # Old protocol versions need the lowest security level in OpenSSL 3.
+        ctx.set_ciphers("DEFAULT:@SECLEVEL=0")
+        ctx.minimum_version = version
+        ctx.maximum_version = version
+    if request_client_cert:
+        ctx.load_verify_locations(os.path.join(directory, "ca.pem"))
+        ctx.verify_mode = ssl.CERT_OPTIONAL  # asks for a certificate, goes on without one
+    return ctx
+
+
+def receive_until_eof(conn):
+    total = 0
+    try:
+        while True:
+            data = conn.recv(65536)
+            if not data:
+                break
+            total += len(data)
+    except (OSError, ssl.SSLError):
+        pass
+    return total
+
+
+def serve_refused(directory, mode, conn):
+    """Completes the handshake and counts what the client sends before it goes away."""
+    log(directory, f"{mode} received {receive_until_eof(conn)}")
+
+
+def serve_echo(directory, mode, conn):
+    """Echoes; the log line also tells whether the client ended with a close notice."""
+    total, ending = 0, "notice"
+    try:
+        while True:
+            data = conn.recv(65536)
+            if not data:
+                break
+            total += len(data)
+            conn.sendall(data)
+    except (OSError, ssl.SSLError):
+        ending = "no-notice"
+    log(directory, f"{mode} received {total} {ending}")
+
+
+def pattern(size):
+    unit = bytes(range(256)) * 4
+    return (unit * (size // len(unit) + 1))[:size]
+
+
+def read_line(conn):
+    line = b""
+    while not line.endswith(b"\n"):
+        data = conn.recv(1)
+        if not data:
+            break
+        line += data
+    return line
+
+
+def serve_big(directory, mode, conn):
+    """"SIZE\\n" asks for SIZE pattern bytes: first as one large write (full records), then the
+    same again as many small writes (many small records per read), then the close notice."""
+    line = read_line(conn)
+    size = int(line.strip() or b"0")
+    body = pattern(size)
+    conn.sendall(body)
+    offset, step = 0, 1
+    while offset < size:
+        conn.sendall(body[offset:offset + step])
+        offset += step
+        step = step % 997 + 13
+    log(directory, f"{mode} received {len(line)}")
+    try:
+        conn.unwrap()
+    except (OSError, ssl.SSLError):
+        pass  # the client closes after the notice without answering it
+
+
+def serve_close_notice(directory, mode, conn):
+    """Sends a line and the close notice, then keeps the TCP connection open until the client
+    closes it: only the notice can end the client's read."""
+    conn.sendall(b"last line before the notice\n")
+    try:
+        # Sends the notice, then waits for the client's answer or its closing of the connection.
+        conn.unwrap()
+        log(directory, f"{mode} received 0 answered")
+    except (OSError, ssl.SSLError):
+        log(directory, f"{mode} received 0 closed")
+
+
+def serve_greeting_with_finished(directory, mode, raw, ctx):
+    """Runs the handshake through memory buffers so the server's last handshake message and the
+    first application data leave in one send."""
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
+    raw.settimeout(20)
+    while True:
+        try:
+            tls.do_handshake()
+            break
+        except ssl.SSLWantReadError:
+            pending = outgoing.read()
+            if pending:
+                raw.sendall(pending)
+            data = raw.recv(65536)
+            if not data:
+                log(directory, f"{mode} handshake-failed eof")
+                return
+            incoming.write(data)
+    tls.write(b"greeting sent with the handshake\n")
+    raw.sendall(outgoing.read())  # Finished and the greeting together
+    total = 0
+    while True:
+        try:
+            data = raw.recv(65536)
+        except OSError:
+            break
+        if not data:
+            break
+        incoming.write(data)
+        try:
+            while True:
+                plain = tls.read(65536)
+                if not plain:
+                    break
+                total += len(plain)
+                tls.write(plain)
+        except (ssl.SSLWantReadError, ssl.SSLZeroReturnError):
+            pass
+        pending = outgoing.read()
+        if pending:
+            raw.sendall(pending)
+    log(directory, f"{mode} received {total}")
+
+
+def run_server(directory, mode, listener, ctx, handler):
+    while True:
+        raw, _ = listener.accept()
+        threading.Thread(target=handle, args=(directory, mode, raw, ctx, handler), daemon=True).start()
+
+
+def handle(directory, mode, raw, ctx, handler):
+    try:
+        if handler is serve_greeting_with_finished:
+            handler(directory, mode, raw, ctx)
+            return
+        raw.settimeout(20)
+        try:
+            conn = ctx.wrap_socket(raw, server_side=True)
+        except (OSError, ssl.SSLError) as e:
+            log(directory, f"{mode} handshake-failed {type(e).__name__}")
+            return
+        handler(directory, mode, conn)
+    except Exception as e:  # a peer must never die on one bad connection
+        log(directory, f"{mode} error {e!r}")
+    finally:
+        raw.close()
+
+
+def serve(directory):
+    modes = {
+        "echo": (context(directory, "localhost-chain.pem", "localhost.key"), serve_echo),
+        "big": (context(directory, "localhost-chain.pem", "localhost.key"), serve_big),
+        "close-notice": (context(directory, "localhost-chain.pem", "localhost.key"), serve_close_notice),
+        "greeting": (context(directory, "localhost-chain.pem", "localhost.key"), serve_greeting_with_finished),
+        "client-cert": (context(directory, "localhost-chain.pem", "localhost.key", request_client_cert=True),
+                        serve_echo),
+        "untrusted-chain": (context(directory, "untrusted-chain.pem", "untrusted.key"), serve_refused),
+        "untrusted-leaf": (context(directory, "untrusted.pem", "untrusted.key"), serve_refused),
+        "other-host": (context(directory, "otherhost-chain.pem", "otherhost.key"), serve_refused),
+        "expired": (context(directory, "expired-chain.pem", "expired.key"), serve_refused),
+        "tls10": (context(directory, "localhost-chain.pem", "localhost.key", version=ssl.TLSVersion.TLSv1),
+                  serve_refused),
+    }
+    lines = []
+    for mode, (ctx, handler) in modes.items():
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(16)
+        lines.append(f"{mode} {listener.getsockname()[1]}")
+        threading.Thread(target=run_server, args=(directory, mode, listener, ctx, handler), daemon=True).start()
+    tmp = os.path.join(directory, "ports.tmp")
+    with open(tmp, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    os.replace(tmp, os.path.join(directory, "ports.txt"))
+    # Stopped by "stop"; ends by itself too, so an interrupted test run leaves nothing behind for long.
+    time.sleep(1800)
+
+
+def start(directory, make_certs):
+    os.makedirs(directory, exist_ok=True)
+    subprocess.run([make_certs, directory], check=True)
+    stop(directory)
+    for name in ("ports.txt", "peers.log"):
+        if os.path.exists(os.path.join(directory, name)):
+            os.remove(os.path.join(directory, name))
+    with open(os.path.join(directory, "server.out"), "w") as out:
+        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", directory],
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+    with open(os.path.join(directory, "server.pid"), "w") as f:
+        f.write(str(proc.pid))
+    for _ in range(100):
+        if os.path.exists(os.path.join(directory, "ports.txt")):
+            return 0
+        if proc.poll() is not None:
+            break
+        time.sleep(0.1)
+    print("TLS peers did not start; see", os.path.join(directory, "server.out"))
+    return 1
+
+
+def stop(directory):
+    pid_file = os.path.join(directory, "server.pid")
+    if os.path.exists(pid_file):
+        with open(pid_file) as f:
+            pid = int(f.read().strip() or 0)
+        os.remove(pid_file)
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    return 0
+
+
+if __name__ == "__main__":
+    command, directory = sys.argv[1], sys.argv[2]
+    if command == "start":
+        sys.exit(start(directory, sys.argv[3]))
+    elif command == "stop":
+        sys.exit(stop(directory))
+    elif command == "serve":
+        serve(directory)

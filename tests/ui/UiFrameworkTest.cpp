@@ -1,0 +1,324 @@
+// The UI framework's own pieces: markup of labels, stored styles, the style engine's missing-style
+// path, docking, the list grid and picture fitting.
+#include <windows.h>
+#include <commctrl.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "tests/support/MessageAnswers.h"
+#include "ui/Application.h"
+#include "ui/Button.h"
+#include "ui/Form.h"
+#include "ui/HtmlText.h"
+#include "ui/Image.h"
+#include "ui/ListGrid.h"
+#include "ui/Panel.h"
+#include "ui/Style.h"
+#include "ui/StyleData.h"
+
+namespace memoline::ui {
+namespace {
+
+TEST(HtmlText, RunsBoldAndBreaks) {
+    struct Case {
+        const wchar_t* markup;
+        std::vector<THtmlRun> runs;
+    } cases[] = {
+        {L"plain", {{L"plain", false, false}}},
+        {L"a <b>b</b> c", {{L"a ", false, false}, {L"b", true, false}, {L" c", false, false}}},
+        {L"<B>X</B><BR>y", {{L"X", true, false}, {L"", false, true}, {L"y", false, false}}},
+        {L"<b></b>", {}},
+        {L"1<br/>2", {{L"1", false, false}, {L"", false, true}, {L"2", false, false}}},
+        // Nothing else is markup: other tags and a lone "<" show as written.
+        {L"<i>x</i> < 3", {{L"<i>x</i> < 3", false, false}}},
+        {L"<b>open", {{L"open", true, false}}},
+    };
+    for (const Case& c : cases) {
+        auto runs = ParseHtmlText(c.markup);
+        ASSERT_EQ(runs.size(), c.runs.size()) << testing::PrintToString(std::wstring(c.markup));
+        for (size_t i = 0; i < runs.size(); ++i) {
+            EXPECT_EQ(runs[i].Text, c.runs[i].Text);
+            EXPECT_EQ(runs[i].Bold, c.runs[i].Bold);
+            EXPECT_EQ(runs[i].LineBreak, c.runs[i].LineBreak);
+        }
+    }
+}
+
+std::string Compress(const std::string& text) {
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+             static_cast<uLong>(text.size()));
+    out.resize(size);
+    return out;
+}
+
+TEST(StyleData, DecodesCompressedText) {
+    auto style = DecodeStyle(Compress("; comment\nName=Flat UI Light\nWindow=#FF8000\n"));
+    ASSERT_TRUE(style);
+    EXPECT_EQ(style->Name, L"Flat UI Light");
+    EXPECT_EQ(style->Colors.at("Window"), RGB(0xFF, 0x80, 0x00));
+}
+
+TEST(StyleData, RejectsDamagedOrIncomplete) {
+    std::string good = Compress("Name=A\nWindow=#000000\n");
+    std::string flipped = good;
+    flipped[flipped.size() / 2] ^= 0x55;
+    const std::string cases[] = {
+        "",
+        good.substr(0, good.size() - 5),  // cut short
+        flipped,                          // corrupted (checksum or stream error)
+        "not zlib at all",
+        Compress("Window=#000000\n"),  // no name
+        Compress("Name=A\nWindow=#00000\n"),  // short colour
+        Compress("Name=A\nWindow=#00000G\n"),
+        Compress("Name=A\nno equals sign\n"),
+    };
+    for (const std::string& data : cases)
+        EXPECT_FALSE(DecodeStyle(data)) << testing::PrintToString(data);
+}
+
+TEST(StyleEngine, MissingStyleShowsErrorNamingItAndKeepsDefaultLook) {
+    TStyleManager& engine = TStyleManager::Engine();
+    engine.SetActiveStyle(std::nullopt);
+    test::ScopedMessageAnswers answers;
+    EXPECT_FALSE(engine.TrySetStyle(L"Flat UI Nowhere"));
+    ASSERT_EQ(answers.Shown().size(), 1u);
+    EXPECT_EQ(answers.Shown()[0].type, TMsgDlgType::Error);
+    EXPECT_NE(answers.Shown()[0].text.find(L"Flat UI Nowhere"), std::wstring::npos);
+    EXPECT_FALSE(engine.IsCustomStyleActive());
+    EXPECT_EQ(engine.Color(TStyleColor::Window), GetSysColor(COLOR_WINDOW));
+}
+
+// The real box for a framework failure: a standard dialog whose one button reads "Close".
+TEST(MessageBoxes, CloseBoxIsAStandardDialogWithACloseButton) {
+    std::wstring caption, button;
+    std::thread driver([&] {
+        for (int i = 0; i < 200; ++i) {
+            HWND box = FindWindowW(L"#32770", L"Error");
+            wchar_t text[64] = {};
+            // Pressed whatever it reads, so a wrong button fails the test instead of hanging it.
+            if (box && IsWindowVisible(box) && GetDlgItemTextW(box, IDOK, text, 64)) {
+                button = text;
+                GetWindowTextW(box, text, 64);
+                caption = text;
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(50);
+        }
+    });
+    EXPECT_EQ(MessageDlgClose(L"Style 'X' not found", TMsgDlgType::Error), IDCLOSE);
+    driver.join();
+    EXPECT_EQ(caption, L"Error");
+    EXPECT_EQ(button, L"Close");
+}
+
+TEST(StyleEngine, AppliesTheStoredFlatUiLightStyle) {
+    TStyleManager& engine = TStyleManager::Engine();
+    test::ScopedMessageAnswers answers;
+    ASSERT_TRUE(engine.TrySetStyle(L"Flat UI Light"));
+    EXPECT_TRUE(answers.Shown().empty());
+    EXPECT_EQ(engine.ActiveStyleName(), L"Flat UI Light");
+    // A push button made under the style is painted by it.
+    TForm form(nullptr, L"StyleTestForm");
+    form.SetClientSize(200, 100);
+    auto* button = new TButton(&form, &form);
+    button->SetBounds(10, 10, 80, 30);
+    EXPECT_EQ(GetWindowLongW(button->Handle(), GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+    EXPECT_NE(button->StyleHook(), nullptr);
+    engine.SetActiveStyle(std::nullopt);
+}
+
+TEST(Docking, OrderAndPadding) {
+    TForm form(nullptr, L"DockTestForm");
+    form.SetClientSize(400, 300);
+    form.SetPadding(5, 6, 7, 8);
+    auto make = [&](TAlign align, int w, int h) {
+        auto* p = new TPanel(&form, &form);
+        p->SetBounds(0, 0, w, h);
+        p->SetAlign(align);
+        return p;
+    };
+    // Created out of docking order: the order of kinds decides, not creation.
+    TPanel* client = make(TAlign::Client, 0, 0);
+    TPanel* left = make(TAlign::Left, 50, 0);
+    TPanel* bottom1 = make(TAlign::Bottom, 0, 20);
+    TPanel* bottom2 = make(TAlign::Bottom, 0, 30);
+    TPanel* top = make(TAlign::Top, 0, 40);
+    TPanel* right = make(TAlign::Right, 60, 0);
+    struct Case {
+        TPanel* p;
+        int l, t, w, h;
+    } cases[] = {
+        {top, 5, 6, 388, 40},       {bottom1, 5, 272, 388, 20}, {bottom2, 5, 242, 388, 30},
+        {left, 5, 46, 50, 196},     {right, 333, 46, 60, 196},  {client, 55, 46, 278, 196},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.p->Left(), c.l);
+        EXPECT_EQ(c.p->Top(), c.t);
+        EXPECT_EQ(c.p->Width(), c.w);
+        EXPECT_EQ(c.p->Height(), c.h);
+    }
+}
+
+class ListGridTest : public testing::Test {
+protected:
+    void SetUp() override {
+        form = std::make_unique<TForm>(nullptr, L"GridTestForm");
+        form->SetClientSize(500, 300);
+        grid = new TListGrid(form.get(), form.get());
+        grid->SetAlign(TAlign::Client);
+        grid->SetEmptyCaption(L"Nothing here yet.");
+        grid->AddColumn(L"A", TAlignment::Left, 120);
+        grid->AddColumn(L"B", TAlignment::Center);
+        grid->AddColumn(L"Hidden", TAlignment::Center, 80, false);
+        grid->OnSelect = [this](TObject* sender) {
+            EXPECT_EQ(sender, grid);
+            selected.push_back(grid->SelectedRow());
+        };
+        form->Show();
+        Application().ProcessMessages();
+    }
+    std::wstring ListText(int row, int column) {
+        wchar_t buffer[256] = {};
+        ListView_GetItemText(grid->Handle(), row, column, buffer, 256);
+        return buffer;
+    }
+    std::unique_ptr<TForm> form;
+    TListGrid* grid = nullptr;
+    std::vector<int> selected;
+};
+
+TEST_F(ListGridTest, RowsCellsAndClearing) {
+    EXPECT_EQ(grid->AddRow({L"1", L"2", L"3"}), 0);
+    EXPECT_EQ(grid->AddRow({L"x"}), 1);  // missing cells are empty
+    EXPECT_EQ(grid->AddRow({L"p", L"q", L"r", L"dropped"}), 2);
+    EXPECT_EQ(grid->RowCount(), 3);
+    EXPECT_EQ(ListView_GetItemCount(grid->Handle()), 3);
+    EXPECT_EQ(grid->Cell(0, 2), L"3");
+    EXPECT_EQ(ListText(0, 2), L"3");  // the hidden column holds its text too
+    EXPECT_EQ(grid->Cell(1, 1), L"");
+    EXPECT_EQ(grid->Cell(5, 0), L"");
+    EXPECT_EQ(grid->Cell(0, 9), L"");
+    grid->SetCell(1, 1, L"set");
+    EXPECT_EQ(grid->Cell(1, 1), L"set");
+    EXPECT_EQ(ListText(1, 1), L"set");
+    grid->SetCell(7, 0, L"ignored");
+    grid->ClearRows();
+    EXPECT_EQ(grid->RowCount(), 0);
+    EXPECT_EQ(ListView_GetItemCount(grid->Handle()), 0);
+    EXPECT_EQ(grid->SelectedRow(), -1);
+}
+
+TEST_F(ListGridTest, SelectingARowRaisesSelect) {
+    grid->AddRow({L"1"});
+    grid->AddRow({L"2"});
+    EXPECT_EQ(grid->SelectedRow(), -1);
+    grid->SetSelectedRow(1);
+    EXPECT_EQ(grid->SelectedRow(), 1);
+    ASSERT_EQ(selected.size(), 1u);
+    EXPECT_EQ(selected[0], 1);
+    // A click on a row, as the operator selects it.
+    RECT item{};
+    ListView_GetItemRect(grid->Handle(), 0, &item, LVIR_BOUNDS);
+    LPARAM at = MAKELPARAM(item.left + 10, (item.top + item.bottom) / 2);
+    SendMessageW(grid->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(grid->Handle(), WM_LBUTTONUP, 0, at);
+    Application().ProcessMessages();
+    EXPECT_EQ(grid->SelectedRow(), 0);
+    ASSERT_EQ(selected.size(), 2u);
+    EXPECT_EQ(selected[1], 0);
+}
+
+TEST_F(ListGridTest, RowAndHeaderHeightsAndHiddenColumn) {
+    grid->AddRow({L"1"});
+    RECT item{};
+    ASSERT_TRUE(ListView_GetItemRect(grid->Handle(), 0, &item, LVIR_BOUNDS));
+    EXPECT_EQ(item.bottom - item.top, TListGrid::kRowHeight);
+    RECT header{};
+    GetWindowRect(ListView_GetHeader(grid->Handle()), &header);
+    EXPECT_EQ(header.bottom - header.top, TListGrid::kHeaderHeight);
+    EXPECT_EQ(ListView_GetColumnWidth(grid->Handle(), 2), 0);
+    grid->SetColumnVisible(2, true);
+    EXPECT_EQ(ListView_GetColumnWidth(grid->Handle(), 2), 80);
+}
+
+// Counts the pixels of one colour in the grid's own painting.
+int CountGridPixels(HWND hwnd, COLORREF color) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    HDC screen = GetDC(hwnd);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, r.right, r.bottom);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    BitBlt(mem, 0, 0, r.right, r.bottom, screen, 0, 0, SRCCOPY);
+    int n = 0;
+    for (int y = 0; y < r.bottom; ++y)
+        for (int x = 0; x < r.right; ++x)
+            n += GetPixel(mem, x, y) == color;
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hwnd, screen);
+    return n;
+}
+
+TEST_F(ListGridTest, EmptyCaptionShowsOnlyWithoutRows) {
+    COLORREF captionColor = TStyleManager::Engine().Color(TStyleColor::GridEmptyText);
+    int empty = CountGridPixels(grid->Handle(), captionColor);
+    EXPECT_GT(empty, 20);
+    grid->AddRow({L"1"});
+    Application().ProcessMessages();
+    EXPECT_LT(CountGridPixels(grid->Handle(), captionColor), empty / 4);
+    grid->ClearRows();
+    Application().ProcessMessages();
+    EXPECT_GT(CountGridPixels(grid->Handle(), captionColor), empty / 2);
+}
+
+TEST(Picture, FitsProportionallyCentred) {
+    struct Case {
+        int w, h;
+        RECT box, expected;
+    } cases[] = {
+        {346, 446, {0, 0, 225, 254}, {14, 0, 211, 254}},  // the main window's picture
+        {200, 100, {0, 0, 100, 100}, {0, 25, 100, 75}},
+        {100, 100, {10, 10, 30, 30}, {10, 10, 30, 30}},
+        {0, 100, {0, 0, 50, 50}, {0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        RECT r = FitProportionally(c.w, c.h, c.box);
+        EXPECT_EQ(r.left, c.expected.left);
+        EXPECT_EQ(r.top, c.expected.top);
+        EXPECT_EQ(r.right, c.expected.right);
+        EXPECT_EQ(r.bottom, c.expected.bottom);
+    }
+}
+
+// A 2 x 1 PNG: one opaque red pixel, one opaque blue pixel.
+const unsigned char kTwoPixelPng[] = {
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+    0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x7b, 0x40, 0xe8, 0xdd, 0x00, 0x00, 0x00,
+    0x0d, 0x49, 0x44, 0x41, 0x54, 0x78, 0xda, 0x63, 0xf8, 0xcf, 0x00, 0x04, 0xff, 0x01, 0x07, 0x00, 0x01, 0xff,
+    0x3d, 0x7d, 0x8c, 0x49, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+
+TEST(Picture, DecodesPngThroughTheImagingComponent) {
+    std::string png(reinterpret_cast<const char*>(kTwoPixelPng), sizeof kTwoPixelPng);
+    TBitmapPixels pixels = DecodeImage(png);
+    ASSERT_EQ(pixels.Width, 2);
+    ASSERT_EQ(pixels.Height, 1);
+    EXPECT_EQ(pixels.Pixels[0], 0xFFFF0000u);  // BGRA in memory: red
+    EXPECT_EQ(pixels.Pixels[1], 0xFF0000FFu);  // blue
+    TBitmapPixels scaled = DecodeImage(png, 4, 2);
+    EXPECT_EQ(scaled.Width, 4);
+    EXPECT_EQ(scaled.Pixels.size(), 8u);
+    EXPECT_TRUE(DecodeImage("not a picture").Pixels.empty());
+}
+
+}  // namespace
+}  // namespace memoline::ui

@@ -1,0 +1,52 @@
+#include "ui/Application.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "ui/Synchronize.h"
+
+namespace memoline::ui {
+
+TApplication& Application() {
+    static TApplication application;
+    return application;
+}
+
+void TApplication::Initialize() {
+    InitMainThread();
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+    // The imaging component is COM; the UI thread keeps its apartment for the whole run.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+}
+
+bool TApplication::DispatchOne(MSG& msg) {
+    // Tab and the arrow keys move between the main form's controls as in a dialog.
+    if (mainForm_ && mainForm_->HandleAllocated() && IsDialogMessageW(mainForm_->Handle(), &msg))
+        return true;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    return true;
+}
+
+int TApplication::Run() {
+    if (mainForm_)
+        mainForm_->Show();
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchOne(msg);
+    return static_cast<int>(msg.wParam);
+}
+
+void TApplication::ProcessMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        DispatchOne(msg);
+    }
+}
+
+}  // namespace memoline::ui

@@ -1,0 +1,325 @@
+#include "ui/Control.h"
+
+#include <algorithm>
+#include <set>
+
+#include "ui/Style.h"
+
+namespace memoline::ui {
+namespace {
+
+// The property that links a window to its control; set on every window the framework makes,
+// including those of system classes (buttons, list views).
+constexpr const wchar_t* kControlProperty = L"MemolineControl";
+
+}  // namespace
+
+LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
+        auto* control = static_cast<TControl*>(cs->lpCreateParams);
+        control->handle_ = hwnd;
+        SetPropW(hwnd, kControlProperty, control);
+    }
+    TControl* control = TControl::FromHandle(hwnd);
+    if (!control)
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        RemovePropW(hwnd, kControlProperty);
+        LRESULT r = DefWindowProcW(hwnd, msg, wp, lp);
+        control->handle_ = nullptr;
+        return r;
+    }
+    return control->WndProc(msg, wp, lp);
+}
+
+void RegisterControlClass(const wchar_t* name, UINT classStyle) {
+    static std::set<std::wstring> registered;
+    if (!registered.insert(name).second)
+        return;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = classStyle;
+    wc.lpfnWndProc = ControlWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    // No class brush: every control paints its own background (no flicker from a double erase).
+    wc.lpszClassName = name;
+    wc.hIcon = LoadIconW(wc.hInstance, L"MAINICON");
+    RegisterClassExW(&wc);
+}
+
+TControl* CaptureControl() {
+    HWND capture = GetCapture();
+    return capture ? TControl::FromHandle(capture) : nullptr;
+}
+
+TControl::TControl(TComponent* owner, TControl* parent) : TComponent(owner), parent_(parent) {
+    if (parent_)
+        parent_->children_.push_back(this);
+}
+
+TControl::~TControl() {
+    hook_.reset();
+    if (handle_ && IsWindow(handle_)) {
+        RemovePropW(handle_, kControlProperty);
+        DestroyWindow(handle_);
+    }
+    handle_ = nullptr;
+    // The children are freed later, by their owner, after this object's list is gone.
+    for (TControl* child : children_)
+        child->parent_ = nullptr;
+    children_.clear();
+    if (parent_) {
+        auto& list = parent_->children_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+}
+
+TControl* TControl::FromHandle(HWND hwnd) {
+    return static_cast<TControl*>(GetPropW(hwnd, kControlProperty));
+}
+
+HWND TControl::Handle() {
+    if (!handle_)
+        CreateHandle();
+    return handle_;
+}
+
+void TControl::CreateHandle() {
+    HWND parentWindow = parent_ ? parent_->Handle() : nullptr;
+    if (handle_)  // the parent made this window while making its own children
+        return;
+    CreateParams params = GetCreateParams();
+    if (params.OwnClass)
+        RegisterControlClass(params.ClassName);
+    DWORD style = params.Style;
+    if (parent_)
+        style |= WS_CHILD | WS_CLIPSIBLINGS;
+    if (visible_ && parent_)
+        style |= WS_VISIBLE;
+    if (!enabled_)
+        style |= WS_DISABLED;
+    // Decide on the hook before the window exists: a hooked button is drawn by its owner.
+    hook_ = TStyleManager::Engine().CreateHook(this);
+    if (hook_)
+        style |= hook_->ExtraStyle();
+    HWND created = CreateWindowExW(params.ExStyle, params.ClassName, caption_.c_str(), style, left_, top_, width_,
+                                   height_, parentWindow, parent_ ? reinterpret_cast<HMENU>(INT_PTR(id_)) : nullptr,
+                                   GetModuleHandleW(nullptr), this);
+    if (!created) {
+        hook_.reset();
+        return;
+    }
+    handle_ = created;
+    SetPropW(handle_, kControlProperty, this);
+    SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), FALSE);
+    if (hook_)
+        hook_->Attach();
+    HandleCreated();
+    for (TControl* child : children_)
+        child->Handle();
+}
+
+void TControl::HandleDestroyed() {
+    for (TControl* child : children_)
+        child->HandleDestroyed();
+    if (hook_)
+        hook_->Detach();
+    handle_ = nullptr;
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = std::max(width, 0);
+    height_ = std::max(height, 0);
+    if (handle_ && parent_)
+        MoveWindow(handle_, left_, top_, width_, height_, TRUE);
+    Realign();
+}
+
+void TControl::SetAlign(TAlign align) {
+    align_ = align;
+    if (parent_)
+        parent_->Realign();
+}
+
+void TControl::SetPadding(int left, int top, int right, int bottom) {
+    padding_ = TPadding{left, top, right, bottom};
+    Realign();
+}
+
+void TControl::Realign() {
+    RECT r = AdjustClientRect(ClientRect());
+    r.left += padding_.Left;
+    r.top += padding_.Top;
+    r.right -= padding_.Right;
+    r.bottom -= padding_.Bottom;
+    for (TAlign kind : {TAlign::Top, TAlign::Bottom, TAlign::Left, TAlign::Right, TAlign::Client}) {
+        for (TControl* c : children_) {
+            if (c->align_ != kind || !c->visible_)
+                continue;
+            int w = r.right - r.left, h = r.bottom - r.top;
+            switch (kind) {
+                case TAlign::Top:
+                    c->SetBounds(r.left, r.top, w, c->height_);
+                    r.top += c->height_;
+                    break;
+                case TAlign::Bottom:
+                    c->SetBounds(r.left, r.bottom - c->height_, w, c->height_);
+                    r.bottom -= c->height_;
+                    break;
+                case TAlign::Left:
+                    c->SetBounds(r.left, r.top, c->width_, h);
+                    r.left += c->width_;
+                    break;
+                case TAlign::Right:
+                    c->SetBounds(r.right - c->width_, r.top, c->width_, h);
+                    r.right -= c->width_;
+                    break;
+                case TAlign::Client:
+                    c->SetBounds(r.left, r.top, w, h);
+                    break;
+                case TAlign::None:
+                    break;
+            }
+        }
+    }
+}
+
+void TControl::SetCaption(const std::wstring& caption) {
+    caption_ = caption;
+    if (handle_) {
+        SetWindowTextW(handle_, caption_.c_str());
+        Invalidate();
+    }
+}
+
+void TControl::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (handle_)
+        EnableWindow(handle_, enabled_);
+}
+
+void TControl::SetVisible(bool visible) {
+    visible_ = visible;
+    if (handle_)
+        ShowWindow(handle_, visible_ ? SW_SHOW : SW_HIDE);
+    if (parent_)
+        parent_->Realign();
+}
+
+const TFont& TControl::Font() const {
+    if (parentFont_ && parent_)
+        return parent_->Font();
+    return font_;
+}
+
+void TControl::SetFont(const TFont& font) {
+    font_ = font;
+    parentFont_ = false;
+    FontChanged();
+}
+
+void TControl::FontChanged() {
+    if (handle_) {
+        SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), TRUE);
+        Realign();
+    }
+    for (TControl* child : children_)
+        if (child->parentFont_)
+            child->FontChanged();
+}
+
+void TControl::Invalidate() {
+    if (handle_)
+        InvalidateRect(handle_, nullptr, TRUE);
+}
+
+LRESULT TControl::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
+    return DefWindowProcW(handle_, msg, wp, lp);
+}
+
+void TControl::PaintBackground(HDC dc, const RECT& r) {
+    HBRUSH brush = CreateSolidBrush(TStyleManager::Engine().Color(TStyleColor::Window));
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+}
+
+void TControl::Paint(HDC dc) {
+    RECT r = ClientRect();
+    PaintBackground(dc, r);
+}
+
+bool TControl::ForwardToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    switch (msg) {
+        case WM_COMMAND: {
+            TControl* child = lp ? FromHandle(reinterpret_cast<HWND>(lp)) : nullptr;
+            if (!child || child == this)
+                return false;
+            child->CommandNotify(HIWORD(wp));
+            result = 0;
+            return true;
+        }
+        case WM_NOTIFY: {
+            auto* header = reinterpret_cast<NMHDR*>(lp);
+            TControl* child = FromHandle(header->hwndFrom);
+            // Header controls of a list view notify the list view, which notifies us on their behalf.
+            if (!child && header->hwndFrom)
+                child = FromHandle(GetParent(header->hwndFrom));
+            return child && child != this && child->Notify(header, result);
+        }
+        case WM_DRAWITEM: {
+            auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+            TControl* child = FromHandle(item->hwndItem);
+            if (!child || !child->DrawItem(*item))
+                return false;
+            result = TRUE;
+            return true;
+        }
+    }
+    return false;
+}
+
+LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+    LRESULT result = 0;
+    if (ForwardToChild(msg, wp, lp, result))
+        return result;
+    switch (msg) {
+        case WM_ERASEBKGND:
+            return 1;  // painted in WM_PAINT, double-buffered
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(handle_, &ps);
+            // Paint into memory first so the panels do not flicker when they repaint.
+            HDC mem = CreateCompatibleDC(dc);
+            HBITMAP bmp = CreateCompatibleBitmap(dc, std::max(width_, 1), std::max(height_, 1));
+            HGDIOBJ old = SelectObject(mem, bmp);
+            Paint(mem);
+            BitBlt(dc, 0, 0, width_, height_, mem, 0, 0, SRCCOPY);
+            SelectObject(mem, old);
+            DeleteObject(bmp);
+            DeleteDC(mem);
+            EndPaint(handle_, &ps);
+            return 0;
+        }
+        case WM_PRINTCLIENT:
+            Paint(reinterpret_cast<HDC>(wp));
+            return 0;
+        case WM_SETTEXT: {
+            LRESULT r = DefaultProc(msg, wp, lp);
+            InvalidateRect(handle_, nullptr, FALSE);
+            return r;
+        }
+        case WM_DESTROY:
+            for (TControl* child : children_)
+                child->HandleDestroyed();
+            if (hook_)
+                hook_->Detach();
+            break;
+    }
+    return DefaultProc(msg, wp, lp);
+}
+
+}  // namespace memoline::ui

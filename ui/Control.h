@@ -1,0 +1,146 @@
+// The base of every control: a component with a window, a place in its parent, docking, inner
+// margins and a font it inherits from its parent unless given its own.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/Component.h"
+#include "ui/Font.h"
+
+namespace memoline::ui {
+
+class TStyleHook;
+
+// How a control docks in its parent. Parents place docked children in the order top, bottom, left,
+// right, then client; children of the same kind in the order they were created, so the first
+// bottom-docked child sits lowest.
+enum class TAlign {
+    None,    // keeps its own bounds
+    Top,     // full width at the top of what is left
+    Bottom,  // full width at the bottom of what is left
+    Left,    // full height at the left of what is left
+    Right,   // full height at the right of what is left
+    Client,  // all that is left
+};
+
+// Inner margins: the space a container keeps free between its edge and its docked children.
+struct TPadding {
+    int Left = 0;
+    int Top = 0;
+    int Right = 0;
+    int Bottom = 0;
+};
+
+class TControl : public TComponent {
+public:
+    // A control is destroyed with `owner`; it lives inside `parent` (null for a top-level window).
+    TControl(TComponent* owner, TControl* parent);
+    ~TControl() override;
+
+    // The window, created with the parent's on first use; its children's windows follow.
+    HWND Handle();
+    bool HandleAllocated() const { return handle_ != nullptr; }
+    // The control whose window this is, or null.
+    static TControl* FromHandle(HWND hwnd);
+
+    TControl* Parent() const { return parent_; }
+    const std::vector<TControl*>& Controls() const { return children_; }
+
+    int Left() const { return left_; }
+    int Top() const { return top_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // Position relative to the parent's client area, size of the whole control.
+    virtual void SetBounds(int left, int top, int width, int height);
+    RECT ClientRect() const { return RECT{0, 0, width_, height_}; }
+
+    TAlign Align() const { return align_; }
+    void SetAlign(TAlign align);
+    TPadding& Padding() { return padding_; }
+    void SetPadding(int left, int top, int right, int bottom);
+
+    const std::wstring& Caption() const { return caption_; }
+    virtual void SetCaption(const std::wstring& caption);
+
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool enabled);
+    bool Visible() const { return visible_; }
+    void SetVisible(bool visible);
+
+    // The parent's font unless the control was given its own.
+    const TFont& Font() const;
+    void SetFont(const TFont& font);
+
+    int ControlId() const { return id_; }
+    void SetControlId(int id) { id_ = id; }
+
+    void Invalidate();
+    // Places the docked children, and theirs.
+    void Realign();
+
+    // The style engine's hook painting this control, if any.
+    TStyleHook* StyleHook() const { return hook_.get(); }
+
+protected:
+    struct CreateParams {
+        const wchar_t* ClassName = L"";
+        DWORD Style = 0;
+        DWORD ExStyle = 0;
+        bool OwnClass = true;  // a class of this framework (registered on demand), not a system one
+    };
+    virtual CreateParams GetCreateParams() = 0;
+    virtual void CreateHandle();
+    // After the window exists, before its children are made.
+    virtual void HandleCreated() {}
+    // The area docked children share, before padding; group boxes leave out their frame.
+    virtual RECT AdjustClientRect(RECT r) { return r; }
+
+    // Window procedure of the framework's own classes.
+    virtual LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT DefaultProc(UINT msg, WPARAM wp, LPARAM lp);
+    virtual void Paint(HDC dc);
+    // Fills with the background the control shows through (the style's window colour).
+    void PaintBackground(HDC dc, const RECT& r);
+
+    // Notifications forwarded from the parent to the child control that sent them.
+    virtual void CommandNotify(WORD) {}
+    virtual bool Notify(NMHDR*, LRESULT&) { return false; }
+    virtual bool DrawItem(const DRAWITEMSTRUCT&) { return false; }
+
+    // Called for every window of the tree when the top-level window goes away.
+    void HandleDestroyed();
+
+    HWND handle_ = nullptr;
+
+private:
+    friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM);
+    void FontChanged();
+    void ApplyEnabled();
+    bool ForwardToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+
+    TControl* parent_;
+    std::vector<TControl*> children_;
+    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    TAlign align_ = TAlign::None;
+    TPadding padding_;
+    std::wstring caption_;
+    bool enabled_ = true;
+    bool visible_ = true;
+    bool parentFont_ = true;
+    TFont font_;
+    int id_ = 0;
+    std::unique_ptr<TStyleHook> hook_;
+};
+
+// The framework's record of the mouse capture: the control whose window holds it, or null.
+TControl* CaptureControl();
+
+// Registers a window class of this framework once; every instance runs ControlWindowProc.
+void RegisterControlClass(const wchar_t* name, UINT classStyle = CS_HREDRAW | CS_VREDRAW);
+
+}  // namespace memoline::ui

@@ -1,0 +1,82 @@
+// A read-only grid of text rows over a standard report-mode list view (SysListView32), so another
+// process can read it: whole-row selection that stays highlighted without focus, fixed row and
+// header heights, bold headers that do not sort, columns that can be hidden, and a caption drawn in
+// the empty area while there are no rows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ui/Control.h"
+
+namespace memoline::ui {
+
+enum class TAlignment {
+    Left,    // text starts at the left edge
+    Center,  // text centred in the column
+    Right,   // text ends at the right edge
+};
+
+struct TListColumn {
+    std::wstring Header;
+    TAlignment Alignment = TAlignment::Left;
+    int Width = 100;
+    bool Visible = true;
+};
+
+class TListGrid : public TControl {
+public:
+    static constexpr int kDefaultColumnWidth = 100;
+    static constexpr int kRowHeight = 24;
+    static constexpr int kHeaderHeight = 30;
+
+    TListGrid(TComponent* owner, TControl* parent);
+    ~TListGrid() override;
+
+    // Columns; the index is the position, hidden columns included.
+    int AddColumn(const std::wstring& header, TAlignment alignment = TAlignment::Left,
+                  int width = kDefaultColumnWidth, bool visible = true);
+    int ColumnCount() const { return static_cast<int>(columns_.size()); }
+    const TListColumn& Column(int index) const { return columns_.at(index); }
+    void SetColumnVisible(int index, bool visible);
+    void SetColumnWidth(int index, int width);
+
+    // Rows: appended at the end; missing cells are empty, extra cells are dropped. Returns its index.
+    int AddRow(const std::vector<std::wstring>& cells);
+    void ClearRows();
+    int RowCount() const { return static_cast<int>(rows_.size()); }
+    // Out-of-range positions read as empty text and are ignored when written.
+    std::wstring Cell(int row, int column) const;
+    void SetCell(int row, int column, const std::wstring& text);
+
+    // The text drawn in the empty area while the grid has no rows.
+    const std::wstring& EmptyCaption() const { return emptyCaption_; }
+    void SetEmptyCaption(const std::wstring& caption);
+
+    // The selected row, -1 when none. Selecting a row raises OnSelect.
+    int SelectedRow() const;
+    void SetSelectedRow(int row);
+    TNotifyEvent OnSelect;
+
+protected:
+    CreateParams GetCreateParams() override;
+    void HandleCreated() override;
+    bool Notify(NMHDR* header, LRESULT& result) override;
+
+private:
+    friend LRESULT CALLBACK GridSubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    void SetRowHeight();
+    void InsertColumnWindow(int index);
+    void InsertRowWindow(int row);
+    void PaintEmpty();
+    LRESULT CustomDraw(NMLVCUSTOMDRAW* draw);
+    LRESULT DrawHeaderItem(NMCUSTOMDRAW* draw);
+
+    std::vector<TListColumn> columns_;
+    std::vector<std::vector<std::wstring>> rows_;
+    std::wstring emptyCaption_;
+    TFont headerFont_;
+    HIMAGELIST rowHeightImages_ = nullptr;
+};
+
+}  // namespace memoline::ui
