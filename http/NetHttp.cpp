@@ -39,16 +39,18 @@ std::wstring CutAfterLastSlash(const std::wstring& url) {
     return slash == std::wstring::npos ? url : url.substr(0, slash + 1);
 }
 
-// Bytes arriving from the transport, handed on to a body stream (a decoder or the destination).
-class TransportSink : public TnetTransportStream {
+// Bytes arriving from the transport, handed on to a body stream (a decoder or the destination) and
+// counted.
+class TransportSink : public TnetStream {
 public:
     explicit TransportSink(TnetStream& target) : target_(target) {}
-    size_t Read(char*, size_t) override { return 0; }
-    void Write(const char* data, size_t count) override {
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* data, size_t count) override {
         target_.Write(data, count);
         count_ += static_cast<int64_t>(count);
+        return count;
     }
-    void Skip(int64_t) override {}
+    int64_t Seek(int64_t, TnetSeekOrigin) override { return count_; }
     int64_t Count() const { return count_; }
 
 private:
@@ -57,12 +59,15 @@ private:
 };
 
 // Bytes arriving from the transport, appended to a buffer (the response header phase).
-class BufferSink : public TnetTransportStream {
+class BufferSink : public TnetStream {
 public:
     explicit BufferSink(std::string& buffer) : buffer_(buffer) {}
-    size_t Read(char*, size_t) override { return 0; }
-    void Write(const char* data, size_t count) override { buffer_.append(data, count); }
-    void Skip(int64_t) override {}
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* data, size_t count) override {
+        buffer_.append(static_cast<const char*>(data), count);
+        return count;
+    }
+    int64_t Seek(int64_t, TnetSeekOrigin) override { return static_cast<int64_t>(buffer_.size()); }
 
 private:
     std::string& buffer_;
@@ -280,7 +285,7 @@ void TnetHttp::SendHeaderAndBody(Exchange& x) {
     }
     std::string bytes = HeaderLinesToBytes(AssembleRequestHeader(x.requestLines, s));
     bytes += ReadRest(*x.body);
-    TnetTransportMemoryStream out(std::move(bytes));
+    TnetStringStream out(std::move(bytes));
     Connection().WriteData(&out);
 }
 
