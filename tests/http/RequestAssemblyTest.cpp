@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "http/UrlParser.h"
+
 namespace memoline {
 namespace {
 
@@ -93,6 +95,35 @@ TEST(HostFieldValue, PortsEightyAndFourFortyThreeAreNeverWritten) {
     EXPECT_EQ(HostFieldValue(L"h", 443), L"h");
     EXPECT_EQ(HostFieldValue(L"h", 80), L"h");
     EXPECT_EQ(HostFieldValue(L"h", 8080), L"h:8080");
+}
+
+// From the URL to the request line and the "Host" line, as the client assembles them.
+TEST(AssembleRequestHeader, TargetAndHostFromTheUrl) {
+    struct Case {
+        const wchar_t* url;
+        const char* requestLine;
+        const char* host;
+    } cases[] = {
+        {L"https://updates.example/p", "POST /p HTTP/1.1", "updates.example"},
+        {L"http://updates.example:8080/p", "POST /p HTTP/1.1", "updates.example:8080"},
+        {L"http://updates.example:443/p", "POST /p HTTP/1.1", "updates.example"},
+        {L"https://updates.example:80/p", "POST /p HTTP/1.1", "updates.example"},
+        {L"updates.example/p", "POST /p HTTP/1.1", "updates.example"},
+        {L"http://updates.example/p#frag", "POST /p?%23frag HTTP/1.1", "updates.example"},
+        {L"https://www.b\u00fccher.de/p", "POST /p HTTP/1.1", "www.xn--bcher-kva.de"},
+    };
+    for (const auto& c : cases) {
+        TnetUrlParser url;
+        ASSERT_TRUE(url.Parse(c.url, L""));
+        TnetRequestHeaderSettings s;
+        s.Method = L"POST";
+        s.Target = url.AbsolutePath();
+        s.Host = HostFieldValue(url.Host(), url.Port());
+        s.UserAgent = L"UA";
+        EXPECT_EQ(HeaderLinesToBytes(AssembleRequestHeader({L"Accept: */*"}, s)),
+                  std::string(c.requestLine) + "\r\nAccept: */*\r\nAccept-Encoding: gzip\r\nHost: " + c.host +
+                      "\r\nUser-Agent: UA\r\nContent-Length: 0\r\nConnection: Keep-Alive\r\n\r\n");
+    }
 }
 
 TEST(MayKeepConnection, Table) {
