@@ -1,0 +1,350 @@
+#include "download/WebDownloader.h"
+
+#include <wininet.h>
+
+#include "download/DownloadLoginForm.h"
+#include "download/DownloadText.h"
+#include "download/DownloadThread.h"
+
+namespace memoline {
+namespace {
+
+using download::DecodeURLName;
+using download::EncodeBase64;
+using download::ExtractURLFileName;
+using download::ExtractURLHost;
+using download::InsertProxyCredentials;
+using download::IsSafeTargetFilename;
+using download::JoinPath;
+using download::NumberedFilename;
+
+// The engine reads and writes in pieces of this size through one buffer.
+constexpr DWORD kChunkSize = 4096;
+// INTERNET_OPTION_URL is read into a buffer of this many bytes.
+constexpr DWORD kUrlBufferBytes = 4096;
+
+bool FileExistsAt(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Creates every missing folder of the chain, outermost first.
+void CreateDirectoryChain(const std::wstring& dir) {
+    if (dir.empty())
+        return;
+    size_t start = 0;
+    if (dir.size() >= 2 && dir[1] == L':')
+        start = 3;  // "C:\": the drive's root exists
+    else if (dir.rfind(L"\\\\", 0) == 0)
+        start = dir.find(L'\\', dir.find(L'\\', 2) + 1);  // "\\server\share\": the share exists
+    if (start == std::wstring::npos)
+        return;
+    for (size_t pos = dir.find(L'\\', start);; pos = dir.find(L'\\', pos + 1)) {
+        std::wstring part = dir.substr(0, pos);
+        if (!part.empty() && GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES)
+            CreateDirectoryW(part.c_str(), nullptr);
+        if (pos == std::wstring::npos)
+            break;
+    }
+}
+
+std::wstring ParentDirectory(const std::wstring& path) {
+    size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+}  // namespace
+
+TWebDownloader::TWebDownloader(TComponent* owner) : TComponent(owner), FItems(new TWebDownloadItems) {}
+
+TWebDownloader::~TWebDownloader() {
+    // A handler that threw out of a run leaves the dialog behind; it must not outlive its engine.
+    if (FFormAlive) {
+        FCancelIsClose = true;
+        DestroyWindow(FForm);
+    }
+    if (FMeasureDC)
+        DeleteDC(FMeasureDC);
+    delete FItems;
+}
+
+void TWebDownloader::ProcessMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Leave the quit request for the application's own loop.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// The pump of the transfer loop. Asking whether anything waits is one call; an empty PeekMessage
+// round costs more than a 4096-byte read under Wine, where it also polls the display connection.
+void TWebDownloader::PumpIfPending() {
+    if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0)
+        ProcessMessages();
+}
+
+void TWebDownloader::ThreadExecute() {
+    new TDownloadThread(this);
+}
+
+void TWebDownloader::Execute() {
+    DoCopy();
+}
+
+void TWebDownloader::ThreadExecAndWait() {
+    FCopyCompleted = false;
+    ThreadExecute();
+    while (!FCopyCompleted) {
+        // QS_ALLINPUT includes QS_SENDMESSAGE, which is how the worker's calls arrive.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+        ProcessMessages();
+    }
+}
+
+void TWebDownloader::DoCopy() {
+    CreateProgressForm();
+
+    FHinternet = nullptr;
+    unique_hinternet root;
+    bool needsNetwork = false;
+    for (int i = 0; i < FItems->Count(); ++i) {
+        const TWebDownloadItem& item = *(*FItems)[i];
+        needsNetwork = needsNetwork || (item.Active && item.Protocol != TWebDownloadProtocol::wpFile);
+    }
+    if (needsNetwork) {
+        DWORD access = Proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY;
+        // INTERNET_FLAG_NO_CACHE_WRITE: a setup program has no business in the browser cache.
+        root.reset(InternetOpenW(Agent.c_str(), access, Proxy.empty() ? nullptr : Proxy.c_str(), nullptr,
+                                 INTERNET_FLAG_NO_CACHE_WRITE));
+        FHinternet = root.get();
+        if (root && Timeout > 0) {
+            DWORD ms = static_cast<DWORD>(Timeout) * 1000;
+            InternetSetOptionW(root.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
+            InternetSetOptionW(root.get(), INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
+            InternetSetOptionW(root.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
+        }
+    }
+
+    FFileNum = 0;
+    for (int i = 0; i < FItems->Count(); ++i) {
+        TWebDownloadItem& item = *(*FItems)[i];
+        if (!item.Active)
+            continue;
+        ++FFileNum;
+        if (OnFileStart)
+            OnFileStart(this, i);
+        SetProgressCaption(DlgDownload + L" ...");
+        bool transferred = false;
+        if (item.Protocol == TWebDownloadProtocol::wpHttp)
+            transferred = HttpDownload(item);
+        item.NewFileDate = item.FileDate;
+        item.FSuccess = transferred && !FCancelled;
+        item.FCancelled = FCancelled;
+        item.FNoNewVersion = false;
+        if (FCancelled)
+            break;
+        if (OnFileDone)
+            OnFileDone(this, i);
+    }
+
+    root.reset();
+    FHinternet = nullptr;
+    CloseProgressForm();
+    if (OnCopyDone)
+        OnCopyDone(this);
+}
+
+void TWebDownloader::RaiseError(int code, const std::wstring& info) {
+    if (OnError)
+        OnError(this, code);
+    if (OnErrorInfo)
+        OnErrorInfo(this, code, info);
+}
+
+bool TWebDownloader::AskLogin(const std::wstring& url, std::wstring& userID, std::wstring& password) {
+    TDownloadLoginForm form(L"Connect to " + ExtractURLHost(url));
+    if (!form.ShowModal())
+        return false;
+    userID = form.UserName();
+    password = form.Password();
+    return true;
+}
+
+unique_hinternet TWebDownloader::OpenURL(const std::wstring& url, const std::wstring& userID,
+                                         const std::wstring& password) {
+    std::wstring headers;
+    if (!userID.empty() || !password.empty())
+        headers = L"Authorization: Basic " + EncodeBase64(userID + L":" + password) + L"\r\n\r\n";
+    // RELOAD and NO_CACHE_WRITE: always the server's current file, never through the cache.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+    if (HTTPKeepAliveAuthentication)
+        flags |= INTERNET_FLAG_KEEP_CONNECTION;  // keeps the connection that carried the credentials
+    unique_hinternet request(InternetOpenUrlW(FHinternet, url.c_str(), headers.c_str(),
+                                              static_cast<DWORD>(headers.size()), flags, 0));
+    ProcessMessages();
+    return request;
+}
+
+std::wstring TWebDownloader::TargetName(const TWebDownloadItem& item, HINTERNET request, const std::wstring& url) {
+    if (!item.TargetFilename.empty())
+        return item.TargetFilename;  // the caller's name is used as given, never decoded
+    std::wstring finalUrl(kUrlBufferBytes / sizeof(wchar_t), L'\0');
+    DWORD size = kUrlBufferBytes;
+    if (InternetQueryOptionW(request, INTERNET_OPTION_URL, finalUrl.data(), &size))
+        finalUrl.resize(wcsnlen(finalUrl.c_str(), finalUrl.size()));
+    else
+        finalUrl.clear();
+    std::wstring name = ExtractURLFileName(!finalUrl.empty() && finalUrl != url ? finalUrl : url);
+    if (AutoURLDecode)
+        name = DecodeURLName(name);
+    return name;
+}
+
+bool TWebDownloader::WriteTargetData(HANDLE file, const char* data, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
+    bool result = false;
+    item.FNoNewVersion = false;
+    std::wstring urlName = ExtractURLFileName(item.URL);
+    std::wstring url = InsertProxyCredentials(item.URL, ProxyUserID, ProxyPassword);
+    SetFileLine(item, item.DisplayURL.empty() ? urlName : item.DisplayURL);
+    ProcessMessages();
+
+    std::wstring userID = item.HTTPUserID;
+    std::wstring password = item.HTTPPassword;
+    bool mayAsk = item.Authenticate != TWebDownloadAuthentication::waNever;
+    if (item.Authenticate == TWebDownloadAuthentication::waAlways && (userID.empty() || password.empty())) {
+        if (!AskLogin(url, userID, password))
+            return false;
+    }
+
+    unique_hinternet request;
+    DWORD status = 0;  // a failed query leaves it as it was
+    for (;;) {
+        request = OpenURL(url, userID, password);
+        if (!request)
+            break;
+        DWORD size = sizeof status;
+        DWORD index = 0;
+        HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+        if (status == 401 && mayAsk) {
+            request.reset();
+            if (!AskLogin(url, userID, password))
+                return false;
+            continue;
+        }
+        if (status >= 300) {
+            request.reset();
+            RaiseError(static_cast<int>(status), L"Returned http error code " + std::to_wstring(status));
+            return false;
+        }
+        break;
+    }
+    if (!request) {
+        if (OnURLNotFound)
+            OnURLNotFound(this, url);
+        return false;
+    }
+
+    std::wstring name = TargetName(item, request.get(), url);
+    if (!IsSafeTargetFilename(name)) {
+        request.reset();
+        RaiseError(kDownloadErrorCreateFile, L"Cannot create file " + name);
+        return false;
+    }
+    std::wstring path = JoinPath(item.TargetDir, name);
+    FLastFile = path;
+    FLastDir = item.TargetDir;
+    if (FileExistsAt(path)) {
+        bool allow = true;
+        if (OnCopyOverWrite)
+            OnCopyOverWrite(this, path, allow);
+        if (!allow)
+            return false;
+        if (CreateUniqueFilenames) {
+            int n = 1;
+            while (FileExistsAt(NumberedFilename(path, n)))
+                ++n;
+            path = NumberedFilename(path, n);
+            FLastFile = path;
+        }
+    }
+    CreateDirectoryChain(ParentDirectory(path));
+    // CREATE_ALWAYS truncates a file that is there already.
+    unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        request.reset();
+        RaiseError(kDownloadErrorCreateFile, L"Cannot create file " + path);
+        return false;
+    }
+
+    DWORD announced = 0;
+    DWORD size = sizeof announced;
+    DWORD index = 0;
+    HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, &index);
+    uint32_t total = announced;
+    if (total == 0 && item.FileSize > 0)
+        total = item.FileSize;
+    uint64_t received = 0;
+    DWORD start = GetTickCount();
+    SetProgressBarStyle(total == 0);
+
+    char buffer[kChunkSize];
+    DWORD n = kChunkSize;
+    bool readFailed = false;
+    bool writeFailed = false;
+    bool firstRead = true;
+    while (n > 0 && !FCancelled) {
+        // Later reads follow the pump after the previous chunk with nothing in between but the cancel
+        // check, so pumping again there would only ask the queue twice.
+        if (firstRead)
+            ProcessMessages();
+        firstRead = false;
+        if (!InternetReadFile(request.get(), buffer, kChunkSize, &n)) {
+            readFailed = true;
+            break;
+        }
+        if (n > 0 && n <= kChunkSize && !WriteTargetData(file.get(), buffer, n)) {
+            writeFailed = true;
+            break;
+        }
+        received += n;
+        ShowTransferProgress(received, total, start);
+        if (OnCopyProgress)
+            OnCopyProgress(this, FFileNum, total, static_cast<uint32_t>(received));
+        PumpIfPending();
+        if (n > 0)
+            result = true;
+    }
+    FlushProgress();  // the dialog shows the transfer's last values
+    file.reset();
+    request.reset();
+
+    if (FCancelled) {
+        DeleteFileW(path.c_str());
+        return false;
+    }
+    // A partial file must not pass for the program it was meant to be: it is removed and reported.
+    if (writeFailed) {
+        DeleteFileW(path.c_str());
+        RaiseError(kDownloadErrorWriteFile, L"Cannot write file " + path);
+        return false;
+    }
+    if (readFailed || (announced > 0 && received < announced)) {
+        DeleteFileW(path.c_str());
+        RaiseError(kDownloadErrorIncomplete, L"Download incomplete: " + path);
+        return false;
+    }
+    return result;
+}
+
+}  // namespace memoline

@@ -1,0 +1,194 @@
+// The web download engine: copies the files named in Items from the web into local folders over
+// WinINet, shows a progress dialog while it works and reports through events.
+//
+// A run is started with ThreadExecute. Its worker thread only hands DoCopy back to the UI thread and
+// waits, so every network call, file write, dialog update and event happens on the UI thread, which
+// keeps the windows alive by pumping messages between the steps of the transfer.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "download/WebDownloadItem.h"
+#include "system/Handles.h"
+#include "ui/Component.h"
+
+namespace memoline {
+
+using TFileIndexEvent = std::function<void(TObject* Sender, int idx)>;
+using TURLEvent = std::function<void(TObject* Sender, const std::wstring& url)>;
+using TErrorEvent = std::function<void(TObject* Sender, int ErrorCode)>;
+using TErrorInfoEvent = std::function<void(TObject* Sender, int ErrorCode, const std::wstring& ErrorInfo)>;
+using TCopyOverWriteEvent = std::function<void(TObject* Sender, const std::wstring& tgtfile, bool& allow)>;
+using TCopyProgressEvent = std::function<void(TObject* Sender, int fileidx, uint32_t size, uint32_t totsize)>;
+using TDialogEvent = std::function<void(TObject* Sender, HWND ADialog)>;
+
+// Error codes of OnError/OnErrorInfo besides the HTTP status.
+constexpr int kDownloadErrorCreateFile = 3;  // "Cannot create file " + path (or the refused name)
+constexpr int kDownloadErrorIncomplete = 4;  // "Download incomplete: " + path
+constexpr int kDownloadErrorWriteFile = 5;   // "Cannot write file " + path
+
+class TWebDownloader : public TComponent {
+public:
+    explicit TWebDownloader(TComponent* owner = nullptr);
+    ~TWebDownloader() override;
+
+    // Starts a run and returns at once; the run begins when the UI thread next processes messages.
+    void ThreadExecute();
+    // Runs DoCopy in the calling thread.
+    void Execute();
+    // ThreadExecute, then pumps the UI thread's messages until the run's worker has ended.
+    void ThreadExecAndWait();
+    // Asks the running transfer to stop at its next check; raises no event.
+    void CancelCopy() { FCancelled = true; }
+    // The copy operation itself; runs on the UI thread.
+    void DoCopy();
+
+    TWebDownloadItems& Items() { return *FItems; }
+    const std::wstring& Version() const { return FVersion; }
+
+    // HTTP road.
+    std::wstring Agent = L"WebDownload";
+    std::wstring Proxy;
+    std::wstring ProxyUserID;
+    std::wstring ProxyPassword;
+    int Timeout = 0;  // seconds; 0 keeps the system's defaults
+    bool HTTPKeepAliveAuthentication = false;
+    bool AutoURLDecode = false;
+    bool CreateUniqueFilenames = false;
+
+    // Dialog texts.
+    std::wstring DlgCaption = L"Downloading";
+    std::wstring DlgDownload = L"Downloading";
+    std::wstring DlgCompleted = L"completed";
+    std::wstring DlgCancel = L"Cancel";
+    std::wstring DlgFileLabel = L"File :";
+    std::wstring DlgFileOfLabel = L"of";
+    std::wstring DlgFromServerLabel = L"from";
+    std::wstring DlgProgressLabel = L"Progress :";
+    std::wstring DlgRateLabel = L"Transfer rate :";
+    std::wstring DlgTimeLabel = L"Estimated time left :";
+    std::wstring DlgElapsedTimeLabel = L"Elapsed time :";
+    std::wstring DlgTimeSec = L"sec";
+    std::wstring DlgTimeMin = L"minutes";
+    std::wstring DlgUpload = L"Uploading";
+    std::wstring DlgCopying = L"Copying";
+    std::wstring DlgToServerLabel = L"to";
+
+    // Dialog switches.
+    bool ShowDialog = true;
+    bool ShowDialogOnTop = true;
+    bool AlwaysOnTop = false;
+    bool ShowFileName = true;
+    bool ShowServer = true;
+    bool ShowTime = false;
+    bool ShowElapsedTime = false;
+    bool ShowCompletion = false;
+    bool DlgShowCancel = true;
+    bool DlgShowCloseBtn = false;
+
+    // Events; Sender is always this component.
+    TFileIndexEvent OnFileStart;
+    TNotifyEvent OnCopyCancel;
+    TURLEvent OnURLNotFound;
+    TErrorEvent OnError;
+    TErrorInfoEvent OnErrorInfo;
+    TCopyOverWriteEvent OnCopyOverWrite;
+    TCopyProgressEvent OnCopyProgress;
+    TFileIndexEvent OnFileDone;
+    TNotifyEvent OnCopyDone;
+    TDialogEvent OnBeforeDialogShow;
+    TNotifyEvent OnConnectError;  // raised only by the local file copy road, never by HTTP
+
+    // State of the current or last run.
+    bool Cancelled() const { return FCancelled; }
+    bool CopyCompleted() const { return FCopyCompleted; }
+    bool FormClosed() const { return FFormClosed; }
+    const std::wstring& LastFile() const { return FLastFile; }
+    const std::wstring& LastDir() const { return FLastDir; }
+    const std::wstring& RateStr() const { return FRateStr; }
+    const std::wstring& TimeLeftStr() const { return FTimeLeftStr; }
+    const std::wstring& ElapsedTimeStr() const { return FElapsedTimeStr; }
+    // The current run's dialog and controls; stale (destroyed) after the run until the next one.
+    HWND ProgressForm() const { return FForm; }
+    HWND ProgressBar() const { return FProgress; }
+    HWND ProgressFileLabel() const { return FFileLbl; }
+    HWND ProgressSizeLabel() const { return FSizeLbl; }
+    HWND ProgressRateLabel() const { return FRateLbl; }
+    HWND ProgressTimeLabel() const { return FTimeLbl; }
+    HWND ProgressElapsedTimeLabel() const { return FElapsedTimeLbl; }
+    HWND ProgressCancelButton() const { return FCancelBtn; }
+
+    // Pumps the calling thread's pending window messages once.
+    static void ProcessMessages();
+
+protected:
+    // Appends received bytes to the target file. A seam for tests that need a write to fail the way a
+    // full disk makes it fail.
+    virtual bool WriteTargetData(HANDLE file, const char* data, DWORD size);
+
+private:
+    friend class TDownloadThread;
+    friend LRESULT CALLBACK ProgressFormProc(HWND, UINT, WPARAM, LPARAM);
+
+    bool HttpDownload(TWebDownloadItem& item);
+    bool AskLogin(const std::wstring& url, std::wstring& userID, std::wstring& password);
+    unique_hinternet OpenURL(const std::wstring& url, const std::wstring& userID, const std::wstring& password);
+    std::wstring TargetName(const TWebDownloadItem& item, HINTERNET request, const std::wstring& url);
+    void RaiseError(int code, const std::wstring& info);
+    void ThreadDone() { FCopyCompleted = true; }
+
+    // Progress dialog.
+    void CreateProgressForm();
+    void SetProgressCaption(const std::wstring& caption);
+    void SetFileLine(const TWebDownloadItem& item, const std::wstring& displayName);
+    void SetProgressBarStyle(bool marquee);
+    void ShowTransferProgress(uint64_t received, uint32_t total, DWORD start);
+    void CancelBtnClick();
+    void CloseProgressForm();
+    void SetLabel(HWND label, const std::wstring& text, bool autoSize);
+    void FlushProgress();
+    void PumpIfPending();
+
+    TWebDownloadItems* FItems;
+    std::wstring FVersion = L"1.0.0.0";
+    HINTERNET FHinternet = nullptr;
+    int FFileNum = 0;
+    bool FCancelled = false;
+    bool FCancelIsClose = false;
+    bool FCopyCompleted = false;
+    bool FFormClosed = false;
+    std::wstring FLastFile;
+    std::wstring FLastDir;
+    std::wstring FRateStr;
+    std::wstring FTimeLeftStr;
+    std::wstring FElapsedTimeStr;
+
+    HWND FForm = nullptr;
+    HWND FProgress = nullptr;
+    HWND FFileLbl = nullptr;
+    HWND FSizeLbl = nullptr;
+    HWND FRateLbl = nullptr;
+    HWND FTimeLbl = nullptr;
+    HWND FElapsedTimeLbl = nullptr;
+    HWND FCancelBtn = nullptr;
+    HFONT FFont = nullptr;  // stock font, not owned
+    bool FFormAlive = false;  // FForm has been created and not yet destroyed
+    HDC FMeasureDC = nullptr;  // sizes the auto-sized lines; lives as long as the dialog
+    // Repaint bounding during a transfer: every chunk's texts are computed (RateStr and the others
+    // follow every chunk), but the lines and the bar are given them at most every kRepaintIntervalMs,
+    // on the first chunk and at the end of the transfer (FlushProgress).
+    bool FProgressPending = false;
+    bool FProgressShownOnce = false;
+    DWORD FLastRepaint = 0;
+    int FBarPos = 0;  // the bar's position as it reports it, 0 to 100
+    std::wstring FCaptionText;
+    std::wstring FSizeText;
+    wchar_t FDecimalSeparator = L'.';
+};
+
+}  // namespace memoline

@@ -1,0 +1,66 @@
+// A loopback HTTP peer for the download tests: canned raw replies by path, served from threads of the
+// test process on 127.0.0.1 with a port the system picks. Records the exact request heads it got.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace memoline::test {
+
+struct CannedReply {
+    std::string head;  // status line and header lines, each ending in "\r\n", without the blank line
+    std::string body;
+    bool close = false;       // close the connection after the reply (the end of a body without length)
+    size_t pieceSize = 0;     // when set, the body goes out in pieces of this size ...
+    int pieceDelayMs = 0;     // ... with this pause between them
+    bool holdOpen = false;    // after the body, keep the connection until the client closes it
+};
+
+// 200 with Content-Length.
+CannedReply OkReply(std::string body);
+// 200 without Content-Length; the body ends when the connection closes.
+CannedReply OkReplyWithoutLength(std::string body);
+// A status other than 200, with a short body.
+CannedReply StatusReply(int status, const std::string& reason);
+// 302 to `location`.
+CannedReply RedirectReply(const std::string& location);
+// Announces `announced` bytes, sends `body` (shorter) and closes.
+CannedReply TruncatedReply(size_t announced, std::string body);
+
+class TestHttpServer {
+public:
+    TestHttpServer();
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    // Requests for a path not routed get a 404.
+    void Route(const std::string& path, CannedReply reply);
+    int Port() const { return port_; }
+    std::wstring Url(const std::string& path) const;
+    std::vector<std::string> Requests() const;  // the request heads, in arrival order
+
+private:
+    void AcceptLoop();
+    void Serve(uintptr_t connection);
+    CannedReply Find(const std::string& path) const;
+
+    uintptr_t listener_;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread acceptThread_;
+    mutable std::mutex mutex_;
+    std::map<std::string, CannedReply> routes_;
+    std::vector<std::string> requests_;
+    std::vector<std::thread> connections_;
+};
+
+// A body of n bytes that differs at every offset of a 4096-byte piece and between pieces.
+std::string PatternBody(size_t n);
+
+}  // namespace memoline::test
