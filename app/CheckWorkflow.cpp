@@ -1,14 +1,59 @@
 // The update check: asks the catalogue for server updates and lists the newer ones.
+#include <string>
+
 #include "app/MainForm.h"
+#include "app/UpdateLineParser.h"
+#include "catalogue/UpdateRequestHelper.h"
+#include "ui/MessageBox.h"
 
 namespace memoline {
 
 void TfrmMain::btnCheckClick(TObject*) {
-    // The check workflow is filled in by its own change.
+    CheckForUpdates();
+}
+
+void TfrmMain::CheckForUpdates() {
+    if (!IsInstalled()) {
+        ui::MessageDlg(L"Unable to location Memoline on this computer.", ui::TMsgDlgType::Error, Handle());
+        return;
+    }
+    const std::wstring installedVersion = GetInstalledVersion();
+    const TServerUpdates response = RequestServerUpdates();
+    grdUpdates->ClearRows();
+    // A failed request is no answer about updates: say so instead of "You have the latest".
+    if (!response.Succeeded) {
+        grdUpdates->SetEmptyCaption(L"Unable to check for updates.");
+        ui::MessageDlg(L"Unable to check for updates.\r\n\r\n" + response.FailureMessage, ui::TMsgDlgType::Error,
+                       Handle());
+        return;
+    }
+    for (const auto& line : response.Lines) {
+        if (auto entry = ParseUpdateLine(line, installedVersion))
+            AddUpdateRow(*entry);
+    }
+    const int rows = grdUpdates->RowCount();
+    if (rows == 0) {
+        grdUpdates->SetEmptyCaption(L"There are no newer versions available.");
+        ui::MessageDlg(L"You have the latest Server Update.", ui::TMsgDlgType::Information, Handle());
+        return;
+    }
+    grdUpdates->SetEmptyCaption(L"");
+    const std::wstring text = rows == 1 ? std::wstring(L"There is one Server Updates available.")
+                                        : L"There are " + std::to_wstring(rows) + L" Server Updates available.";
+    ui::MessageDlg(text, ui::TMsgDlgType::Information, Handle());
+}
+
+void TfrmMain::AddUpdateRow(const TUpdateEntry& entry) {
+    const int row = grdUpdates->AddRow({});
+    grdUpdates->SetCell(row, colVersion, entry.Version);
+    grdUpdates->SetCell(row, colBuild, entry.Build);
+    grdUpdates->SetCell(row, colReleaseDate, entry.ReleaseDate);
+    grdUpdates->SetCell(row, colLink, entry.Link);
 }
 
 void TfrmMain::grdUpdatesSelect(TObject*) {
-    // Enabling Install for the selected update comes with the check workflow.
+    // Every listed update is installable: the row does not matter.
+    btnInstall->SetEnabled(true);
 }
 
 }  // namespace memoline

@@ -6,6 +6,7 @@
 
 #include "download/WebDownloader.h"
 #include "system/ProcessLauncher.h"
+#include "app/UpdateLineParser.h"
 #include "ui/Button.h"
 #include "ui/Form.h"
 #include "ui/HtmlLabel.h"
@@ -84,6 +85,9 @@ public:
     void btnExitClick(TObject* Sender);
     void btnCheckClick(TObject* Sender);      // CheckWorkflow.cpp
     void grdUpdatesSelect(TObject* Sender);   // CheckWorkflow.cpp
+    // The check itself: the catalogue's answer, the rows of the newer updates and the messages.
+    void CheckForUpdates();                         // CheckWorkflow.cpp
+    void AddUpdateRow(const TUpdateEntry& entry);   // CheckWorkflow.cpp
     void btnInstallClick(TObject* Sender);    // InstallWorkflow.cpp
     // The install's chain, InstallWorkflow.cpp.
     void WebDownloadConnectError(TObject* Sender);

@@ -1,0 +1,102 @@
+#include "catalogue/UpdateRequestHelper.h"
+
+#include <cwctype>
+#include <exception>
+
+#include "catalogue/CatalogueConfig.h"
+#include "catalogue/RequestLog.h"
+#include "http/NetErrors.h"
+#include "http/NetHttp.h"
+#include "http/ResponseLines.h"
+
+namespace memoline {
+namespace {
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::towlower(a[i]) != std::towlower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::wstring NameOf(const std::wstring& line) {
+    return line.substr(0, line.find(L'='));
+}
+
+// The value of the first line with that name, as a name=value list gives it.
+std::wstring ValueOf(const std::vector<std::wstring>& lines, const std::wstring& name) {
+    for (const auto& line : lines) {
+        const size_t eq = line.find(L'=');
+        if (eq != std::wstring::npos && SameName(line.substr(0, eq), name))
+            return line.substr(eq + 1);
+    }
+    return {};
+}
+
+// The length of the response text: every line followed by CR LF.
+size_t TextLength(const TCatalogueLines& lines) {
+    size_t length = 0;
+    for (const auto& line : lines)
+        length += line.size() + 2;
+    return length;
+}
+
+std::wstring Widen(const char* text) {
+    std::wstring out;
+    for (const char* p = text; *p; ++p)
+        out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    return out;
+}
+
+void LogFailureQuietly(const std::wstring& text) {
+    // The failure is already in the result; a receiver that fails on it changes nothing.
+    try {
+        LogFailure(text);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+std::wstring CatalogueAddress = kCatalogueUrl;
+
+bool PostForm(const std::wstring& AAddress, const std::vector<std::wstring>& AFields, TCatalogueLines& AResponse,
+              std::wstring* AFailureMessage) {
+    AResponse.clear();
+    std::wstring message;
+    try {
+        TnetHttp http;
+        TnetHttpRequest request;
+        for (const auto& line : AFields) {
+            const std::wstring name = NameOf(line);
+            request.AddFormField(name, ValueOf(AFields, name));
+        }
+        LogProgress(L"POST " + AAddress + L" START");
+        http.Post(AAddress, &request, AResponse);
+        LogProgress(L"POST " + AAddress + L" OK (resp " + std::to_wstring(TextLength(AResponse)) + L" bytes)");
+        return true;
+    } catch (const EnetError& e) {
+        message = e.Message();
+    } catch (const std::exception& e) {
+        message = Widen(e.what());
+    }
+    AResponse = SplitResponseText(L"ERROR: " + message);
+    if (AFailureMessage)
+        *AFailureMessage = message;
+    LogFailureQuietly(L"ERROR E6582: POST " + AAddress + L" FAILED: " + message);
+    return false;
+}
+
+TServerUpdates RequestServerUpdates() {
+    const std::vector<std::wstring> fields = {std::wstring(L"system_password=") + kCataloguePassword};
+    TServerUpdates result;
+    result.Succeeded = PostForm(CatalogueAddress, fields, result.Lines, &result.FailureMessage);
+    if (!result.Succeeded)
+        LogFailureQuietly(L"ERROR E6583: The update catalogue request failed");
+    return result;
+}
+
+}  // namespace memoline

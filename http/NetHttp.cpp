@@ -1,0 +1,449 @@
+#include "http/NetHttp.h"
+
+#include <algorithm>
+#include <ctime>
+#include <cwctype>
+
+#include "http/Charset.h"
+#include "http/ChunkedStream.h"
+#include "http/GZipInflateStream.h"
+#include "http/NetErrors.h"
+#include "http/NetHttpAuth.h"
+#include "http/ResponseHeaderScanner.h"
+#include "http/ResponseLines.h"
+
+namespace memoline {
+namespace {
+
+// While the header is incomplete each read takes at most this much, so the header is found early.
+constexpr int64_t kHeaderReadSize = 8192;
+// A header (with any 100-continue blocks) that has not ended within this many bytes is refused.
+constexpr size_t kMaxHeaderBytes = 65536;
+// Socket codes of a kept-alive connection that the server has dropped.
+constexpr int kConnectionAborted = 10053;  // WSAECONNABORTED
+constexpr int kNotSocket = 10038;          // WSAENOTSOCK: read after the peer closed
+
+std::wstring Lower(std::wstring s) {
+    for (auto& c : s)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return s;
+}
+
+int64_t Now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+// The text cut after its last "/", for the "same place" test of a redirect.
+std::wstring CutAfterLastSlash(const std::wstring& url) {
+    const size_t slash = url.rfind(L'/');
+    return slash == std::wstring::npos ? url : url.substr(0, slash + 1);
+}
+
+// Bytes arriving from the transport, handed on to a body stream (a decoder or the destination) and
+// counted.
+class TransportSink : public TnetStream {
+public:
+    explicit TransportSink(TnetStream& target) : target_(target) {}
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* data, size_t count) override {
+        target_.Write(data, count);
+        count_ += static_cast<int64_t>(count);
+        return count;
+    }
+    int64_t Seek(int64_t, TnetSeekOrigin) override { return count_; }
+    int64_t Count() const { return count_; }
+
+private:
+    TnetStream& target_;
+    int64_t count_ = 0;
+};
+
+// Bytes arriving from the transport, appended to a buffer (the response header phase).
+class BufferSink : public TnetStream {
+public:
+    explicit BufferSink(std::string& buffer) : buffer_(buffer) {}
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* data, size_t count) override {
+        buffer_.append(static_cast<const char*>(data), count);
+        return count;
+    }
+    int64_t Seek(int64_t, TnetSeekOrigin) override { return static_cast<int64_t>(buffer_.size()); }
+
+private:
+    std::string& buffer_;
+};
+
+int64_t BytesLeft(TnetStream& stream) {
+    const int64_t position = stream.Seek(0, TnetSeekOrigin::Current);
+    const int64_t end = stream.Seek(0, TnetSeekOrigin::End);
+    stream.Seek(position, TnetSeekOrigin::Begin);
+    return end - position;
+}
+
+std::string ReadRest(TnetStream& stream) {
+    std::string bytes;
+    char buffer[8192];
+    while (true) {
+        const size_t n = stream.Read(buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+// What one call of SendRequest carries from pass to pass.
+struct TnetHttp::Exchange {
+    TnetStringList requestLines;
+    TnetStream* body = nullptr;
+    int64_t bodyStart = 0;
+    TnetStringStream emptyBody;
+    TnetStream* response = nullptr;
+    TnetStringList* responseHeader = nullptr;
+    std::string received;  // the bytes read with the header
+    size_t bodyOffset = 0; // where the body starts in `received`
+    bool closeAfter = false;
+    bool succeeded = false;
+};
+
+TnetHttp::TnetHttp(TComponent* AOwner) : TnetTcpClientTls(AOwner) {
+    Port = 80;
+    TLSFlags = kHttpDefaultTlsFlags;
+}
+
+TnetHttp::~TnetHttp() {
+    Close();
+}
+
+TnetCookieManager& TnetHttp::CookieManager() {
+    if (!FOwnCookieManager)
+        FOwnCookieManager = std::make_unique<TnetCookieManager>();
+    return *FOwnCookieManager;
+}
+
+void TnetHttp::Post(const std::wstring& AUrl, TnetHttpRequest* ARequest, TnetStringList& AResponseBody) {
+    TnetStringStream stream;
+    Post(AUrl, ARequest, stream);
+    const std::string& bytes = stream.DataString();
+    if (bytes.empty())
+        return;
+    AResponseBody = SplitResponseText(DecodeText(bytes));
+}
+
+void TnetHttp::Post(const std::wstring& AUrl, TnetHttpRequest* ARequest, TnetStream& AResponseBody) {
+    if (!ARequest) {
+        if (!FOwnRequest)
+            FOwnRequest = std::make_unique<TnetHttpRequest>();
+        ARequest = FOwnRequest.get();
+    }
+    std::unique_ptr<TnetStream> body = ARequest->RequestStream();
+    SendRequest(L"POST", AUrl, &ARequest->HeaderSource(), body.get(), nullptr, &AResponseBody);
+}
+
+void TnetHttp::SendRequest(const std::wstring& AMethod, const std::wstring& AUrl,
+                           const TnetStringList* ARequestHeader, TnetStream* ARequestBody,
+                           TnetStringList* AResponseHeader, TnetStream* AResponseBody) {
+    Exchange x;
+    TnetStringStream emptyResponse;
+    if (ARequestHeader)
+        x.requestLines = *ARequestHeader;
+    x.body = ARequestBody ? ARequestBody : &x.emptyBody;
+    x.response = AResponseBody ? AResponseBody : &emptyResponse;
+    x.responseHeader = AResponseHeader;
+    if (!FUrl.Parse(AUrl, CharSet))
+        throw EnetTcpClientError(L"Invalid URL: " + AUrl, kNetInvalidUrl);
+    FMethod = AMethod;
+    RunExchange(x);
+}
+
+void TnetHttp::RunExchange(Exchange& x) {
+    if (AuthorizationType == TnetAuthorizationType::atBasic) {
+        const std::wstring user = !UserName.empty() ? UserName : FUrl.UserName();
+        const std::wstring password = !UserName.empty() ? Password : FUrl.Password();
+        RemoveHeaderField(x.requestLines, L"Authorization");
+        x.requestLines.push_back(L"Authorization: " + BasicAuthorization(user, password));
+    } else if (!Authorization.empty()) {
+        RemoveHeaderField(x.requestLines, L"Authorization");
+        x.requestLines.push_back(L"Authorization: " + Authorization);
+    }
+    x.bodyStart = x.body->Seek(0, TnetSeekOrigin::Current);
+    int redirects = 0;
+    int authAttempts = 0;
+    int proxyAuthAttempts = 0;
+    try {
+        while (true) {
+            const bool wasOpen = Active();
+            try {
+                x.body->Seek(x.bodyStart, TnetSeekOrigin::Begin);
+                ConnectForUrl();
+                SendHeaderAndBody(x);
+                ReadResponseHeader(x);
+            } catch (const EnetHttpError&) {
+                throw;
+            } catch (const EnetSocketError& e) {
+                // A kept-alive connection the server has dropped meanwhile: once more on a new one.
+                if (wasOpen && (e.ErrorCode() == kConnectionAborted || e.ErrorCode() == kNotSocket)) {
+                    Close();
+                    continue;
+                }
+                throw;
+            }
+            const TnetHttpVersion requestVersion = HttpVersion;
+            const std::wstring connection =
+                ProxySettings.Server.empty() ? FResponseHeader.Connection() : FResponseHeader.ProxyConnection();
+            if (!MayKeepConnection(KeepConnection, requestVersion, FResponseVersion, connection))
+                x.closeAfter = true;
+
+            if (FStatusCode >= 300 && FStatusCode < 400 && FStatusCode != 304 && FStatusCode != 305) {
+                ++redirects;
+                const std::wstring text = ReadBodyText(x);
+                if (MaxRedirects > 0 && redirects > MaxRedirects) {
+                    FailWithHttpError(x, text);
+                    break;
+                }
+                if (!AllowRedirects || !FollowRedirect(x)) {
+                    FailWithHttpError(x, text);
+                    break;
+                }
+            } else if (FStatusCode == 401 || FStatusCode == 407) {
+                const bool proxy = FStatusCode == 407;
+                const int attempts = proxy ? ++proxyAuthAttempts : ++authAttempts;
+                const std::wstring text = ReadBodyText(x);
+                if (!Authorization.empty() || (MaxAuthRetries > 0 && attempts > MaxAuthRetries)) {
+                    FailWithHttpError(x, text);
+                    break;
+                }
+                bool needFresh = false;
+                if (!AnswerChallenge(x, proxy, needFresh)) {
+                    FailWithHttpError(x, text);
+                    break;
+                }
+                if (attempts == 1 && needFresh)
+                    x.closeAfter = true;
+            } else if (FStatusCode >= 400) {
+                FailWithHttpError(x, ReadBodyText(x));
+                break;
+            } else {
+                if (!SameTextIgnoringCase(FMethod, L"HEAD"))
+                    ReadBody(x, *x.response);
+                break;
+            }
+            if (x.closeAfter) {
+                Close();
+                x.closeAfter = false;
+            }
+        }
+    } catch (const EnetHttpError&) {
+        if (x.closeAfter)
+            Close();
+        throw;
+    } catch (...) {
+        // After a transport, TLS or decoding failure the connection's state is unknown: it is not
+        // reused for a later request.
+        Close();
+        throw;
+    }
+    if (x.closeAfter)
+        Close();
+}
+
+void TnetHttp::ConnectForUrl() {
+    if (FUrl.Host() != L"*") {
+        const std::wstring host = FUrl.HostAddress();
+        if (Active() && (Server != host || Port != FUrl.Port()))
+            Close();
+        Server = host;
+        Port = FUrl.Port();
+    }
+    const TnetClientTlsMode mode =
+        FUrl.UrlType() == TnetUrlType::utHTTPS ? TnetClientTlsMode::ctImplicit : TnetClientTlsMode::ctNone;
+    if (Active() && UseTLS != mode)
+        Close();
+    UseTLS = mode;
+    Open();
+}
+
+void TnetHttp::SendHeaderAndBody(Exchange& x) {
+    TnetRequestHeaderSettings s;
+    s.Method = FMethod;
+    s.Target = FUrl.AbsolutePath();
+    s.Version = HttpVersion;
+    s.Host = FUrl.Host().empty() ? HostFieldValue(Server, Port) : HostFieldValue(FUrl.Host(), FUrl.Port());
+    s.UserAgent = UserAgent;
+    s.BodyBytesLeft = BytesLeft(*x.body);
+    s.AllowCompression = AllowCompression;
+    s.AllowCaching = AllowCaching;
+    s.KeepConnection = KeepConnection;
+    s.UseProxy = !ProxySettings.Server.empty();
+    s.Expect100Continue = Expect100Continue;
+    s.AllowCookies = AllowCookies;
+    if (AllowCookies && FOwnCookieManager) {
+        s.Cookies = FOwnCookieManager->CookieHeader(FUrl.Host(), FUrl.UrlPath(), FUrl.Port(),
+                                                    FUrl.UrlType() == TnetUrlType::utHTTPS, Now());
+    }
+    std::string bytes = HeaderLinesToBytes(AssembleRequestHeader(x.requestLines, s));
+    bytes += ReadRest(*x.body);
+    TnetStringStream out(std::move(bytes));
+    Connection().WriteData(&out);
+}
+
+void TnetHttp::ReadResponseHeader(Exchange& x) {
+    FStatusCode = 0;
+    FStatusText.clear();
+    FResponseVersion = HttpVersion;
+    x.received.clear();
+    BufferSink sink(x.received);
+    TnetResponseHeaderScanner scanner;
+    while (true) {
+        Connection().InitProgress(0, kHeaderReadSize);
+        Connection().ReadData(&sink);
+        if (scanner.Scan(x.received) == TnetResponseHeaderScanner::Result::Complete)
+            break;
+        if (x.received.size() > kMaxHeaderBytes)
+            throw EnetTcpClientError(L"The response header is too long", kNetHeaderTooLong);
+    }
+    Connection().InitProgress(0, -1);
+    const TnetStatusLine& status = scanner.Status();
+    FStatusCode = status.StatusCode;
+    FStatusText.assign(status.StatusText.begin(), status.StatusText.end());
+    if (status.Version == "HTTP/1.0")
+        FResponseVersion = TnetHttpVersion::hvHttp1_0;
+    else if (status.Version == "HTTP/1.1")
+        FResponseVersion = TnetHttpVersion::hvHttp1_1;
+    FResponseHeaderLines = SplitHeaderBlock(
+        std::string_view(x.received).substr(scanner.BlockStart(), scanner.HeaderEnd() - scanner.BlockStart()));
+    x.bodyOffset = scanner.HeaderEnd();
+    FResponseHeader.ParseHeader(FResponseHeaderLines);
+    if (x.responseHeader)
+        *x.responseHeader = FResponseHeaderLines;
+    CollectCookies();
+}
+
+void TnetHttp::CollectCookies() {
+    FResponseCookies = ParseResponseCookies(FResponseHeaderLines, FUrl.Host(), FUrl.UrlPath(), Now());
+    if (AllowCookies && !FResponseCookies.empty())
+        CookieManager().Merge(FResponseCookies, Now());
+}
+
+int64_t TnetHttp::BodyLength() const {
+    return ExpectedBodyLength(FMethod, FStatusCode, HttpVersion, FResponseVersion, FResponseHeader.ContentLength());
+}
+
+void TnetHttp::ReadBody(Exchange& x, TnetStream& destination) {
+    const std::string_view already = std::string_view(x.received).substr(x.bodyOffset);
+    const int64_t length = BodyLength();
+    std::unique_ptr<TnetGZipInflateStream> gzip;
+    TnetStream* target = &destination;
+    if (Lower(FResponseHeader.ContentEncoding()).find(L"gzip") != std::wstring::npos) {
+        gzip = std::make_unique<TnetGZipInflateStream>(destination);
+        target = gzip.get();
+    }
+    if (length != 0 && SameTextIgnoringCase(FResponseHeader.TransferEncoding(), L"chunked")) {
+        TnetChunkedStream chunked(*target);
+        chunked.Write(already.data(), already.size());
+        TransportSink sink(chunked);
+        while (!chunked.IsCompleted())
+            Connection().ReadData(&sink);
+        return;
+    }
+    // Bytes beyond an announced length are not this body's: they are dropped, not decoded.
+    const size_t take = length == kOpenEnded ? already.size()
+                                             : static_cast<size_t>(std::min<int64_t>(length, already.size()));
+    target->Write(already.data(), take);
+    TransportSink sink(*target);
+    if (length == kOpenEnded) {
+        if (!Active())
+            return;
+        Connection().SetReadUntilClose(true);
+        try {
+            Connection().ReadData(&sink);
+        } catch (...) {
+            Connection().SetReadUntilClose(false);
+            throw;
+        }
+        Connection().SetReadUntilClose(false);
+        return;
+    }
+    int64_t got = static_cast<int64_t>(already.size());
+    while (got < length) {
+        Connection().InitProgress(0, length - got);
+        const int64_t before = sink.Count();
+        Connection().ReadData(&sink);
+        got += sink.Count() - before;
+    }
+    Connection().InitProgress(0, -1);
+}
+
+std::wstring TnetHttp::ReadBodyText(Exchange& x) {
+    TnetStringStream bytes;
+    ReadBody(x, bytes);
+    return DecodeText(bytes.DataString());
+}
+
+std::wstring TnetHttp::DecodeText(const std::string& bytes) const {
+    const std::wstring charset = !FResponseHeader.CharSet().empty() ? FResponseHeader.CharSet() : CharSet;
+    return CharsetDecode(bytes, charset);
+}
+
+bool TnetHttp::FollowRedirect(Exchange& x) {
+    const std::wstring location = FResponseHeader.Location();
+    if (location.empty())
+        return false;
+    TnetUrlParser next;
+    try {
+        if (!next.Parse(ResolveUrlReference(FUrl.AbsoluteUri(), location), CharSet))
+            return false;
+    } catch (const EnetIdnError&) {
+        return false;
+    }
+    if (next.UrlType() != TnetUrlType::utHTTP && next.UrlType() != TnetUrlType::utHTTPS)
+        return false;
+    // The form carries a password: what was sent over TLS is never repeated in clear.
+    if (FUrl.UrlType() == TnetUrlType::utHTTPS && next.UrlType() != TnetUrlType::utHTTPS)
+        return false;
+    if (Lower(CutAfterLastSlash(next.AbsoluteUri())).rfind(Lower(CutAfterLastSlash(FUrl.AbsoluteUri())), 0) != 0)
+        RemoveHeaderField(x.requestLines, L"Authorization");
+    if (FStatusCode == 302 || FStatusCode == 303) {
+        FMethod = L"GET";
+        x.body = &x.emptyBody;
+        x.bodyStart = 0;
+    }
+    FUrl = next;
+    return true;
+}
+
+bool TnetHttp::AnswerChallenge(Exchange& x, bool proxy, bool& needFreshConnection) {
+    auto& authenticator = proxy ? FProxyAuthenticator : FAuthenticator;
+    if (!authenticator)
+        authenticator = std::make_unique<TnetHttpAuthenticator>();
+    std::wstring user = proxy ? ProxySettings.UserName : UserName;
+    std::wstring password = proxy ? ProxySettings.Password : Password;
+    if (!proxy && user.empty() && password.empty()) {
+        user = FUrl.UserName();
+        password = FUrl.Password();
+    }
+    const TnetStringList& challenges = proxy ? FResponseHeader.ProxyAuthenticate() : FResponseHeader.Authenticate();
+    const std::wstring answer = authenticator->Answer(challenges, user, password, FUrl.HostAddress(), needFreshConnection);
+    if (answer.empty())
+        return false;
+    const wchar_t* field = proxy ? L"Proxy-Authorization" : L"Authorization";
+    RemoveHeaderField(x.requestLines, field);
+    x.requestLines.push_back(std::wstring(field) + L": " + answer);
+    return true;
+}
+
+void TnetHttp::RaiseHttpError(const std::wstring& text) const {
+    const std::wstring statusLine = FResponseHeaderLines.empty() ? std::wstring() : FResponseHeaderLines.front();
+    throw EnetHttpError(statusLine, FStatusCode, text);
+}
+
+void TnetHttp::FailWithHttpError(Exchange& x, const std::wstring& text) {
+    if (!SilentHTTP)
+        RaiseHttpError(text);
+    const std::string bytes = CharsetEncode(text, FResponseHeader.CharSet());
+    x.response->Write(bytes.data(), bytes.size());
+}
+
+}  // namespace memoline

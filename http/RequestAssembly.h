@@ -1,0 +1,65 @@
+// The rules of one HTTP exchange that need no connection: request header assembly, the keep-alive
+// decision and the expected body length. No platform code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace memoline {
+
+enum class TnetHttpVersion { hvHttp1_0, hvHttp1_1 };
+
+// Header lines as text, one field per line (continuation lines start with a space or a tab).
+using TnetHeaderLines = std::vector<std::wstring>;
+
+// Index of the first line of the field `name` (case-insensitive), or -1.
+int FindHeaderField(const TnetHeaderLines& lines, std::wstring_view name);
+// The text after the first ":" of the field's first line, its continuation lines appended, trimmed.
+std::wstring HeaderFieldValue(const TnetHeaderLines& lines, std::wstring_view name);
+// Removes the first field of that name with its continuation lines.
+void RemoveHeaderField(TnetHeaderLines& lines, std::wstring_view name);
+
+// What the assembly needs besides the request's own header lines.
+struct TnetRequestHeaderSettings {
+    std::wstring Method;
+    std::wstring Target;  // the percent-encoded request target
+    TnetHttpVersion Version = TnetHttpVersion::hvHttp1_1;
+    std::wstring Host;    // the "Host" value: host, and ":" port unless the port is 80 or 443
+    std::wstring UserAgent;
+    int64_t BodyBytesLeft = 0;
+    bool AllowCompression = true;
+    bool AllowCaching = true;
+    bool KeepConnection = true;
+    bool UseProxy = false;
+    bool Expect100Continue = false;
+    bool AllowCookies = true;  // replaces any "Cookie" line by Cookies
+    std::wstring Cookies;      // the "Cookie" value; empty for none
+};
+
+// The "Host" value: the port is left out when it is 80 or 443, whatever the scheme.
+std::wstring HostFieldValue(std::wstring_view host, int port);
+
+// The request header lines, request line first, ending with one empty line. `lines` are the
+// request's own header lines; new fields are appended after the last of them.
+TnetHeaderLines AssembleRequestHeader(TnetHeaderLines lines, const TnetRequestHeaderSettings& settings);
+
+// The lines joined with CR LF, as US-ASCII bytes (other characters become "?").
+std::string HeaderLinesToBytes(const TnetHeaderLines& lines);
+
+// Whether the connection may be reused after a response: with HTTP/1.1 on both sides unless the
+// response's connection value is "close", otherwise only when it is "Keep-Alive" (case-insensitive,
+// whole value).
+bool MayKeepConnection(bool keepConnection, TnetHttpVersion request, TnetHttpVersion response,
+                       std::wstring_view connectionValue);
+
+// The body length the response announces: a byte count, or kOpenEnded when the body lasts until
+// the server closes the connection.
+inline constexpr int64_t kOpenEnded = -1;
+int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion request,
+                           TnetHttpVersion response, std::wstring_view contentLength);
+
+bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b);
+
+}  // namespace memoline

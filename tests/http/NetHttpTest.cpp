@@ -1,0 +1,411 @@
+// The form-post client against loopback peers with canned replies: the exact request bytes,
+// redirects, bodies, and connection reuse.
+#include "http/NetHttp.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+#include "http/NetErrors.h"
+#include "tests/http/CannedHttpServer.h"
+
+namespace memoline {
+namespace {
+
+using test::CannedHttpServer;
+using test::CannedReply;
+using test::Response;
+using test::ResponseWithLength;
+using Lines = std::vector<std::wstring>;
+
+const char kUserAgent[] = "User-Agent: Mozilla/4.0 (compatible; Memoline Server Updates)\r\n";
+
+std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
+
+CannedReply Ok(const std::string& body = "fine") {
+    return {ResponseWithLength("HTTP/1.1 200 OK", {"Content-Type: text/plain"}, body)};
+}
+
+// The request line of a recorded request.
+std::string RequestLine(const std::string& request) {
+    return request.substr(0, request.find("\r\n"));
+}
+
+bool HasField(const std::string& request, const std::string& name) {
+    const std::string header = request.substr(0, request.find("\r\n\r\n") + 2);
+    return header.find("\r\n" + name + ":") != std::string::npos;
+}
+
+std::string Body(const std::string& request) {
+    return request.substr(request.find("\r\n\r\n") + 4);
+}
+
+// Posts the fields and returns the lines; the failure, if any, in `error`.
+Lines PostTo(const std::string& url, const std::vector<std::pair<std::wstring, std::wstring>>& fields,
+             std::wstring* error = nullptr, int* code = nullptr, TnetHttp* client = nullptr) {
+    TnetHttp own;
+    TnetHttp& http = client ? *client : own;
+    http.TimeOut = 10000;
+    TnetHttpRequest request;
+    for (const auto& [name, value] : fields)
+        request.AddFormField(name, value);
+    Lines lines = {L"untouched"};
+    try {
+        http.Post(Wide(url), &request, lines);
+    } catch (const EnetError& e) {
+        if (!error)
+            throw;
+        *error = e.Message();
+        if (code)
+            *code = e.ErrorCode();
+    }
+    return lines;
+}
+
+TEST(NetHttp, TheExactRequestBytes) {
+    struct Case {
+        const char* name;
+        std::string urlPath;  // after "127.0.0.1:<port>"
+        bool withScheme;
+        std::vector<std::pair<std::wstring, std::wstring>> fields;
+        std::string requestLine;
+        std::string entityLines;  // between "Accept: */*" and "Accept-Encoding"
+        std::string body;
+    } cases[] = {
+        {"catalogue post",
+         "/vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates",
+         true,
+         {{L"system_password", L"M5srvUpd-7Qe2Lw9Kx4Tz8Hn3Bc6Vd"}},
+         "POST /vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates HTTP/1.1",
+         "Content-Length: 46\r\nContent-Type: application/x-www-form-urlencoded\r\n",
+         "system_password=M5srvUpd-7Qe2Lw9Kx4Tz8Hn3Bc6Vd"},
+        {"empty form", "/x", true, {}, "POST /x HTTP/1.1", "", ""},
+        {"no scheme", "/plain", false, {{L"a", L"b c"}}, "POST /plain HTTP/1.1",
+         "Content-Length: 5\r\nContent-Type: application/x-www-form-urlencoded\r\n", "a=b+c"},
+        {"fragment", "/p#frag ment", true, {}, "POST /p?%23frag%20ment HTTP/1.1", "", ""},
+        {"query and fragment", "/p?q=1#f", true, {}, "POST /p?q=1%23f HTTP/1.1", "", ""},
+    };
+    for (const auto& c : cases) {
+        CannedHttpServer server({{Ok()}});
+        const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+        const std::string url = (c.withScheme ? "http://" : "") + host + c.urlPath;
+        EXPECT_EQ(PostTo(url, c.fields), Lines{L"fine"}) << c.name;
+        const auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), 1u) << c.name;
+        ASSERT_EQ(requests[0].size(), 1u) << c.name;
+        const std::string contentLength = c.entityLines.empty() ? "Content-Length: 0\r\n" : "";
+        EXPECT_EQ(requests[0][0], c.requestLine + "\r\nAccept: */*\r\n" + c.entityLines +
+                                      "Accept-Encoding: gzip\r\nHost: " + host + "\r\n" + kUserAgent +
+                                      contentLength + "Connection: Keep-Alive\r\n\r\n" + c.body)
+            << c.name;
+    }
+}
+
+struct RedirectCase {
+    const char* name;
+    std::vector<std::vector<CannedReply>> connections;
+    bool succeeds;
+    std::string error;                        // the message of the failure
+    std::vector<std::string> requestLines;    // all requests, in order
+    std::vector<bool> bodies;                 // whether each request carried the form
+};
+
+TEST(NetHttp, Redirects) {
+    const auto redirect = [](int status, const std::string& location) {
+        const std::string text = status == 301 ? "Moved Permanently" : status == 302 ? "Found"
+                               : status == 303 ? "See Other" : "Temporary Redirect";
+        return CannedReply{ResponseWithLength("HTTP/1.1 " + std::to_string(status) + " " + text,
+                                              {"Location: " + location}, "moved")};
+    };
+    std::vector<CannedReply> fifteen(15, redirect(302, "/again"));
+    fifteen.push_back(Ok());
+    std::vector<CannedReply> sixteen(16, redirect(302, "/again"));
+    std::vector<std::string> fifteenLines(16, "GET /again HTTP/1.1");
+    fifteenLines[0] = "POST /a/b/c HTTP/1.1";
+    std::vector<bool> fifteenBodies(16, false);
+    fifteenBodies[0] = true;
+
+    std::vector<RedirectCase> cases = {
+        {"301 repeats the POST", {{redirect(301, "/new"), Ok()}}, true, "",
+         {"POST /a/b/c HTTP/1.1", "POST /new HTTP/1.1"}, {true, true}},
+        {"307 repeats the POST", {{redirect(307, "/new"), Ok()}}, true, "",
+         {"POST /a/b/c HTTP/1.1", "POST /new HTTP/1.1"}, {true, true}},
+        {"302 becomes GET", {{redirect(302, "/new"), Ok()}}, true, "",
+         {"POST /a/b/c HTTP/1.1", "GET /new HTTP/1.1"}, {true, false}},
+        {"303 becomes GET", {{redirect(303, "/new"), Ok()}}, true, "",
+         {"POST /a/b/c HTTP/1.1", "GET /new HTTP/1.1"}, {true, false}},
+        {"relative ../x", {{redirect(307, "../x"), Ok()}}, true, "",
+         {"POST /a/b/c HTTP/1.1", "POST /a/x HTTP/1.1"}, {true, true}},
+        {"relative ?q", {{redirect(307, "?q"), Ok()}}, true, "",
+         {"POST /a/b/c HTTP/1.1", "POST /a/b/c?q HTTP/1.1"}, {true, true}},
+        {"15 are followed", {fifteen}, true, "", fifteenLines, fifteenBodies},
+        {"the 16th fails", {sixteen}, false, "HTTP/1.1 302 Found", {}, {}},
+        {"3xx without Location fails",
+         {{{ResponseWithLength("HTTP/1.1 301 Moved Permanently", {}, "nowhere")}}}, false,
+         "HTTP/1.1 301 Moved Permanently", {"POST /a/b/c HTTP/1.1"}, {true}},
+        {"redirect to another scheme fails", {{redirect(302, "ftp://127.0.0.1/x")}}, false, "HTTP/1.1 302 Found",
+         {"POST /a/b/c HTTP/1.1"}, {true}},
+    };
+    for (const auto& c : cases) {
+        CannedHttpServer server(c.connections);
+        std::wstring error;
+        const Lines lines = PostTo(server.Url("/a/b/c"), {{L"k", L"v"}}, &error);
+        if (c.succeeds) {
+            EXPECT_EQ(error, L"") << c.name;
+            EXPECT_EQ(lines, Lines{L"fine"}) << c.name;
+        } else {
+            EXPECT_EQ(error, Wide(c.error)) << c.name;
+            EXPECT_EQ(lines, Lines{L"untouched"}) << c.name;
+        }
+        const auto requests = server.Requests();
+        if (c.requestLines.empty())
+            continue;
+        ASSERT_EQ(requests.size(), 1u) << c.name << ": one kept-alive connection";
+        ASSERT_EQ(requests[0].size(), c.requestLines.size()) << c.name;
+        for (size_t i = 0; i < c.requestLines.size(); ++i) {
+            EXPECT_EQ(RequestLine(requests[0][i]), c.requestLines[i]) << c.name << " #" << i;
+            EXPECT_EQ(Body(requests[0][i]), c.bodies[i] ? "k=v" : "") << c.name << " #" << i;
+            EXPECT_EQ(HasField(requests[0][i], "Content-Length"), c.bodies[i]) << c.name << " #" << i;
+            EXPECT_EQ(HasField(requests[0][i], "Content-Type"), c.bodies[i]) << c.name << " #" << i;
+        }
+    }
+}
+
+TEST(NetHttp, SchemeRelativeRedirectGoesToTheOtherServer) {
+    CannedHttpServer second({{Ok("second")}});
+    CannedHttpServer first(
+        {{{ResponseWithLength("HTTP/1.1 307 Temporary Redirect",
+                              {"Location: //127.0.0.1:" + std::to_string(second.Port()) + "/x"}, "")}}});
+    EXPECT_EQ(PostTo(first.Url("/a"), {{L"k", L"v"}}), Lines{L"second"});
+    const auto requests = second.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(RequestLine(requests[0][0]), "POST /x HTTP/1.1");
+    EXPECT_NE(requests[0][0].find("\r\nHost: 127.0.0.1:" + std::to_string(second.Port()) + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(Body(requests[0][0]), "k=v");
+}
+
+TEST(NetHttp, CookiesSetByOneHopAreSentOnTheNext) {
+    CannedHttpServer server({{{ResponseWithLength("HTTP/1.1 302 Found",
+                                                  {"Location: /next", "Set-Cookie: sid=abc; Path=/",
+                                                   "Set-Cookie: lang=en"},
+                                                  "")},
+                              Ok()}});
+    EXPECT_EQ(PostTo(server.Url("/start"), {{L"k", L"v"}}), Lines{L"fine"});
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests[0].size(), 2u);
+    EXPECT_FALSE(HasField(requests[0][0], "Cookie"));
+    EXPECT_NE(requests[0][1].find("\r\nConnection: Keep-Alive\r\nCookie: lang=en; sid=abc\r\n\r\n"),
+              std::string::npos)
+        << requests[0][1];
+}
+
+TEST(NetHttp, Bodies) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        bool closeAfter;
+        Lines expected;
+    } cases[] = {
+        {"Content-Length", ResponseWithLength("HTTP/1.1 200 OK", {}, "a\r\nb") + "extra", false, {L"a", L"b"}},
+        {"chunked", Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, test::Chunked("one\ntwo\n", 3)),
+         false, {L"one", L"two"}},
+        {"chunked and gzip",
+         Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked", "Content-Encoding: gzip"},
+                  test::Chunked(test::Gzip("N;5.9.1;D;L;E\r\nM;5.9.2;D;L;E\r\n"), 7)),
+         false, {L"N;5.9.1;D;L;E", L"M;5.9.2;D;L;E"}},
+        {"gzip with length",
+         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Encoding: gzip"}, test::Gzip("zipped")), false,
+         {L"zipped"}},
+        {"HTTP/1.0 until close", Response("HTTP/1.0 200 OK", {}, "x\ny"), true, {L"x", L"y"}},
+        {"HTTP/1.1 200 without length until close", Response("HTTP/1.1 200 OK", {}, "open\nended"), true,
+         {L"open", L"ended"}},
+        {"304 succeeds without body", Response("HTTP/1.1 304 Not Modified", {}), false, {L"untouched"}},
+        {"a zero byte at the end is dropped", ResponseWithLength("HTTP/1.1 200 OK", {}, std::string("ab\0", 3)),
+         false, {L"ab"}},
+        {"a zero byte in the middle ends the text",
+         ResponseWithLength("HTTP/1.1 200 OK", {}, std::string("ab\0cd\nef", 8)), false, {L"ab"}},
+        {"quoted UTF-8 charset",
+         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Type: text/plain; charset=\"UTF-8\""}, "caf\xc3\xa9"),
+         false, {L"caf\u00e9"}},
+        {"unknown charset gives the ANSI code page",
+         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Type: text/plain; charset=no-such"}, "caf\xe9"), false,
+         {L"caf\u00e9"}},
+        {"the line-break table", ResponseWithLength("HTTP/1.1 200 OK", {}, "a\r\nb\n\nc\r"), false,
+         {L"a", L"b", L"", L"c"}},
+        {"100 Continue first", "HTTP/1.1 100 Continue\r\n\r\n" + ResponseWithLength("HTTP/1.1 200 OK", {}, "after"),
+         false, {L"after"}},
+        {"LF LF header end", "HTTP/1.1 200 OK\nContent-Length: 2\n\nlf", false, {L"lf"}},
+        {"empty body leaves the list", ResponseWithLength("HTTP/1.1 200 OK", {}, ""), false, {L"untouched"}},
+    };
+    for (const auto& c : cases) {
+        CannedHttpServer server({{{c.reply, c.closeAfter}}});
+        std::wstring error;
+        EXPECT_EQ(PostTo(server.Url("/"), {}, &error), c.expected) << c.name;
+        EXPECT_EQ(error, L"") << c.name;
+    }
+}
+
+TEST(NetHttp, ErrorStatusRaisesWithTheStatusLineAndLeavesTheListUntouched) {
+    struct Case {
+        std::string reply;
+        std::wstring message;
+        int code;
+        std::wstring text;
+    } cases[] = {
+        {ResponseWithLength("HTTP/1.1 404 Not Found", {}, "no such page"), L"HTTP/1.1 404 Not Found", 404,
+         L"no such page"},
+        // An HTTP/1.1 404 without length has an empty body.
+        {Response("HTTP/1.1 404 Not Found", {}, ""), L"HTTP/1.1 404 Not Found", 404, L""},
+        {ResponseWithLength("HTTP/1.1 500 Internal Server Error", {}, "boom"), L"HTTP/1.1 500 Internal Server Error",
+         500, L"boom"},
+        {ResponseWithLength("HTTP/1.1 401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\""}, "who?"),
+         L"HTTP/1.1 401 Unauthorized", 401, L"who?"},
+    };
+    for (const auto& c : cases) {
+        CannedHttpServer server({{{c.reply}}});
+        TnetHttp http;
+        http.TimeOut = 10000;
+        TnetHttpRequest request;
+        Lines lines = {L"untouched"};
+        try {
+            http.Post(Wide(server.Url("/")), &request, lines);
+            ADD_FAILURE() << "no error for " << c.reply;
+        } catch (const EnetHttpError& e) {
+            EXPECT_EQ(e.Message(), c.message);
+            EXPECT_EQ(e.ErrorCode(), c.code);
+            EXPECT_EQ(e.ResponseText(), c.text);
+        }
+        EXPECT_EQ(lines, Lines{L"untouched"});
+    }
+}
+
+TEST(NetHttp, BasicAnswersAChallengeWhenCredentialsAreGiven) {
+    CannedHttpServer server(
+        {{{ResponseWithLength("HTTP/1.1 401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\""}, "")}, Ok()}});
+    {
+        TnetHttp http;
+        http.UserName = L"user";
+        http.Password = L"pass";
+        EXPECT_EQ(PostTo(server.Url("/"), {}, nullptr, nullptr, &http), Lines{L"fine"});
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests[0].size(), 2u);
+    EXPECT_FALSE(HasField(requests[0][0], "Authorization"));
+    EXPECT_NE(requests[0][1].find("\r\nAuthorization: Basic dXNlcjpwYXNz\r\n"), std::string::npos);
+}
+
+TEST(NetHttp, SixthChallengeFails) {
+    std::vector<CannedReply> challenges(
+        6, {ResponseWithLength("HTTP/1.1 401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\""}, "")});
+    CannedHttpServer server({challenges});
+    std::wstring error;
+    {
+        TnetHttp http;
+        http.UserName = L"user";
+        PostTo(server.Url("/"), {}, &error, nullptr, &http);
+    }
+    EXPECT_EQ(error, L"HTTP/1.1 401 Unauthorized");
+    EXPECT_EQ(server.Requests()[0].size(), 6u);
+}
+
+TEST(NetHttp, NegotiateAnswersThroughTheSecurityPackageOrNotAtAll) {
+    CannedHttpServer server(
+        {{{ResponseWithLength("HTTP/1.1 401 Unauthorized", {"WWW-Authenticate: Negotiate"}, "")}}, {Ok()}});
+    std::wstring error;
+    const Lines lines = PostTo(server.Url("/"), {}, &error);
+    const auto requests = server.Requests();
+    std::cout << "Negotiate " << (error.empty() ? "answered" : "did not answer") << "\n";
+    if (error.empty()) {
+        // The package answered: the second request went out on a fresh connection with a token.
+        EXPECT_EQ(lines, Lines{L"fine"});
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_NE(requests[1][0].find("\r\nAuthorization: Negotiate "), std::string::npos);
+    } else {
+        EXPECT_EQ(error, L"HTTP/1.1 401 Unauthorized");
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].size(), 1u);
+    }
+}
+
+TEST(NetHttp, TwoPostsOnOneClientReuseOneConnection) {
+    CannedHttpServer server({{Ok("first"), Ok("second")}});
+    {
+        TnetHttp http;
+        EXPECT_EQ(PostTo(server.Url("/1"), {}, nullptr, nullptr, &http), Lines{L"first"});
+        EXPECT_EQ(PostTo(server.Url("/2"), {}, nullptr, nullptr, &http), Lines{L"second"});
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].size(), 2u);
+}
+
+TEST(NetHttp, ConnectionCloseAndHttp10WithoutKeepAliveCloseTheConnection) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        size_t connections;
+    } cases[] = {
+        {"Connection: close", ResponseWithLength("HTTP/1.1 200 OK", {"Connection: close"}, "x"), 2},
+        {"HTTP/1.0", ResponseWithLength("HTTP/1.0 200 OK", {}, "x"), 2},
+        {"HTTP/1.0 with Keep-Alive", ResponseWithLength("HTTP/1.0 200 OK", {"Connection: keep-alive"}, "x"), 1},
+    };
+    for (const auto& c : cases) {
+        // The first connection would take a second request; a closing client opens a new one.
+        CannedHttpServer server({{{c.reply}, {c.reply}}, {{c.reply}}});
+        {
+            TnetHttp http;
+            PostTo(server.Url("/1"), {}, nullptr, nullptr, &http);
+            PostTo(server.Url("/2"), {}, nullptr, nullptr, &http);
+        }
+        EXPECT_EQ(server.Requests().size(), c.connections) << c.name;
+    }
+}
+
+TEST(NetHttp, ADroppedKeptAliveConnectionIsResentOnceOnANewOne) {
+    CannedHttpServer server({{{Ok("first").bytes, /*close=*/true}}, {Ok("again")}});
+    {
+        TnetHttp http;
+        EXPECT_EQ(PostTo(server.Url("/1"), {}, nullptr, nullptr, &http), Lines{L"first"});
+        Sleep(200);  // the server's close has arrived by now
+        EXPECT_EQ(PostTo(server.Url("/2"), {{L"k", L"v"}}, nullptr, nullptr, &http), Lines{L"again"});
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    ASSERT_EQ(requests[1].size(), 1u);
+    EXPECT_EQ(RequestLine(requests[1][0]), "POST /2 HTTP/1.1");
+    EXPECT_EQ(Body(requests[1][0]), "k=v");
+}
+
+TEST(NetHttp, ASecondDropFails) {
+    CannedReply dropped;
+    dropped.drop = true;
+    CannedHttpServer server({{{Ok("first").bytes, /*close=*/true}}, {dropped}});
+    TnetHttp http;
+    EXPECT_EQ(PostTo(server.Url("/1"), {}, nullptr, nullptr, &http), Lines{L"first"});
+    Sleep(200);
+    std::wstring error;
+    int code = 0;
+    EXPECT_EQ(PostTo(server.Url("/2"), {}, &error, &code, &http), Lines{L"untouched"});
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(code == 10038 || code == 10053 || code == 10054) << code;
+}
+
+TEST(NetHttp, UnparsableUrlAndUnresolvableHostFail) {
+    std::wstring error;
+    int code = 0;
+    PostTo("http://127.0.0.1:99999/", {}, &error, &code);
+    EXPECT_EQ(code, kNetInvalidUrl);
+    error.clear();
+    PostTo("http://a..b/", {}, &error, &code);
+    EXPECT_FALSE(error.empty());
+    EXPECT_GE(code, 11001);
+    EXPECT_LE(code, 11004);
+}
+
+}  // namespace
+}  // namespace memoline
