@@ -9,6 +9,13 @@
 namespace memoline {
 
 void TfrmMain::btnCheckClick(TObject*) {
+    // A Check or an Install in progress (the window stays usable meanwhile): the press does nothing.
+    if (!BeginWorkflow())
+        return;
+    struct WorkflowEnd {
+        TfrmMain* form;
+        ~WorkflowEnd() { form->EndWorkflow(); }
+    } end{this};
     CheckForUpdates();
 }
 

@@ -1,10 +1,226 @@
-// The install: downloads the chosen update's setup program and runs it, then the data update.
+// The install: downloads the chosen update's setup program into the temporary directory, runs it
+// with "/silent", then the server's data-update program, and shows the version now installed. A
+// chain of event handlers: the download engine's events start the setup program, the launchers'
+// events carry the chain on.
 #include "app/MainForm.h"
+
+#include "app/CommonMethods.h"
+#include "app/DownloadFileName.h"
+#include "app/InstalledProduct.h"
+#include "ui/MessageBox.h"
 
 namespace memoline {
 
+namespace {
+
+constexpr const wchar_t* kNotServer = L"Server Updates can only be installed on your Server or Host PC.";
+constexpr const wchar_t* kNoSelection = L"Please select a Server Update to install.";
+constexpr const wchar_t* kConfirm = L"Are you sure you want to install this Server Update?";
+constexpr const wchar_t* kBadLink = L"The download address of this Server Update is not valid.";
+constexpr const wchar_t* kDownloading = L"Downloading.....";
+constexpr const wchar_t* kUnreachable =
+    L"Unable to connect to web server!  Please make sure you are connected to the Internet before trying again.";
+constexpr const wchar_t* kCancelled = L"Download of setup program cancelled.";
+constexpr const wchar_t* kNotDownloaded = L"The Server Update could not be downloaded.";
+// A run that failed without an error of its own (an empty answer): still not a setup program.
+constexpr const wchar_t* kNoData = L"The download ended without data.";
+constexpr const wchar_t* kInstalled = L"Server Update has been installed.";
+
+// Exit codes of a setup program that installed: 0, and the two that ask for a restart.
+constexpr uint32_t kErrorSuccessRebootRequired = 3010;
+constexpr uint32_t kErrorSuccessRebootInitiated = 1641;
+
+bool SetupSucceeded(uint32_t exitCode) {
+    return exitCode == 0 || exitCode == kErrorSuccessRebootRequired || exitCode == kErrorSuccessRebootInitiated;
+}
+
+std::wstring IncludeTrailingPathDelimiter(std::wstring path) {
+    if (path.empty() || path.back() != L'\\')
+        path += L'\\';
+    return path;
+}
+
+// The system's text for an error value, without its line break; "error N" when it has none.
+std::wstring SystemErrorText(uint32_t code) {
+    wchar_t* buffer = nullptr;
+    DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = n && buffer ? std::wstring(buffer, n) : L"error " + std::to_wstring(code);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+void TfrmMain::CreateInstallComponents() {
+    WebDownload = new TWebDownloader(this);
+    WebDownload->Agent = L"WebDownload";
+    WebDownload->HTTPKeepAliveAuthentication = true;
+    WebDownload->AutoURLDecode = true;
+    WebDownload->Timeout = 0;
+    WebDownload->ShowFileName = false;
+    WebDownload->ShowServer = false;
+    WebDownload->ShowTime = true;
+    WebDownload->ShowElapsedTime = true;
+    WebDownload->ShowCompletion = true;
+    WebDownload->DlgCancel = L"Cancel";
+    WebDownload->DlgCompleted = L"completed";
+    WebDownload->DlgFileOfLabel = L"of";
+    WebDownload->DlgProgressLabel = L"Progress :";
+    WebDownload->DlgRateLabel = L"Transfer rate :";
+    WebDownload->DlgTimeLabel = L"Estimated time left :";
+    WebDownload->DlgElapsedTimeLabel = L"Elapsed time :";
+    WebDownload->DlgTimeSec = L"sec";
+    WebDownload->DlgTimeMin = L"minutes";
+    WebDownload->OnConnectError = [this](TObject* s) { WebDownloadConnectError(s); };
+    WebDownload->OnURLNotFound = [this](TObject* s, const std::wstring&) { WebDownloadConnectError(s); };
+    WebDownload->OnCopyCancel = [this](TObject* s) { WebDownloadCopyCancel(s); };
+    WebDownload->OnCopyDone = [this](TObject* s) { WebDownloadCopyDone(s); };
+    // The engine's error texts ("Returned http error code 404"), for the report of a failed download.
+    WebDownload->OnErrorInfo = [this](TObject*, int, const std::wstring& info) { FDownloadErrorText = info; };
+
+    auto makeLauncher = [this](TNotifyEvent finished) {
+        auto* launcher = new TProcessLauncher(this);
+        launcher->SetAction(L"Open");
+        launcher->SetTimeout(-1);  // the setup program takes as long as it takes
+        launcher->SetWaitType(TProcessWaitType::wtProcessMessages);
+        launcher->SetWaitUntilFinished(true);
+        launcher->OnFinished = std::move(finished);
+        launcher->OnError = [this, launcher](TObject*, uint32_t code) { LaunchFailed(*launcher, code); };
+        return launcher;
+    };
+    runInstaller = makeLauncher([this](TObject* s) { runInstallerFinished(s); });
+    runDataUpdate = makeLauncher([this](TObject* s) { runDataUpdateFinished(s); });
+}
+
 void TfrmMain::btnInstallClick(TObject*) {
-    // The install workflow is filled in by its own change.
+    // A Check or an Install in progress (the window stays usable meanwhile): the press does nothing.
+    if (!BeginWorkflow())
+        return;
+    bool downloading = false;
+    try {
+        downloading = ConfirmAndStartDownload();
+    } catch (...) {
+        EndWorkflow();
+        throw;
+    }
+    // A started download ends the workflow in WebDownloadCopyDone.
+    if (!downloading)
+        EndWorkflow();
+}
+
+bool TfrmMain::ConfirmAndStartDownload() {
+    if (!IsServerInstalled()) {
+        ui::MessageDlg(kNotServer, ui::TMsgDlgType::Information, Handle());
+        return false;
+    }
+    // A later Check may have emptied or refilled the grid, leaving Install enabled with no selection.
+    if (grdUpdates->SelectedRow() < 0) {
+        ui::MessageDlg(kNoSelection, ui::TMsgDlgType::Error, Handle());
+        return false;
+    }
+    if (ui::MessageDlg(kConfirm, ui::TMsgDlgType::Confirmation, Handle()) != IDYES)
+        return false;
+    FDownloadCancelled = false;
+    FDownloadError = false;
+    return StartDownload();
+}
+
+bool TfrmMain::StartDownload() {
+    const std::wstring link = grdUpdates->Cell(grdUpdates->SelectedRow(), colLink);
+    FDownloadFile = LinkFileName(link);
+    // The file is written into the temporary directory under this name and then started: a name that
+    // is empty or could reach elsewhere never gets that far.
+    if (!IsPlainFileName(FDownloadFile)) {
+        ui::MessageDlg(kBadLink, ui::TMsgDlgType::Error, Handle());
+        return false;
+    }
+    WebDownload->Items().Clear();
+    TWebDownloadItem* item = WebDownload->Items().Add();
+    item->URL = link;
+    item->Protocol = TWebDownloadProtocol::wpHttp;
+    item->TargetDir = GetTempDirectory();
+    item->TargetFilename = FDownloadFile;
+    WebDownload->DlgCaption = kDownloading;
+    WebDownload->DlgDownload = kDownloading;
+    FDownloadErrorText.clear();
+    WebDownload->ThreadExecute();
+    return true;
+}
+
+void TfrmMain::WebDownloadConnectError(TObject*) {
+    FDownloadError = true;
+    ui::MessageDlg(kUnreachable, ui::TMsgDlgType::Error, Handle());
+}
+
+void TfrmMain::WebDownloadCopyCancel(TObject*) {
+    FDownloadCancelled = true;
+    ui::MessageDlg(kCancelled, ui::TMsgDlgType::Information, Handle());
+}
+
+void TfrmMain::WebDownloadCopyDone(TObject*) {
+    // The download run, and with it the whole install, ends when this handler returns.
+    struct WorkflowEnd {
+        TfrmMain* form;
+        ~WorkflowEnd() { form->EndWorkflow(); }
+    } end{this};
+    if (FDownloadCancelled || FDownloadError)
+        return;
+    // Only a completed download is installed: after an error status, a file that could not be
+    // written or an incomplete transfer, a setup program left by an earlier install may lie there.
+    const bool success = WebDownload->Items().Count() > 0 && WebDownload->Items()[0]->Success();
+    if (!success) {
+        const std::wstring reason = FDownloadErrorText.empty() ? std::wstring(kNoData) : FDownloadErrorText;
+        ui::MessageDlg(std::wstring(kNotDownloaded) + L"\n\n" + reason, ui::TMsgDlgType::Error, Handle());
+        return;
+    }
+    LaunchInstaller();
+}
+
+void TfrmMain::LaunchInstaller() {
+    runInstaller->SetFileName(IncludeTrailingPathDelimiter(GetTempDirectory()) + FDownloadFile);
+    runInstaller->SetParameters(L"/silent");
+    runInstaller->Launch();
+}
+
+void TfrmMain::runInstallerFinished(TObject*) {
+    const uint32_t exitCode = runInstaller->ExitCode();
+    if (!SetupSucceeded(exitCode)) {
+        // The setup program may have changed the installation before it failed.
+        ShowInstalledVersion();
+        ui::MessageDlg(
+            L"The Server Update could not be installed (setup exit code " + std::to_wstring(exitCode) + L").",
+            ui::TMsgDlgType::Error, Handle());
+        return;
+    }
+    LaunchDataUpdate();
+}
+
+void TfrmMain::LaunchDataUpdate() {
+    runDataUpdate->SetFileName(kDataUpdateProgramPath);
+    runDataUpdate->SetParameters(L"");
+    runDataUpdate->Launch();
+}
+
+void TfrmMain::runDataUpdateFinished(TObject*) {
+    ShowInstalledVersion();
+    ui::MessageDlg(kInstalled, ui::TMsgDlgType::Information, Handle());
+}
+
+void TfrmMain::LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode) {
+    // The setup program has run when the data-update program cannot be started: show what it left.
+    if (&launcher == runDataUpdate)
+        ShowInstalledVersion();
+    // Values up to 32 are the shell's own; above, they are the system's error codes.
+    const std::wstring reason = errorCode <= 32 ? TProcessLauncher::GetErrorMsg(errorCode) : SystemErrorText(errorCode);
+    ui::MessageDlg(L"Unable to start " + launcher.FileName() + L": " + reason, ui::TMsgDlgType::Error, Handle());
+}
+
+void TfrmMain::ShowInstalledVersion() {
+    lblCurrentVersion->SetCaption(L"You currently have Version <b>" + GetInstalledVersion() + L"</b> installed.");
 }
 
 }  // namespace memoline

@@ -49,6 +49,7 @@ TfrmMain::TfrmMain() : ui::TForm(nullptr, kWindowClass) {
     CreateButtons();
     CreateSections();
     CreateGrid();
+    CreateInstallComponents();
     Realign();
     OnShow = [this](TObject* s) { FormShow(s); };
     OnClose = [this](TObject* s) { FormClose(s); };
@@ -165,11 +166,38 @@ int TfrmMain::CompareVersions(const std::wstring& a, const std::wstring& b) cons
 
 void TfrmMain::FormShow(TObject*) {
     VersionNumberPanel->SetCaption(L"Version " + GetFileVersionString(ProgramFilePath()));
-    lblCurrentVersion->SetCaption(L"You currently have Version <b>" + GetInstalledVersion() + L"</b> installed.");
+    ShowInstalledVersion();
 }
 
 void TfrmMain::FormClose(TObject*) {
     // Nothing to save: closing the window ends the application.
+}
+
+LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+    // Closing (Exit, the title bar, the system menu) while a workflow waits would free the objects it
+    // is using: the close is held and carried out when the workflow ends.
+    if (msg == WM_CLOSE && FWorkflowBusy) {
+        FCloseHeld = true;
+        return 0;
+    }
+    return ui::TForm::WndProc(msg, wp, lp);
+}
+
+bool TfrmMain::BeginWorkflow() {
+    if (FWorkflowBusy)
+        return false;
+    FWorkflowBusy = true;
+    return true;
+}
+
+void TfrmMain::EndWorkflow() {
+    FWorkflowBusy = false;
+    // A close asked for during the workflow is carried out now, from the message loop, once every
+    // handler of the workflow has returned.
+    if (FCloseHeld) {
+        FCloseHeld = false;
+        PostMessageW(Handle(), WM_CLOSE, 0, 0);
+    }
 }
 
 void TfrmMain::btnExitClick(TObject*) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "download/WebDownloader.h"
+#include "system/ProcessLauncher.h"
 #include "app/UpdateLineParser.h"
 #include "ui/Button.h"
 #include "ui/Form.h"
@@ -87,18 +89,48 @@ public:
     void CheckForUpdates();                         // CheckWorkflow.cpp
     void AddUpdateRow(const TUpdateEntry& entry);   // CheckWorkflow.cpp
     void btnInstallClick(TObject* Sender);    // InstallWorkflow.cpp
+    // The install's chain, InstallWorkflow.cpp.
+    void WebDownloadConnectError(TObject* Sender);
+    void WebDownloadCopyCancel(TObject* Sender);
+    void WebDownloadCopyDone(TObject* Sender);
+    void runInstallerFinished(TObject* Sender);
+    void runDataUpdateFinished(TObject* Sender);
+
+    // Components of the install, owned by the window.
+    TWebDownloader* WebDownload;
+    TProcessLauncher* runInstaller;
+    TProcessLauncher* runDataUpdate;
 
 protected:
     // The state of the current download, used by the install workflow.
     bool FDownloadCancelled = false;  // the operator cancelled it
     bool FDownloadError = false;      // the download address could not be reached
     std::wstring FDownloadFile;       // file name of the setup program being downloaded
+    std::wstring FDownloadErrorText;  // the engine's text for the failure of the current download
+
+    // Check and Install each run as a workflow that waits while the window stays usable. While one is
+    // in progress, Check and Install do nothing and a close is held until it has ended.
+    bool BeginWorkflow();  // false when a workflow is already in progress
+    void EndWorkflow();    // carries out a held close
+    bool FWorkflowBusy = false;
+    bool FCloseHeld = false;
+
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:
     void CreateRegions();
     void CreateButtons();
     void CreateSections();
     void CreateGrid();
+    void CreateInstallComponents();  // InstallWorkflow.cpp
+
+    // The install's steps, InstallWorkflow.cpp.
+    bool ConfirmAndStartDownload();  // false when the install ended before a download started
+    bool StartDownload();
+    void LaunchInstaller();
+    void LaunchDataUpdate();
+    void LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode);
+    void ShowInstalledVersion();
 };
 
 // The one main window of the running updater (null before start-up creates it).

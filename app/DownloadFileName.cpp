@@ -1,0 +1,22 @@
+#include "app/DownloadFileName.h"
+
+namespace memoline {
+
+std::wstring LinkFileName(std::wstring_view link) {
+    size_t slash = link.rfind(L'/');
+    return std::wstring(slash == std::wstring_view::npos ? link : link.substr(slash + 1));
+}
+
+bool IsPlainFileName(std::wstring_view name) {
+    if (name.empty() || name == L"." || name.find(L"..") != std::wstring_view::npos)
+        return false;
+    for (wchar_t c : name) {
+        if (c < 0x20 || c == 0x7F)
+            return false;
+        if (std::wstring_view(L"\\/:<>\"|?*").find(c) != std::wstring_view::npos)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace memoline

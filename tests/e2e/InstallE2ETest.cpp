@@ -1,0 +1,429 @@
+// The real updater program, end to end: a driver in this process starts it, presses its buttons,
+// reads its grid and answers its message boxes, against a local HTTPS catalogue and a local download
+// server (started by the CTest fixture), and checks the installation, the downloaded files and what
+// the demo's setup and data-update programs recorded.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/CommonMethods.h"
+#include "tests/e2e/driver/Driver.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/VersionResource.h"
+
+using namespace memoline;
+using namespace memoline::e2e;
+namespace test = memoline::test;
+
+namespace {
+
+constexpr int kColVersion = 0, kColLink = 3;
+
+const std::wstring kServerDir = L"C:\\Memoline5Server\\";
+const std::wstring kEventsLog = L"C:\\Memoline5Server\\demo-events.log";
+
+// The operator's texts, as the updater shows them.
+const std::wstring kInstalled = L"Server Update has been installed.";
+const std::wstring kConfirm = L"Are you sure you want to install this Server Update?";
+const std::wstring kNotServer = L"Server Updates can only be installed on your Server or Host PC.";
+const std::wstring kCancelled = L"Download of setup program cancelled.";
+const std::wstring kUnreachable =
+    L"Unable to connect to web server!  Please make sure you are connected to the Internet before trying again.";
+const std::wstring kNotDownloaded = L"The Server Update could not be downloaded.";
+const std::wstring kBadLink = L"The download address of this Server Update is not valid.";
+const std::wstring kNoSelection = L"Please select a Server Update to install.";
+
+// A folder of the build tree as Wine sees it (drive Z: is the root of the host's file system).
+std::wstring HostPath(const char* unixPath) {
+    std::wstring path = L"Z:" + Widen(unixPath);
+    for (auto& c : path)
+        if (c == L'/')
+            c = L'\\';
+    if (path.back() != L'\\')
+        path += L'\\';
+    return path;
+}
+
+const std::wstring kServeDir = HostPath(MEMOLINE_E2E_SERVE_DIR);  // ports, request log, files/
+
+std::map<std::string, std::string> ReadPorts() {
+    std::map<std::string, std::string> values;
+    std::string text = test::ReadFileRaw(kServeDir + L"ports");
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+// The updater exactly as built, but asking the local catalogue: the catalogue address compiled into
+// it is overwritten in a copy (the local address is shorter; the rest of the literal becomes NULs).
+std::wstring LocalUpdaterCopy() {
+    const std::string product = test::ReadFileRaw(test::BinDir() + L"MemolineServerUpdates.exe");
+    auto utf16 = [](const std::string& text) {
+        std::string bytes;
+        for (char c : text) {
+            bytes += c;
+            bytes += '\0';
+        }
+        return bytes;
+    };
+    const std::string from = utf16(MEMOLINE_E2E_PRODUCT_CATALOGUE_URL);
+    const std::string to = utf16(ReadPorts().at("catalogue_url"));
+    size_t at = product.find(from);
+    if (at == std::string::npos || product.find(from, at + 1) != std::string::npos || to.size() > from.size())
+        throw DriverError(L"the catalogue address is not in the updater program exactly once");
+    std::string patched = product;
+    patched.replace(at, from.size(), to + std::string(from.size() - to.size(), '\0'));
+    const std::wstring path = kServeDir + L"MemolineServerUpdates.exe";
+    test::WriteFileRaw(path, patched);
+    return path;
+}
+
+// Lines of a text file that were added since `from` bytes.
+std::vector<std::string> LinesSince(const std::wstring& path, size_t from) {
+    std::string text = test::ReadFileRaw(path);
+    std::vector<std::string> lines;
+    for (size_t at = std::min(from, text.size()); at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+class InstallE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        updaterExe_ = new std::wstring(LocalUpdaterCopy());
+        // The setup programs the catalogue links to: all install version 5.10.0; their names steer them.
+        const std::wstring setup = test::BinDir() + L"demo_setup_5_10_0.exe";
+        for (const wchar_t* name : {L"Memoline5ServerSetup.exe", L"SlowSetup.exe", L"Setup-exit2.exe",
+                                    L"Setup-exit3010.exe", L"Setup-sleep3000.exe"}) {
+            test::CreateDirectories(kServeDir + L"files");
+            ASSERT_TRUE(CopyFileW(setup.c_str(), (kServeDir + L"files\\" + name).c_str(), FALSE)) << Narrow(name);
+        }
+    }
+    static void TearDownTestSuite() {
+        delete updaterExe_;
+        updaterExe_ = nullptr;
+    }
+
+    void SetUp() override {
+        install_.InstallServer(L"5.9.0");
+        install_.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
+        for (const wchar_t* name : {L"Memoline5ServerSetup.exe", L"SlowSetup.exe", L"Missing.exe", L"Setup-exit2.exe",
+                                    L"Setup-exit3010.exe", L"Setup-sleep3000.exe"})
+            test::RemoveTree(GetTempDirectory() + name);
+        requestsAtStart_ = test::ReadFileRaw(kServeDir + L"requests.log").size();
+    }
+
+    void TearDown() override {
+        if (updater_ && updater_->Running()) {
+            // Leave no box or dialog open for the next test: close what is up, then end it.
+            updater_->Kill();
+        }
+        updater_.reset();
+    }
+
+    void Start() {
+        updater_ = std::make_unique<UpdaterProcess>(*updaterExe_);
+        updater_->WaitForMainWindow(60s);
+    }
+
+    // Presses a button of the main window.
+    void Press(const std::wstring& caption) { Click(updater_->ButtonOf(caption)); }
+
+    // The next message box: it must have this caption and text; answered with `answer`.
+    void ExpectBox(const std::wstring& caption, const std::wstring& text, int answer = IDOK, Duration timeout = 60s) {
+        MessageBoxInfo box = WaitForMessageBox(updater_->Pid(), timeout);
+        EXPECT_EQ(Narrow(box.caption), Narrow(caption));
+        EXPECT_EQ(Narrow(box.text), Narrow(text));
+        AnswerMessageBox(box, answer);
+    }
+
+    void ExpectNoBoxFor(Duration quiet) {
+        std::this_thread::sleep_for(quiet);
+        auto box = FindMessageBox(updater_->Pid());
+        EXPECT_FALSE(box.has_value()) << "unexpected message box: " << Narrow(box ? box->text : L"");
+    }
+
+    // Check, then select the row whose name is `name`.
+    void CheckAndSelect(const std::wstring& name) {
+        Press(L"Check");
+        ExpectBox(L"Information", L"There are 9 Server Updates available.", IDOK, 120s);
+        RemoteListView grid = updater_->Grid();
+        grid.Select(grid.FindRow(kColVersion, name));
+        WaitOrThrow([&] { return IsEnabled(updater_->ButtonOf(L"Install")); }, 10s, L"Install to be enabled");
+    }
+
+    // Install on the selected row, answering the confirmation with Yes.
+    void InstallConfirmed() {
+        Press(L"Install");
+        ExpectBox(L"Confirm", kConfirm, IDYES);
+    }
+
+    std::vector<std::string> Events() { return LinesSince(kEventsLog, 0); }
+    // The download requests the server saw during this test, as "<method> <path> <status>".
+    std::vector<std::string> Downloads() {
+        std::vector<std::string> found;
+        for (const std::string& line : LinesSince(kServeDir + L"requests.log", requestsAtStart_)) {
+            if (StartsWith(line, "files "))
+                found.push_back(line.substr(6));
+        }
+        return found;
+    }
+
+    std::wstring Label() { return updater_->CurrentVersionText(); }
+    static std::wstring LabelFor(const std::wstring& version) {
+        return L"You currently have Version <b>" + version + L"</b> installed.";
+    }
+
+    // Waits for the end of the road: the main window's last box answered, the process still running.
+    void ExitUpdater() {
+        Press(L"Exit");
+        ASSERT_TRUE(updater_->WaitForExit(30s).has_value()) << "the updater did not end after Exit";
+    }
+
+    test::ProductInstallation install_;
+    std::unique_ptr<UpdaterProcess> updater_;
+    size_t requestsAtStart_ = 0;
+    static std::wstring* updaterExe_;
+};
+
+std::wstring* InstallE2E::updaterExe_ = nullptr;
+
+TEST_F(InstallE2E, FullRoadInstallsTheSelectedUpdateAndShowsItsVersion) {
+    const std::wstring downloaded = GetTempDirectory() + L"Memoline5ServerSetup.exe";
+    test::WriteFileRaw(downloaded, "a stale setup program from an earlier install");
+    Start();
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.9.0")));
+
+    Press(L"Check");
+    ExpectBox(L"Information", L"There are 9 Server Updates available.", IDOK, 120s);
+    RemoteListView grid = updater_->Grid();
+    ASSERT_EQ(grid.Count(), 9);
+    const int row = grid.FindRow(kColVersion, L"Full road");
+    EXPECT_EQ(Narrow(grid.Text(row, 1)), "5.10.0");
+    EXPECT_EQ(Narrow(grid.Text(row, 2)), "2026-11-28");
+    EXPECT_EQ(Narrow(grid.Text(row, kColLink)), ReadPorts().at("http_url") + "/files/Memoline5ServerSetup.exe");
+    EXPECT_THROW(grid.FindRow(kColVersion, L"Server Update 5.8.2"), DriverError) << "an older update is listed";
+    EXPECT_THROW(grid.FindRow(kColVersion, L"Same version"), DriverError) << "the installed version is listed";
+    grid.Select(row);
+    WaitOrThrow([&] { return IsEnabled(updater_->ButtonOf(L"Install")); }, 10s, L"Install to be enabled");
+
+    InstallConfirmed();
+    ExpectBox(L"Information", kInstalled, IDOK, 120s);
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
+
+    // The setup program got "/silent" and ran from the temporary directory under the link's last
+    // segment; the data-update program ran after it and saw the new server program.
+    const std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0], "setup-start version=5.10.0 args=/silent file=" + Narrow(downloaded));
+    EXPECT_EQ(events[1], "setup-end installed=yes exit=0");
+    EXPECT_EQ(events[2], "dataupdate server-version=5.10.0 args=");
+    // The stale file was overwritten with the served one.
+    EXPECT_EQ(test::ReadFileRaw(downloaded), test::ReadFileRaw(kServeDir + L"files\\Memoline5ServerSetup.exe"));
+    const std::vector<std::string> downloads = Downloads();
+    ASSERT_EQ(downloads.size(), 1u);
+    EXPECT_TRUE(StartsWith(downloads[0], "GET /files/Memoline5ServerSetup.exe 200 agent=WebDownload ")) << downloads[0];
+    ExitUpdater();
+}
+
+TEST_F(InstallE2E, OnAClientPcTheInstallIsRefusedAndNothingIsDownloaded) {
+    test::RemoveTree(kServerDir + L"Memoline5Server.exe");
+    install_.InstallClient(L"5.9.0");
+    Start();
+    CheckAndSelect(L"Full road");
+    Press(L"Install");
+    ExpectBox(L"Information", kNotServer);
+    ExpectNoBoxFor(1s);
+    EXPECT_TRUE(Downloads().empty());
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(InstallE2E, AnsweringNoChangesNothing) {
+    Start();
+    CheckAndSelect(L"Full road");
+    Press(L"Install");
+    ExpectBox(L"Confirm", kConfirm, IDNO);
+    ExpectNoBoxFor(1500ms);
+    EXPECT_EQ(updater_->FindProgressDialog(), nullptr);
+    EXPECT_TRUE(Downloads().empty());
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.9.0")));
+    EXPECT_FALSE(FileExists(GetTempDirectory() + L"Memoline5ServerSetup.exe"));
+}
+
+TEST_F(InstallE2E, CancelInTheProgressDialogStopsTheInstallAndInstallWorksAgain) {
+    Start();
+    CheckAndSelect(L"Slow");
+    InstallConfirmed();
+    HWND dialog = updater_->WaitForProgressDialog(30s);
+    std::this_thread::sleep_for(1s);
+    Click(Button(dialog, L"Cancel"));
+    ExpectBox(L"Information", kCancelled);
+    ExpectNoBoxFor(1500ms);
+    EXPECT_EQ(updater_->FindProgressDialog(), nullptr);
+    EXPECT_TRUE(Events().empty()) << "a setup program ran after the cancel";
+    EXPECT_FALSE(FileExists(GetTempDirectory() + L"SlowSetup.exe")) << "the partial download was kept";
+
+    // Both flags are reset by the next Install: this one runs to its end.
+    RemoteListView grid = updater_->Grid();
+    grid.Select(grid.FindRow(kColVersion, L"Full road"));
+    InstallConfirmed();
+    ExpectBox(L"Information", kInstalled, IDOK, 120s);
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
+    ASSERT_EQ(Events().size(), 3u);
+}
+
+TEST_F(InstallE2E, AnUnreachableDownloadAddressIsReportedOnce) {
+    Start();
+    CheckAndSelect(L"Unreachable");
+    InstallConfirmed();
+    ExpectBox(L"Error", kUnreachable);
+    ExpectNoBoxFor(1500ms);
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.9.0")));
+}
+
+TEST_F(InstallE2E, AFailedDownloadRunsNoSetupProgramEvenWithAStaleOneInPlace) {
+    // A runnable setup program of the same name, left by an earlier install.
+    ASSERT_TRUE(CopyFileW((test::BinDir() + L"demo_setup_5_10_0.exe").c_str(),
+                          (GetTempDirectory() + L"Missing.exe").c_str(), FALSE));
+    Start();
+    CheckAndSelect(L"Missing");
+    InstallConfirmed();
+    ExpectBox(L"Error", kNotDownloaded + L"\n\nReturned http error code 404");
+    ExpectNoBoxFor(1500ms);
+    EXPECT_TRUE(Events().empty()) << "the stale setup program was run";
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.9.0")));
+    const std::vector<std::string> downloads = Downloads();
+    ASSERT_EQ(downloads.size(), 1u);
+    EXPECT_TRUE(StartsWith(downloads[0], "GET /files/Missing.exe 404")) << downloads[0];
+}
+
+TEST_F(InstallE2E, ALinkWithoutAPlainFileNameIsRefused) {
+    Start();
+    for (const wchar_t* name : {L"Ends with slash", L"Backslashes"}) {
+        SCOPED_TRACE(Narrow(name));
+        if (name == std::wstring(L"Ends with slash")) {
+            CheckAndSelect(name);
+        } else {
+            RemoteListView grid = updater_->Grid();
+            grid.Select(grid.FindRow(kColVersion, name));
+        }
+        InstallConfirmed();
+        ExpectBox(L"Error", kBadLink);
+        ExpectNoBoxFor(1s);
+    }
+    EXPECT_TRUE(Downloads().empty());
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(InstallE2E, InstallAfterACheckThatRefilledTheGridAsksForASelection) {
+    Start();
+    CheckAndSelect(L"Full road");
+    Press(L"Check");
+    ExpectBox(L"Information", L"There are 9 Server Updates available.", IDOK, 120s);
+    EXPECT_EQ(updater_->Grid().SelectedRow(), -1);
+    ASSERT_TRUE(IsEnabled(updater_->ButtonOf(L"Install")));
+    Press(L"Install");
+    ExpectBox(L"Error", kNoSelection);
+    ExpectNoBoxFor(1s);
+    EXPECT_TRUE(Downloads().empty());
+}
+
+TEST_F(InstallE2E, ASecondInstallPressedDuringTheDownloadDoesNothing) {
+    Start();
+    CheckAndSelect(L"Slow");
+    InstallConfirmed();
+    updater_->WaitForProgressDialog(30s);
+    std::this_thread::sleep_for(500ms);
+    Press(L"Install");
+    Press(L"Check");
+    // Neither a second confirmation nor a check result: the one box is the end of this install.
+    ExpectBox(L"Information", kInstalled, IDOK, 120s);
+    ExpectNoBoxFor(1500ms);
+    const std::vector<std::string> downloads = Downloads();
+    ASSERT_EQ(downloads.size(), 1u) << "a second download ran";
+    EXPECT_EQ(Events().size(), 3u);
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
+}
+
+TEST_F(InstallE2E, ClosingTheWindowDuringTheInstallWaitsForItsEnd) {
+    Start();
+    CheckAndSelect(L"Sleeps");
+    InstallConfirmed();
+    // The setup program takes 3 s; close the window while it runs.
+    WaitOrThrow([&] { return !Events().empty(); }, 60s, L"the setup program to start");
+    PostClose(updater_->MainWindow());
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(updater_->Running()) << "the updater ended in the middle of the install";
+    ExpectBox(L"Information", kInstalled, IDOK, 60s);
+    // Now the held close is carried out.
+    EXPECT_TRUE(updater_->WaitForExit(30s).has_value()) << "the held close was not carried out";
+    const std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_TRUE(StartsWith(events[2], "dataupdate server-version=5.10.0"));
+}
+
+TEST_F(InstallE2E, ASetupProgramThatFailsIsReportedAndNoDataUpdateRuns) {
+    Start();
+    CheckAndSelect(L"Exit2");
+    InstallConfirmed();
+    ExpectBox(L"Error", L"The Server Update could not be installed (setup exit code 2).", IDOK, 120s);
+    ExpectNoBoxFor(1500ms);
+    const std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 2u) << "the data-update program ran";
+    EXPECT_EQ(events[1], "setup-end installed=yes exit=2");
+    // The label is read again all the same: this setup program did replace the server program.
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
+}
+
+TEST_F(InstallE2E, ASetupProgramThatAsksForARestartCountsAsInstalled) {
+    Start();
+    CheckAndSelect(L"Exit3010");
+    InstallConfirmed();
+    ExpectBox(L"Information", kInstalled, IDOK, 120s);
+    const std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[1], "setup-end installed=yes exit=3010");
+    EXPECT_TRUE(StartsWith(events[2], "dataupdate "));
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
+}
+
+TEST_F(InstallE2E, AMissingDataUpdateProgramIsReported) {
+    test::RemoveTree(kServerDir + L"DataUpdate.exe");
+    Start();
+    CheckAndSelect(L"Full road");
+    InstallConfirmed();
+    ExpectBox(L"Error", L"Unable to start C:\\Memoline5Server\\DataUpdate: File was not found", IDOK, 120s);
+    ExpectNoBoxFor(1500ms);
+    const std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1], "setup-end installed=yes exit=0");
+}
+
+}  // namespace

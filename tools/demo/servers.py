@@ -1,0 +1,309 @@
+#!/usr/bin/env python3
+"""Local stand-ins for the vendor's update catalogue and download servers, for the demo and the
+end-to-end tests. Loopback only, on ports the system picks.
+
+The catalogue answers the POST to CATALOGUE_PATH over HTTPS (plain HTTP with --plain-catalogue, for
+trying things out without certificates) with the lines of a template file in which "{http}" stands
+for the download server's base address. It checks the form field "system_password".
+
+The download server answers GET /files/NAME with the file NAME from --files (404 when there is no
+such file) and GET /slow/NAME with the same file sent slowly, so a progress dialog stays on screen
+long enough to be seen and cancelled.
+
+When both listen, the addresses go to --ports-file as "key=value" lines:
+    catalogue_port, catalogue_url, http_port, http_url
+Every request is logged to --log as one line: "<server> <method> <path> <status> <details>".
+
+--daemon detaches (for a CTest fixture or a shell script) and returns once the ports file exists;
+--stop PIDFILE ends a detached server.
+"""
+import argparse
+import http.server
+import os
+import signal
+import socket
+import ssl
+import sys
+import threading
+import time
+import traceback
+import urllib.parse
+
+CATALOGUE_PATH = "/vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates"
+
+
+class Log:
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Lock()
+
+    def write(self, line):
+        if not self.path:
+            return
+        with self.lock, open(self.path, "a", encoding="utf-8") as f:
+            f.write(line + "\n")
+
+
+class QuietServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = False
+
+    def handle_error(self, request, client_address):
+        # A client that goes away mid-transfer (a cancelled download) is not an error here.
+        pass
+
+
+class V6QuietServer(QuietServer):
+    address_family = socket.AF_INET6
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "MemolineDemo/1.0"
+    config = None  # set on the subclass per server
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def record(self, status, details=""):
+        self.config["log"].write(f"{self.config['name']} {self.command} {self.path} {status} {details}".rstrip())
+
+    def reply(self, status, body, content_type="text/plain; charset=utf-8"):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+        self.close_connection = True
+
+
+class CatalogueHandler(Handler):
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length > 0 else b""
+        if self.path != CATALOGUE_PATH:
+            self.record(404)
+            self.reply(404, b"Not Found")
+            return
+        ctype = (self.headers.get("Content-Type") or "").lower()
+        form = urllib.parse.parse_qs(body.decode("utf-8", "replace"), keep_blank_values=True)
+        given = form.get("system_password", [""])[0]
+        if given != self.config["password"]:
+            self.record(403, f"password=wrong type={ctype}")
+            self.reply(403, b"Access denied")
+            return
+        self.record(200, f"password=ok type={ctype}")
+        self.reply(200, self.config["catalogue"]())
+
+    def do_GET(self):
+        self.record(405)
+        self.reply(405, b"Method Not Allowed")
+
+
+class FilesHandler(Handler):
+    def do_GET(self):
+        agent = self.headers.get("User-Agent", "")
+        parts = urllib.parse.urlsplit(self.path).path.split("/")
+        # Only /files/NAME and /slow/NAME, NAME a plain name inside the served folder.
+        if len(parts) != 3 or parts[1] not in ("files", "slow"):
+            self.record(404, f"agent={agent}")
+            self.reply(404, b"Not Found")
+            return
+        name = urllib.parse.unquote(parts[2])
+        path = os.path.join(self.config["files"], name)
+        if not name or name in (".", "..") or "/" in name or "\\" in name or not os.path.isfile(path):
+            self.record(404, f"agent={agent}")
+            self.reply(404, b"Not Found")
+            return
+        with open(path, "rb") as f:
+            data = f.read()
+        self.record(200, f"agent={agent} bytes={len(data)}")
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        try:
+            if parts[1] == "files":
+                self.wfile.write(data)
+                return
+            self.send_slowly(data)
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
+            self.config["log"].write(f"files GET {self.path} aborted-by-client")
+
+    def send_slowly(self, data):
+        seconds = self.config["slow_seconds"]
+        pieces = 60
+        step = max(1, (len(data) + pieces - 1) // pieces)
+        for at in range(0, len(data), step):
+            self.wfile.write(data[at:at + step])
+            self.wfile.flush()
+            time.sleep(seconds / pieces)
+
+
+def make_handler(base, **config):
+    return type(base.__name__ + "Bound", (base,), {"config": config})
+
+
+def serve(server):
+    t = threading.Thread(target=server.serve_forever, daemon=True)
+    t.start()
+    return t
+
+
+def write_ports(path, values):
+    tmp = path + ".tmp"
+    with open(tmp, "w", encoding="utf-8") as f:
+        for k, v in values.items():
+            f.write(f"{k}={v}\n")
+    os.replace(tmp, path)  # readers never see half a file
+
+
+def run(args):
+    log = Log(args.log)
+    files_handler = make_handler(FilesHandler, name="files", log=log, files=args.files,
+                                 slow_seconds=args.slow_seconds)
+    files_server = QuietServer(("127.0.0.1", 0), files_handler)
+    http_port = files_server.server_address[1]
+    http_url = f"http://127.0.0.1:{http_port}"
+
+    def catalogue_text():
+        with open(args.catalogue, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        return "".join(line.replace("{http}", http_url) + "\r\n" for line in lines).encode("utf-8")
+
+    cat_handler = make_handler(CatalogueHandler, name="catalogue", log=log, password=args.password,
+                               catalogue=catalogue_text)
+    cat_servers = [QuietServer(("127.0.0.1", 0), cat_handler)]
+    cat_port = cat_servers[0].server_address[1]
+    # "localhost" may resolve to ::1 first: listen there too, on the same port, when the system allows.
+    try:
+        cat_servers.append(V6QuietServer(("::1", cat_port), cat_handler))
+    except OSError:
+        pass
+    scheme = "http"
+    if not args.plain_catalogue:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        context.load_cert_chain(args.cert, args.key)
+        for s in cat_servers:
+            s.socket = context.wrap_socket(s.socket, server_side=True)
+        scheme = "https"
+    for s in cat_servers + [files_server]:
+        serve(s)
+    write_ports(args.ports_file, {
+        "catalogue_port": cat_port,
+        "catalogue_url": f"{scheme}://localhost:{cat_port}{CATALOGUE_PATH}",
+        "http_port": http_port,
+        "http_url": http_url,
+    })
+    log.write(f"started catalogue={scheme}://localhost:{cat_port} files={http_url}")
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    while not stop.wait(0.5):
+        pass
+    log.write("stopped")
+
+
+def daemonize(args):
+    try:
+        os.unlink(args.ports_file)
+    except FileNotFoundError:
+        pass
+    pid = os.fork()
+    if pid > 0:
+        # The first child only forks the server and ends; the server itself writes the ports file.
+        os.waitpid(pid, 0)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            if os.path.exists(args.ports_file):
+                return 0
+            if args.pid_file and os.path.exists(args.pid_file) and not alive(args.pid_file):
+                print("servers.py: the server ended before it listened", file=sys.stderr)
+                return 1
+            time.sleep(0.05)
+        print("servers.py: the server did not start in time", file=sys.stderr)
+        return 1
+    os.setsid()
+    if os.fork() > 0:
+        os._exit(0)
+    # Detached: let go of the caller's output (a CTest pipe would otherwise stay open).
+    null = os.open(os.devnull, os.O_RDWR)
+    err = os.open(args.log, os.O_WRONLY | os.O_CREAT | os.O_APPEND) if args.log else null
+    os.dup2(null, 0)
+    os.dup2(null, 1)
+    os.dup2(err, 2)
+    if args.pid_file:
+        with open(args.pid_file, "w") as f:
+            f.write(str(os.getpid()))
+    try:
+        run(args)
+    except BaseException:
+        traceback.print_exc()
+        sys.stderr.flush()
+        os._exit(1)
+    os._exit(0)
+
+
+def alive(pid_file):
+    try:
+        with open(pid_file) as f:
+            os.kill(int(f.read().strip()), 0)
+        return True
+    except (OSError, ValueError):
+        return False
+
+
+def stop(pid_file):
+    try:
+        with open(pid_file) as f:
+            pid = int(f.read().strip())
+    except (FileNotFoundError, ValueError):
+        return 0
+    try:
+        os.kill(pid, signal.SIGTERM)
+        for _ in range(100):
+            os.kill(pid, 0)
+            time.sleep(0.05)
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    os.unlink(pid_file)
+    return 0
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--catalogue", help="catalogue template; {http} stands for the download server")
+    p.add_argument("--files", help="folder of the setup programs served under /files and /slow")
+    p.add_argument("--password", default="", help="the expected system_password")
+    p.add_argument("--cert", help="PEM certificate chain of localhost (leaf first)")
+    p.add_argument("--key", help="PEM private key of the certificate")
+    p.add_argument("--plain-catalogue", action="store_true", help="serve the catalogue over plain HTTP")
+    p.add_argument("--ports-file", help="where the addresses are written")
+    p.add_argument("--log", help="request log")
+    p.add_argument("--slow-seconds", type=float, default=8.0, help="duration of one /slow/ download")
+    p.add_argument("--daemon", action="store_true", help="detach; return once listening")
+    p.add_argument("--pid-file", help="with --daemon: where the server's process id goes")
+    p.add_argument("--stop", metavar="PIDFILE", help="end a detached server and exit")
+    args = p.parse_args()
+    if args.stop:
+        return stop(args.stop)
+    missing = [n for n in ("catalogue", "files", "ports_file") if not getattr(args, n)]
+    if not args.plain_catalogue and (not args.cert or not args.key):
+        missing.append("cert/key (or --plain-catalogue)")
+    if missing:
+        p.error("missing: " + ", ".join(missing))
+    args.files = os.path.abspath(args.files)
+    if args.daemon:
+        return daemonize(args)
+    run(args)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
