@@ -60,6 +60,10 @@ public:
     bool HTTPKeepAliveAuthentication = false;
     bool AutoURLDecode = false;
     bool CreateUniqueFilenames = false;
+    // Pauses in milliseconds before the retries of a transfer whose connection dropped during the
+    // body; there are as many retries as pauses. A retry asks only for the missing rest when the first
+    // answer named its version (ETag or Last-Modified), else for the whole file again.
+    std::vector<DWORD> ResumePauses{1000, 2000, 4000};
 
     // Dialog texts.
     std::wstring DlgCaption = L"Downloading";
@@ -133,11 +137,37 @@ protected:
 
 private:
     friend class TDownloadThread;
+
+    // How the body of one answer ended.
+    enum class TBodyEnd {
+        Complete,     // the data ended where the answer said (or, without a length, with the connection)
+        Dropped,      // a read failed or the data stopped short of the announced end
+        WriteFailed,  // the target file refused the data
+        Cancelled,    // the user cancelled
+    };
+    // Where a transfer stands; it outlives a dropped connection, so the dialog's amounts, rate and time
+    // left go on across a resume.
+    struct TTransferState {
+        uint64_t received = 0;
+        uint32_t total = 0;        // size shown in the dialog, 0 when unknown
+        DWORD start = 0;           // tick count at the start of the body
+        uint64_t expectedEnd = 0;  // file offset where the current answer's body ends; 0 when not announced
+        std::wstring validator;    // If-Range value of the version being received; empty: none
+        bool anyData = false;
+    };
     friend LRESULT CALLBACK ProgressFormProc(HWND, UINT, WPARAM, LPARAM);
 
     bool HttpDownload(TWebDownloadItem& item);
     bool AskLogin(const std::wstring& url, std::wstring& userID, std::wstring& password);
-    unique_hinternet OpenURL(const std::wstring& url, const std::wstring& userID, const std::wstring& password);
+    unique_hinternet OpenURL(const std::wstring& url, const std::wstring& userID, const std::wstring& password,
+                             const std::wstring& extraHeaders = std::wstring());
+    TBodyEnd ReadBody(HINTERNET request, HANDLE file, TTransferState& transfer);
+    // Resume after a dropped connection (WebDownloaderResume.cpp).
+    bool ResumeAfterDrop(unique_hinternet& request, HANDLE file, const std::wstring& url, const std::wstring& userID,
+                         const std::wstring& password, TTransferState& transfer, size_t& retriesUsed);
+    bool ContinueWithAnswer(HINTERNET request, HANDLE file, TTransferState& transfer);
+    bool PauseBeforeRetry(DWORD ms);
+    static std::wstring ValidatorOf(HINTERNET request);
     std::wstring TargetName(const TWebDownloadItem& item, HINTERNET request, const std::wstring& url);
     void RaiseError(int code, const std::wstring& info);
     void ThreadDone() { FCopyCompleted = true; }

@@ -208,6 +208,7 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
             test::WriteFileRaw(target, setup);
         server.Route(c.path, c.reply);
         form_ = std::make_unique<TfrmMain>();
+        form_->WebDownload->ResumePauses = {10, 20, 40};  // the cut transfer is retried without long waits
         form_->Show();
         ListAndSelect(server.Url(c.path));
         test::ScopedMessageAnswers answers({IDYES});
