@@ -238,6 +238,8 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
         DWORD size = sizeof status;
         DWORD index = 0;
         HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+        if (status == 407)
+            AnswerProxySignIn(request.get(), status);
         if (status == 401 && mayAsk) {
             request.reset();
             if (!AskLogin(url, userID, password))

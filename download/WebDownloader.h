@@ -26,6 +26,10 @@ using TErrorInfoEvent = std::function<void(TObject* Sender, int ErrorCode, const
 using TCopyOverWriteEvent = std::function<void(TObject* Sender, const std::wstring& tgtfile, bool& allow)>;
 using TCopyProgressEvent = std::function<void(TObject* Sender, int fileidx, uint32_t size, uint32_t totsize)>;
 using TDialogEvent = std::function<void(TObject* Sender, HWND ADialog)>;
+// Asked for the proxy's user name and password when the proxy answers 407: `proxy` names it, `again`
+// tells that the last answer was refused. False leaves the 407 to fail the item.
+using TProxyLoginEvent = std::function<bool(TObject* Sender, const std::wstring& proxy, bool again,
+                                            std::wstring& userName, std::wstring& password)>;
 
 // Error codes of OnError/OnErrorInfo besides the HTTP status.
 constexpr int kDownloadErrorCreateFile = 3;  // "Cannot create file " + path (or the refused name)
@@ -106,6 +110,7 @@ public:
     TFileIndexEvent OnFileDone;
     TNotifyEvent OnCopyDone;
     TDialogEvent OnBeforeDialogShow;
+    TProxyLoginEvent OnProxyLogin;
     TNotifyEvent OnConnectError;  // raised only by the local file copy road, never by HTTP
 
     // State of the current or last run.
@@ -168,6 +173,10 @@ private:
     bool ContinueWithAnswer(HINTERNET request, HANDLE file, TTransferState& transfer);
     bool PauseBeforeRetry(DWORD ms);
     static std::wstring ValidatorOf(HINTERNET request);
+    // Proxy sign-in (WebDownloaderProxy.cpp): answers a 407 on the open request; `status` is the
+    // status after the last answer.
+    void AnswerProxySignIn(HINTERNET request, DWORD& status);
+    std::wstring ProxyName() const;
     std::wstring TargetName(const TWebDownloadItem& item, HINTERNET request, const std::wstring& url);
     void RaiseError(int code, const std::wstring& info);
     void ThreadDone() { FCopyCompleted = true; }

@@ -204,5 +204,56 @@ TEST_F(ProxyTest, DownloadGoesThroughTheSameProxy) {
     EXPECT_EQ(NewLog(), "open GET " + Narrow(item->URL) + " auth=none\n");
 }
 
+// The engine answers the proxy's 407 through WinINet, with the same asking rules as the check.
+TEST_F(ProxyTest, DownloadSignsInToTheProxy) {
+    ScopedSystemProxy settings(Proxy("auth"), L"<-loopback>");
+    test::ScratchDir scratch(L"proxy_download");
+    const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(nginx_.at("http")) + L"/Setup.exe";
+    struct Case {
+        const wchar_t* password;
+        std::vector<bool> asked;
+        bool success;
+        std::vector<int> errors;
+    } cases[] = {
+        {kPassword, {false}, true, {}},
+        {L"wrong", {false, true, true}, false, {407}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.password));
+        const size_t logStart = ReadAll(MEMOLINE_PROXY_DIR "/proxy.log").size();
+        TWebDownloader d;
+        d.HTTPKeepAliveAuthentication = true;
+        std::vector<bool> asked;
+        std::vector<int> errors;
+        d.OnProxyLogin = [&](TObject*, const std::wstring&, bool again, std::wstring& user, std::wstring& password) {
+            asked.push_back(again);
+            user = kUser;
+            password = c.password;
+            return true;
+        };
+        d.OnError = [&](TObject*, int code) { errors.push_back(code); };
+        TWebDownloadItem* item = d.Items().Add();
+        item->URL = url;
+        item->TargetDir = scratch.Path();
+        item->TargetFilename = L"Setup.exe";
+        d.ThreadExecAndWait();
+        EXPECT_EQ(item->Success(), c.success);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(errors, c.errors);
+        EXPECT_EQ(test::ReadFileRaw(scratch / L"Setup.exe"), c.success ? "plain\n" : "");
+        std::string auths;
+        std::istringstream log(ReadAll(MEMOLINE_PROXY_DIR "/proxy.log").substr(logStart));
+        for (std::string line; std::getline(log, line);) {
+            EXPECT_EQ(line.rfind("auth GET " + Narrow(url) + " auth=", 0), 0u) << line;
+            auths += (auths.empty() ? "" : " ") + line.substr(line.rfind('=') + 1);
+        }
+        // WinINet may send a request more than once per answer; what counts is how it ends.
+        EXPECT_EQ(auths.rfind("none", 0), 0u) << auths;
+        EXPECT_EQ(auths.substr(auths.rfind(' ') + 1), c.success ? "good" : "bad") << auths;
+        EXPECT_EQ(auths.find(c.success ? "bad" : "good"), std::string::npos) << auths;
+        test::RemoveTree(scratch / L"Setup.exe");
+    }
+}
+
 }  // namespace
 }  // namespace memoline
