@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/ProxySignIn.h"
 #include "download/WebDownloader.h"
 #include "system/ProcessLauncher.h"
 #include "app/UpdateLineParser.h"
@@ -100,6 +101,8 @@ public:
     TWebDownloader* WebDownload;
     TProcessLauncher* runInstaller;
     TProcessLauncher* runDataUpdate;
+    // The proxy's credentials for this run, asked for by the check and the download alike.
+    TProxySignIn ProxySignIn;
 
 protected:
     // The state of the current download, used by the install workflow.
