@@ -4,6 +4,7 @@
 
 #include <wininet.h>
 
+#include "http/SystemProxyScript.h"
 #include "http/UrlParser.h"
 
 namespace memoline {
@@ -11,7 +12,7 @@ namespace {
 
 // The per-connection options of the LAN settings, freed as the API asks (GlobalFree of each text).
 struct TPerConnectionOptions {
-    INTERNET_PER_CONN_OPTIONW options[3] = {};
+    INTERNET_PER_CONN_OPTIONW options[4] = {};
     INTERNET_PER_CONN_OPTION_LISTW list = {};
     bool ok = false;
 
@@ -19,9 +20,10 @@ struct TPerConnectionOptions {
         options[0].dwOption = INTERNET_PER_CONN_FLAGS;
         options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
         options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+        options[3].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
         list.dwSize = sizeof list;
         list.pszConnection = nullptr;  // the LAN connection
-        list.dwOptionCount = 3;
+        list.dwOptionCount = 4;
         list.pOptions = options;
         DWORD size = sizeof list;
         ok = InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) != FALSE;
@@ -29,7 +31,7 @@ struct TPerConnectionOptions {
     ~TPerConnectionOptions() {
         if (!ok)
             return;
-        for (int i = 1; i < 3; ++i) {
+        for (int i = 1; i < 4; ++i) {
             if (options[i].Value.pszValue)
                 GlobalFree(options[i].Value.pszValue);
         }
@@ -55,7 +57,22 @@ bool SystemProxyFor(const std::wstring& url, TnetProxyServer& proxy) {
     }
     const wchar_t* scheme = parsed.UrlType() == TnetUrlType::utHTTPS ? L"https" : L"http";
     TPerConnectionOptions settings;
-    if (!(settings.Flags() & PROXY_TYPE_PROXY))
+    // A configuration script, or auto-detection, decides first; when it cannot be had, the fixed
+    // proxy serves as the system's own HTTP stack falls back to it.
+    const DWORD flags = settings.Flags();
+    const std::wstring script = settings.Text(3);
+    if ((flags & PROXY_TYPE_AUTO_PROXY_URL && !script.empty()) || flags & PROXY_TYPE_AUTO_DETECT) {
+        const std::wstring scriptUrl = flags & PROXY_TYPE_AUTO_PROXY_URL ? script : std::wstring();
+        switch (ProxyFromScript(url, scriptUrl, proxy)) {
+            case TnetScriptProxy::spProxy:
+                return true;
+            case TnetScriptProxy::spDirect:
+                return false;
+            case TnetScriptProxy::spFailed:
+                break;
+        }
+    }
+    if (!(flags & PROXY_TYPE_PROXY))
         return false;
     if (BypassesProxy(settings.Text(2), parsed.Host()))
         return false;

@@ -12,6 +12,7 @@
 #include "catalogue/CatalogueConfig.h"
 #include "catalogue/UpdateRequestHelper.h"
 #include "download/WebDownloader.h"
+#include "http/SystemProxyScript.h"
 #include "tests/support/TestFiles.h"
 
 namespace memoline {
@@ -202,6 +203,20 @@ TEST_F(ProxyTest, DownloadGoesThroughTheSameProxy) {
     EXPECT_TRUE(item->Success());
     EXPECT_EQ(test::ReadFileRaw(scratch / L"Setup.exe"), "plain\n");
     EXPECT_EQ(NewLog(), "open GET " + Narrow(item->URL) + " auth=none\n");
+}
+
+// A configuration script is run by the system's own means. (Wine does not report a script set in
+// the registry, so the road from the settings to the script is not reachable here.)
+TEST_F(ProxyTest, ConfigurationScriptIsRunByTheSystem) {
+    const std::wstring script = L"http://" + Proxy("open") + L"/proxy.pac";
+    TnetProxyServer proxy;
+    ASSERT_EQ(ProxyFromScript(L"https://127.0.0.1:" + std::to_wstring(nginx_.at("https")) + L"/x", script, proxy),
+              TnetScriptProxy::spProxy);
+    EXPECT_EQ(proxy.Host, L"127.0.0.1");
+    EXPECT_EQ(proxy.Port, proxies_.at("open"));
+    EXPECT_EQ(ProxyFromScript(L"https://localhost/x", script, proxy), TnetScriptProxy::spDirect);
+    EXPECT_EQ(ProxyFromScript(L"https://localhost/x", L"http://127.0.0.1:1/proxy.pac", proxy),
+              TnetScriptProxy::spFailed);
 }
 
 // The engine answers the proxy's 407 through WinINet, with the same asking rules as the check.

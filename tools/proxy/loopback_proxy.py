@@ -6,6 +6,7 @@ ports the system picks, forwarding only to 127.0.0.1 and localhost.
   loopback_proxy.py stop DIR                  stop it
 
 Two proxies run: "open" (no sign-in) and "auth" (Basic USER:PASSWORD; anything else gets a 407).
+"open" also serves a configuration script at /proxy.pac: DIRECT for localhost, itself for other hosts.
 ports.txt holds "open PORT" and "auth PORT". Each request head a proxy gets is logged to DIR/proxy.log
 as "NAME METHOD TARGET auth=none|good|bad"; every byte a client sends (tunnelled bytes too) is appended
 to DIR/client-bytes.bin, so a test can show what the proxy could read.
@@ -83,6 +84,16 @@ def send_407(conn):
                  b"Content-Type: text/html\r\nContent-Length: " + str(len(body)).encode() + b"\r\n\r\n" + body)
 
 
+def send_script(conn):
+    port = conn.getsockname()[1]
+    body = ("function FindProxyForURL(url, host) {\n"
+            "    if (host == \"localhost\") return \"DIRECT\";\n"
+            f"    return \"PROXY 127.0.0.1:{port}\";\n"
+            "}\n").encode()
+    conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/x-ns-proxy-autoconfig\r\nConnection: close\r\n"
+                 b"Content-Length: " + str(len(body)).encode() + b"\r\n\r\n" + body)
+
+
 def serve(conn, name, directory, credentials):
     try:
         while True:
@@ -114,6 +125,9 @@ def serve(conn, name, directory, credentials):
                     upstream.sendall(rest)
                 relay(conn, upstream, directory)
                 upstream.close()
+                return
+            if target == "/proxy.pac" and credentials is None:
+                send_script(conn)
                 return
             if not target.startswith("http://"):
                 conn.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
