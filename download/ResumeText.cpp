@@ -47,7 +47,7 @@ bool ParseContentRange(const std::wstring& value, uint64_t& first, uint64_t& las
     if (text.size() < 6)
         return false;
     for (size_t i = 0; i < 5; ++i) {
-        if (std::towlower(text[i]) != L"bytes"[i])
+        if (std::towlower(text[i]) != static_cast<wint_t>(L"bytes"[i]))
             return false;
     }
     size_t pos = text.find_first_not_of(L' ', 5);
