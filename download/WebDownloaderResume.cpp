@@ -73,7 +73,9 @@ bool TWebDownloader::ResumeAfterDrop(unique_hinternet& request, HANDLE file, con
 }
 
 bool TWebDownloader::ContinueWithAnswer(HINTERNET request, HANDLE file, TTransferState& transfer) {
-    const DWORD status = QueryHeaderNumber(request, HTTP_QUERY_STATUS_CODE);
+    DWORD status = QueryHeaderNumber(request, HTTP_QUERY_STATUS_CODE);
+    if (status == 407)
+        AnswerProxySignIn(request, status);  // with the credentials kept for this run: nobody is asked again
     if (status == 206) {
         // Only the rest that was asked for continues the file; any other part would corrupt it.
         uint64_t first = 0;

@@ -13,6 +13,7 @@
 #include "catalogue/UpdateRequestHelper.h"
 #include "download/WebDownloader.h"
 #include "http/SystemProxyScript.h"
+#include "tests/download/TestHttpServer.h"
 #include "tests/support/TestFiles.h"
 
 namespace memoline {
@@ -268,6 +269,53 @@ TEST_F(ProxyTest, DownloadSignsInToTheProxy) {
         EXPECT_EQ(auths.find(c.success ? "bad" : "good"), std::string::npos) << auths;
         test::RemoveTree(scratch / L"Setup.exe");
     }
+}
+
+// A connection dropped behind the signing-in proxy: the rest is asked for through the proxy with the
+// credentials already given, and the operator is not asked again.
+TEST_F(ProxyTest, DroppedDownloadResumesThroughTheSigningInProxy) {
+    ScopedSystemProxy settings(Proxy("auth"), L"<-loopback>");
+    test::ScratchDir scratch(L"proxy_resume");
+    const std::string file = test::PatternBody(30000);
+    std::vector<std::string> heads;
+    test::TestHttpServer origin;
+    origin.RouteHandler("/Setup.exe", [&](const std::string& head) {
+        heads.push_back(head);
+        test::CannedReply reply;
+        reply.close = true;
+        if (heads.size() == 1) {
+            reply.head = "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 30000\r\n";
+            reply.body = file.substr(0, 10000);  // then the connection drops
+        } else {
+            reply.head = "HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Range: bytes 10000-29999/30000\r\n"
+                         "Content-Length: 20000\r\n";
+            reply.body = file.substr(10000);
+        }
+        return reply;
+    });
+    TWebDownloader d;
+    d.HTTPKeepAliveAuthentication = true;
+    d.ResumePauses = {10, 10, 10};
+    std::vector<bool> asked;
+    d.OnProxyLogin = [&](TObject*, const std::wstring&, bool again, std::wstring& user, std::wstring& password) {
+        asked.push_back(again);
+        user = kUser;
+        password = kPassword;
+        return true;
+    };
+    TWebDownloadItem* item = d.Items().Add();
+    item->URL = origin.Url("/Setup.exe");
+    item->TargetDir = scratch.Path();
+    item->TargetFilename = L"Setup.exe";
+    d.ThreadExecAndWait();
+    EXPECT_TRUE(item->Success());
+    EXPECT_EQ(test::ReadFileRaw(scratch / L"Setup.exe"), file);
+    ASSERT_EQ(heads.size(), 2u);
+    EXPECT_EQ(test::HeaderValue(heads[1], "Range"), "bytes=10000-");
+    EXPECT_EQ(test::HeaderValue(heads[1], "If-Range"), "\"v1\"");
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked, std::vector<bool>(asked.size(), false)) << "the operator was asked again";
+    EXPECT_EQ(NewLog().find("auth=bad"), std::string::npos);
 }
 
 }  // namespace
