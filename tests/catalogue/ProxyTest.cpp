@@ -241,7 +241,10 @@ TEST_F(ProxyTest, DownloadSignsInToTheProxy) {
         d.HTTPKeepAliveAuthentication = true;
         std::vector<bool> asked;
         std::vector<int> errors;
-        d.OnProxyLogin = [&](TObject*, const std::wstring&, bool again, std::wstring& user, std::wstring& password) {
+        std::wstring askedFor;
+        d.OnProxyLogin = [&](TObject*, const std::wstring& proxy, bool again, std::wstring& user,
+                             std::wstring& password) {
+            askedFor = proxy;
             asked.push_back(again);
             user = kUser;
             password = c.password;
@@ -255,6 +258,7 @@ TEST_F(ProxyTest, DownloadSignsInToTheProxy) {
         d.ThreadExecAndWait();
         EXPECT_EQ(item->Success(), c.success);
         EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(askedFor, Proxy("auth"));  // the login form's caption names it
         EXPECT_EQ(errors, c.errors);
         EXPECT_EQ(test::ReadFileRaw(scratch / L"Setup.exe"), c.success ? "plain\n" : "");
         std::string auths;
