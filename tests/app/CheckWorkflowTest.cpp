@@ -242,6 +242,23 @@ private:
     std::thread thread_;
 };
 
+struct PressingDuringTheCheck {
+    TfrmMain* form = nullptr;
+    SlowCatalogue* catalogue = nullptr;
+    int ticks = 0;
+};
+PressingDuringTheCheck g_pressing;
+
+void CALLBACK PressAndCloseOnTheSecondTick(HWND, UINT, UINT_PTR, DWORD) {
+    if (++g_pressing.ticks != 2)
+        return;
+    TfrmMain& form = *g_pressing.form;
+    form.btnCheckClick(form.btnCheck);
+    form.btnInstallClick(form.btnInstall);
+    PostMessageW(form.Handle(), WM_CLOSE, 0, 0);
+    g_pressing.catalogue->Release();
+}
+
 TEST_F(CheckWorkflow, PressesAndCloseDuringASlowCheckWaitForItsEnd) {
     product.InstallServer(L"5.9.0");
     SlowCatalogue catalogue("N;5.9.1;D;L;E\n");
@@ -249,23 +266,11 @@ TEST_F(CheckWorkflow, PressesAndCloseDuringASlowCheckWaitForItsEnd) {
     HWND window = form->Handle();
     // A timer that fires while the check waits for the catalogue: the operator presses Check and
     // Install and closes the window, then the catalogue answers.
-    static TfrmMain* s_form;
-    static SlowCatalogue* s_catalogue;
-    static int s_ticks;
-    s_form = form.get();
-    s_catalogue = &catalogue;
-    s_ticks = 0;
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
-        if (++s_ticks != 2)
-            return;
-        s_form->btnCheckClick(s_form->btnCheck);
-        s_form->btnInstallClick(s_form->btnInstall);
-        PostMessageW(s_form->Handle(), WM_CLOSE, 0, 0);
-        s_catalogue->Release();
-    });
+    g_pressing = PressingDuringTheCheck{form.get(), &catalogue};
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, PressAndCloseOnTheSecondTick);
     const auto shown = Check();
     KillTimer(nullptr, timer);
-    EXPECT_GE(s_ticks, 2) << "the check did not wait for the catalogue";
+    EXPECT_GE(g_pressing.ticks, 2) << "the check did not wait for the catalogue";
     // Only the first check's result: the second Check sent nothing, Install asked nothing.
     ExpectOneMessage(shown, L"There is one Server Updates available.", TMsgDlgType::Information);
     EXPECT_EQ(Rows().size(), 1u);

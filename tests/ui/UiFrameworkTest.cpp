@@ -143,6 +143,29 @@ TEST(MessageBoxes, AnExceptionOutOfAHandlerIsShownAtTheWindowsEdge) {
     EXPECT_EQ(answers.Shown()[0].type, TMsgDlgType::Error);
 }
 
+// What a timer saw of the box while it was up.
+struct BoxProbe {
+    HWND onTop = nullptr;
+    bool seen = false;
+    HWND okButton = nullptr;
+    HWND underButton = nullptr;  // the window under the middle of the OK button
+    BOOL onTopEnabled = TRUE;
+};
+BoxProbe g_boxProbe;
+
+void CALLBACK ProbeTheBox(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = FindWindowW(L"#32770", L"Information");
+    if (g_boxProbe.seen || !box || !IsWindowVisible(box))
+        return;
+    g_boxProbe.seen = true;
+    g_boxProbe.okButton = GetDlgItem(box, IDOK);
+    RECT r;
+    GetWindowRect(g_boxProbe.okButton, &r);
+    g_boxProbe.underButton = WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    g_boxProbe.onTopEnabled = IsWindowEnabled(g_boxProbe.onTop);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
 // A box raised while a stay-on-top window of the program is up (the download's progress window)
 // opens above it, and that window takes no input until the box is gone.
 TEST(MessageBoxes, ABoxIsAboveAndTheOtherWindowsAreDisabledWhileItIsUp) {
@@ -155,35 +178,15 @@ TEST(MessageBoxes, ABoxIsAboveAndTheOtherWindowsAreDisabledWhileItIsUp) {
                                  GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(onTop, nullptr);
     Application().ProcessMessages();
-    static HWND s_onTop;
-    static HWND s_underButton;
-    static HWND s_okButton;
-    static BOOL s_onTopEnabled;
-    static bool s_seen;
-    s_onTop = onTop;
-    s_underButton = nullptr;
-    s_okButton = nullptr;
-    s_onTopEnabled = TRUE;
-    s_seen = false;
+    g_boxProbe = BoxProbe{onTop};
     // Runs inside the box's own message loop.
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
-        HWND box = FindWindowW(L"#32770", L"Information");
-        if (s_seen || !box || !IsWindowVisible(box))
-            return;
-        s_seen = true;
-        RECT r;
-        s_okButton = GetDlgItem(box, IDOK);
-        GetWindowRect(s_okButton, &r);
-        s_underButton = WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
-        s_onTopEnabled = IsWindowEnabled(s_onTop);
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    });
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, ProbeTheBox);
     EXPECT_EQ(MessageDlg(L"Download of setup program cancelled.", TMsgDlgType::Information, owner.Handle()), IDOK);
     KillTimer(nullptr, timer);
-    ASSERT_TRUE(s_seen);
-    EXPECT_NE(s_okButton, nullptr);
-    EXPECT_EQ(s_underButton, s_okButton) << "the box opened behind the stay-on-top window";
-    EXPECT_FALSE(s_onTopEnabled);
+    ASSERT_TRUE(g_boxProbe.seen);
+    EXPECT_NE(g_boxProbe.okButton, nullptr);
+    EXPECT_EQ(g_boxProbe.underButton, g_boxProbe.okButton) << "the box opened behind the stay-on-top window";
+    EXPECT_FALSE(g_boxProbe.onTopEnabled);
     EXPECT_TRUE(IsWindowEnabled(onTop));  // enabled again once the box is gone
     DestroyWindow(onTop);
 }
