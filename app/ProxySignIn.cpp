@@ -4,8 +4,7 @@
 
 namespace memoline {
 
-bool TProxySignIn::Credentials(const std::wstring& proxy, bool again, std::wstring& userName,
-                               std::wstring& password) {
+bool TProxySignIn::Credentials(const std::wstring& proxy, bool again, std::wstring& userName, std::wstring& password) {
     if (!FKnown || again) {
         std::wstring user;
         std::wstring secret;

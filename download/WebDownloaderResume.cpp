@@ -39,7 +39,8 @@ bool TruncateFile(HANDLE file) {
 }  // namespace
 
 std::wstring TWebDownloader::ValidatorOf(HINTERNET request) {
-    return ResumeValidator(QueryHeaderText(request, HTTP_QUERY_ETAG), QueryHeaderText(request, HTTP_QUERY_LAST_MODIFIED));
+    return ResumeValidator(QueryHeaderText(request, HTTP_QUERY_ETAG),
+                           QueryHeaderText(request, HTTP_QUERY_LAST_MODIFIED));
 }
 
 bool TWebDownloader::PauseBeforeRetry(DWORD ms) {
@@ -55,9 +56,13 @@ bool TWebDownloader::PauseBeforeRetry(DWORD ms) {
     return false;
 }
 
-bool TWebDownloader::ResumeAfterDrop(unique_hinternet& request, HANDLE file, const std::wstring& url,
-                                     const std::wstring& userID, const std::wstring& password,
-                                     TTransferState& transfer, size_t& retriesUsed) {
+bool TWebDownloader::ResumeAfterDrop(unique_hinternet& request,
+                                     HANDLE file,
+                                     const std::wstring& url,
+                                     const std::wstring& userID,
+                                     const std::wstring& password,
+                                     TTransferState& transfer,
+                                     size_t& retriesUsed) {
     request.reset();  // the dropped connection is of no further use
     while (retriesUsed < ResumePauses.size()) {
         if (!PauseBeforeRetry(ResumePauses[retriesUsed++]))

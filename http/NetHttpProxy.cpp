@@ -68,10 +68,10 @@ void TnetHttp::OpenTunnel(const std::wstring& authority) {
             Close();
             RaiseHttpError(text);
         }
-        const bool keep = MayKeepConnection(KeepConnection, HttpVersion, FResponseVersion,
-                                            !FResponseHeader.ProxyConnection().empty()
-                                                ? FResponseHeader.ProxyConnection()
-                                                : FResponseHeader.Connection());
+        const bool keep =
+            MayKeepConnection(KeepConnection, HttpVersion, FResponseVersion,
+                              !FResponseHeader.ProxyConnection().empty() ? FResponseHeader.ProxyConnection()
+                                                                         : FResponseHeader.Connection());
         if (!keep || (attempt == 1 && needFresh)) {
             Close();
             Open();

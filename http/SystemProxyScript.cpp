@@ -11,8 +11,11 @@ namespace {
 constexpr int kScriptTimeoutMs = 10000;
 
 struct TWinHttpSession {
-    HINTERNET handle = WinHttpOpen(L"Memoline Server Updates", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, 0);
+    HINTERNET handle = WinHttpOpen(L"Memoline Server Updates",
+                                   WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                   WINHTTP_NO_PROXY_NAME,
+                                   WINHTTP_NO_PROXY_BYPASS,
+                                   0);
     TWinHttpSession() = default;
     ~TWinHttpSession() {
         if (handle)

@@ -86,7 +86,8 @@ protected:
 
     std::wstring Proxy(const char* name) { return L"127.0.0.1:" + std::to_wstring(proxies_.at(name)); }
     std::wstring CatalogueOverHttps() {
-        return L"https://localhost:" + std::to_wstring(nginx_.at("https")) + std::wstring(kPath, kPath + sizeof kPath - 1);
+        return L"https://localhost:" + std::to_wstring(nginx_.at("https")) +
+               std::wstring(kPath, kPath + sizeof kPath - 1);
     }
     std::string Authority(const char* which, const char* host) {
         return std::string(host) + ":" + std::to_string(nginx_.at(which));
@@ -291,8 +292,9 @@ TEST_F(ProxyTest, DroppedDownloadResumesThroughTheSigningInProxy) {
             reply.head = "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 30000\r\n";
             reply.body = file.substr(0, 10000);  // then the connection drops
         } else {
-            reply.head = "HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Range: bytes 10000-29999/30000\r\n"
-                         "Content-Length: 20000\r\n";
+            reply.head =
+                "HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Range: bytes 10000-29999/30000\r\n"
+                "Content-Length: 20000\r\n";
             reply.body = file.substr(10000);
         }
         return reply;

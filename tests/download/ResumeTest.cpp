@@ -11,8 +11,8 @@ namespace {
 // "Range" only when asked to and only while "If-Range" names the version it serves.
 struct DroppingFileServer {
     std::string file;
-    std::string changedFile;      // served from the second request on, as version "v2"; empty: never
-    std::vector<size_t> dropAt;   // request i stops sending (and closes) at this file offset
+    std::string changedFile;     // served from the second request on, as version "v2"; empty: never
+    std::vector<size_t> dropAt;  // request i stops sending (and closes) at this file offset
     bool ranges = true;
     std::string etag = "\"v1\"";  // empty: none sent
     std::string lastModified;     // empty: none sent
@@ -101,11 +101,32 @@ TEST_F(ResumeTest, DroppedConnectionsAreResumedOrGivenUp) {
          true,
          {"bytes=3000-", "bytes=9000-", "bytes=20000-"},
          {"\"v1\"", "\"v1\"", "\"v1\""}},
-        {"four drops", {3000, 9000, 20000, 25000}, true, "\"v1\"", "", false, false,
-         {"bytes=3000-", "bytes=9000-", "bytes=20000-"}, {"\"v1\"", "\"v1\"", "\"v1\""}},
-        {"no range support: restarts from zero", {5000, 12000}, false, "\"v1\"", "", false, true,
-         {"bytes=5000-", "bytes=12000-"}, {"\"v1\"", "\"v1\""}},
-        {"changed version: the new file from zero", {5000}, true, "\"v1\"", "", true, true, {"bytes=5000-"},
+        {"four drops",
+         {3000, 9000, 20000, 25000},
+         true,
+         "\"v1\"",
+         "",
+         false,
+         false,
+         {"bytes=3000-", "bytes=9000-", "bytes=20000-"},
+         {"\"v1\"", "\"v1\"", "\"v1\""}},
+        {"no range support: restarts from zero",
+         {5000, 12000},
+         false,
+         "\"v1\"",
+         "",
+         false,
+         true,
+         {"bytes=5000-", "bytes=12000-"},
+         {"\"v1\"", "\"v1\""}},
+        {"changed version: the new file from zero",
+         {5000},
+         true,
+         "\"v1\"",
+         "",
+         true,
+         true,
+         {"bytes=5000-"},
          {"\"v1\""}},
         {"only Last-Modified", {5000}, true, "", date, false, true, {"bytes=5000-"}, {date}},
         {"weak tag and no date: whole file again", {5000}, true, "W/\"v1\"", "", false, true, {""}, {""}},

@@ -35,7 +35,7 @@ TEST(ResumeText, ParseContentRange) {
         {L" bytes  7-8/9 ", true, 7, 8},
         {L"bytes 500-999/999", false, 0, 0},  // last beyond the length
         {L"bytes 600-500/1000", false, 0, 0},
-        {L"bytes */1000", false, 0, 0},       // an unsatisfied range names none
+        {L"bytes */1000", false, 0, 0},  // an unsatisfied range names none
         {L"items 1-2/3", false, 0, 0},
         {L"bytes 1-2", false, 0, 0},
         {L"bytes1-2/3", false, 0, 0},
