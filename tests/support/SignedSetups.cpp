@@ -16,6 +16,8 @@ std::string SetupBytes(SetupVariant variant) {
         file = L"demo_setup_5_10_0-signed-untrusted.exe";
     else if (variant == SetupVariant::UntrustedLeafOnly)
         file = L"demo_setup_5_10_0-signed-untrusted-leaf.exe";
+    else if (variant == SetupVariant::ServerCertificate)
+        file = L"demo_setup_5_10_0-signed-serveronly.exe";
     std::string bytes = ReadFileRaw(BinDir() + file);
     if (bytes.empty())
         throw std::runtime_error("a setup program of the build is missing");

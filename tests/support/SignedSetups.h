@@ -13,6 +13,8 @@ enum class SetupVariant {
     OtherPublisher,       // signed through the test CA by another publisher
     UntrustedCa,          // signed by the test publisher's name through a CA nobody trusts
     UntrustedLeafOnly,    // the same, the signature carrying the signer's certificate alone
+    ServerCertificate,    // signed by the test publisher's name through the test CA, with a TLS server's
+                          // certificate (not made for code signing)
     CutShort,             // the signed program's first half
 };
 

@@ -45,6 +45,9 @@ TEST(AuthenticodeCheck, AcceptsOnlyAnUnchangedProgramSignedByTheExpectedPublishe
         // A partial chain, with no path to any root.
         {"untrusted, leaf only", SetupVariant::UntrustedLeafOnly, TSignatureVerdict::svNotTrusted, signer.c_str(),
          CERT_E_CHAINING},
+        // Wine's WinVerifyTrust passes it; the chain built for code signing does not.
+        {"not for code signing", SetupVariant::ServerCertificate, TSignatureVerdict::svNotTrusted, signer.c_str(),
+         CERT_E_WRONG_USAGE},
         {"cut short", SetupVariant::CutShort, TSignatureVerdict::svNotSigned, nullptr, TRUST_E_NOSIGNATURE},
     };
     test::ScratchDir dir(L"authenticode");

@@ -12,6 +12,7 @@
 #   codesign.pem codesign.key                     for SIGNER, from the test CA
 #   codesign-other.pem codesign-other.key         for another publisher, from the test CA
 #   codesign-untrusted.pem codesign-untrusted.key for SIGNER, from the CA nobody trusts
+#   codesign-serveronly.pem codesign-serveronly.key for SIGNER from the test CA, but for TLS servers only
 # Usage: make_certs.sh DIR [SIGNER]
 set -euo pipefail
 dir="${1:?usage: make_certs.sh DIR [SIGNER]}"
@@ -68,11 +69,11 @@ CNF
     cat expired.pem ca.pem > expired-chain.pem
 }
 
-# A code-signing leaf signed by a CA.
-make_codesign() {  # make_codesign NAME CA SUBJECT
-    local name="$1" ca="$2" subject="$3"
+# A code-signing leaf signed by a CA (USAGE: the extended key usage, codeSigning by default).
+make_codesign() {  # make_codesign NAME CA SUBJECT [USAGE]
+    local name="$1" ca="$2" subject="$3" usage="${4:-codeSigning}"
     openssl req -newkey rsa:2048 -nodes -keyout "$name.key" -out "$name.csr" -subj "/CN=$subject" 2>/dev/null
-    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' > "$name.ext"
+    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$usage" > "$name.ext"
     openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -days 825 \
         -extfile "$name.ext" -out "$name.pem" 2>/dev/null
     rm -f "$name.csr" "$name.ext"
@@ -88,9 +89,10 @@ if [ ! -f untrusted-chain.pem ]; then
     make_leaf untrusted untrusted-ca localhost 825
 fi
 
-if [ -n "$signer" ] && [ "$(cat codesign.subject 2>/dev/null)" != "$signer" ]; then
+if [ -n "$signer" ] && { [ "$(cat codesign.subject 2>/dev/null)" != "$signer" ] || [ ! -f codesign-serveronly.pem ]; }; then
     make_codesign codesign ca "$signer"
     make_codesign codesign-other ca "Another Publisher"
     make_codesign codesign-untrusted untrusted-ca "$signer"
+    make_codesign codesign-serveronly ca "$signer" serverAuth
     printf '%s' "$signer" > codesign.subject
 fi
