@@ -260,9 +260,8 @@ TEST_F(InstallWorkflow, AResumedSetupProgramPassesItsSignatureCheckAndIsInstalle
         const size_t to = heads.size() == 1 ? 7000 : heads.size() == 2 ? 15000 : setup.size();
         test::CannedReply reply;
         reply.head = from == 0 ? std::string("HTTP/1.1 200 OK\r\n")
-                               : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) +
-                                     "-" + std::to_string(setup.size() - 1) + "/" + std::to_string(setup.size()) +
-                                     "\r\n";
+                               : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                     std::to_string(setup.size() - 1) + "/" + std::to_string(setup.size()) + "\r\n";
         reply.head += "ETag: \"signed-1\"\r\nContent-Length: " + std::to_string(setup.size() - from) + "\r\n";
         reply.body = setup.substr(from, to - from);  // short of the announced length: the connection drops
         reply.close = true;

@@ -68,16 +68,13 @@ int CountOf(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Dialogs of this process only: the desktop is shared with the other test programs, which show
-// message boxes of their own meanwhile.
+// Only this process's boxes: the other test programs share the desktop.
 BOOL CALLBACK MarkVisibleDialog(HWND wnd, LPARAM found) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(wnd, &process);
-    if (process != GetCurrentProcessId())
-        return TRUE;
     wchar_t cls[64] = {};
     GetClassNameW(wnd, cls, 64);
-    if (IsWindowVisible(wnd) && std::wstring(cls) == L"#32770")
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    if (owner == GetCurrentProcessId() && IsWindowVisible(wnd) && std::wstring(cls) == L"#32770")
         *reinterpret_cast<bool*>(found) = true;
     return TRUE;
 }
