@@ -25,7 +25,10 @@ void TfrmMain::CheckForUpdates() {
         return;
     }
     const std::wstring installedVersion = GetInstalledVersion();
-    const TServerUpdates response = RequestServerUpdates();
+    const TServerUpdates response = RequestServerUpdates(
+        [this](TObject*, const std::wstring& proxy, bool again, std::wstring& user, std::wstring& password) {
+            return ProxySignIn.Credentials(proxy, again, user, password);
+        });
     grdUpdates->ClearRows();
     // A failed request is no answer about updates: say so instead of "You have the latest".
     if (!response.Succeeded) {

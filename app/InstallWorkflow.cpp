@@ -103,6 +103,10 @@ void TfrmMain::CreateInstallComponents() {
     WebDownload->DlgTimeSec = L"sec";
     WebDownload->DlgTimeMin = L"minutes";
     WebDownload->OnConnectError = [this](TObject* s) { WebDownloadConnectError(s); };
+    WebDownload->OnProxyLogin = [this](TObject*, const std::wstring& proxy, bool again, std::wstring& user,
+                                       std::wstring& password) {
+        return ProxySignIn.Credentials(proxy, again, user, password);
+    };
     WebDownload->OnURLNotFound = [this](TObject* s, const std::wstring&) { WebDownloadConnectError(s); };
     WebDownload->OnCopyCancel = [this](TObject* s) { WebDownloadCopyCancel(s); };
     WebDownload->OnCopyDone = [this](TObject* s) { WebDownloadCopyDone(s); };

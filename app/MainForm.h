@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/ProxySignIn.h"
 #include "download/WebDownloader.h"
 #include "system/AuthenticodeCheck.h"
 #include "system/Handles.h"
@@ -103,6 +104,8 @@ public:
     TWebDownloader* WebDownload;
     TProcessLauncher* runInstaller;
     TProcessLauncher* runDataUpdate;
+    // The proxy's credentials for this run, asked for by the check and the download alike.
+    TProxySignIn ProxySignIn;
 
 protected:
     // The state of the current download, used by the install workflow.

@@ -222,6 +222,7 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
             test::WriteFileRaw(target, setup);
         server.Route(c.path, c.reply);
         form_ = std::make_unique<TfrmMain>();
+        form_->WebDownload->ResumePauses = {10, 20, 40};  // the cut transfer is retried without long waits
         form_->Show();
         ListAndSelect(server.Url(c.path));
         test::ScopedMessageAnswers answers({IDYES});
@@ -244,6 +245,47 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
                   "You currently have Version <b>" + Narrow(c.label) + "</b> installed.");
         form_.reset();
     }
+}
+
+// A signed setup program whose connection dropped twice is resumed to the same bytes, so its
+// signature still holds and it is installed.
+TEST_F(InstallWorkflow, AResumedSetupProgramPassesItsSignatureCheckAndIsInstalled) {
+    const std::string setup = test::SetupBytes(test::SetupVariant::Signed);
+    ASSERT_GT(setup.size(), 20000u);
+    test::TestHttpServer server;
+    std::vector<std::string> heads;
+    server.RouteHandler("/r/Setup.exe", [&](const std::string& head) {
+        heads.push_back(head);
+        const size_t from = heads.size() == 1 ? 0 : heads.size() == 2 ? 7000 : 15000;
+        const size_t to = heads.size() == 1 ? 7000 : heads.size() == 2 ? 15000 : setup.size();
+        test::CannedReply reply;
+        reply.head = from == 0 ? std::string("HTTP/1.1 200 OK\r\n")
+                               : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                     std::to_string(setup.size() - 1) + "/" + std::to_string(setup.size()) + "\r\n";
+        reply.head += "ETag: \"signed-1\"\r\nContent-Length: " + std::to_string(setup.size() - from) + "\r\n";
+        reply.body = setup.substr(from, to - from);  // short of the announced length: the connection drops
+        reply.close = true;
+        return reply;
+    });
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
+    const std::wstring target = GetTempDirectory() + L"Setup.exe";
+    test::RemoveTree(target);
+    form_ = std::make_unique<TfrmMain>();
+    form_->WebDownload->ResumePauses = {10, 20, 40};
+    form_->Show();
+    ListAndSelect(server.Url("/r/Setup.exe"));
+    test::ScopedMessageAnswers answers({IDYES});
+    form_->btnInstallClick(form_->btnInstall);
+    ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000)) << "the run did not end";
+    ASSERT_EQ(heads.size(), 3u);
+    EXPECT_NE(heads[2].find("Range: bytes=15000-"), std::string::npos) << heads[2];
+    ASSERT_EQ(answers.Shown().size(), 2u);
+    EXPECT_EQ(Narrow(answers.Shown()[1].text), Narrow(kInstalled));
+    EXPECT_EQ(EventLines().size(), 3u);
+    EXPECT_EQ(Narrow(form_->lblCurrentVersion->Caption()), "You currently have Version <b>5.10.0</b> installed.");
+    form_.reset();
 }
 
 // Only a setup program signed by the publisher the updater was built for, through a root this
