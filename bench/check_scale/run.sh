@@ -58,9 +58,10 @@ http {
         ssl_certificate $WORK/certs/localhost-chain.pem;
         ssl_certificate_key $WORK/certs/localhost.key;
         ssl_protocols TLSv1.2;
+        root $WORK/www;
         # The catalogue answers a POST; a static file answers only GET, hence the 405 turned into 200.
-        location = /small { root $WORK/www; try_files /small.txt =404; error_page 405 =200 \$uri; }
-        location = /large { root $WORK/www; try_files /large.txt =404; error_page 405 =200 \$uri; }
+        location = /small { try_files /small.txt =404; error_page 405 =200 \$uri; }
+        location = /large { try_files /large.txt =404; error_page 405 =200 \$uri; }
     }
 }
 CONF
