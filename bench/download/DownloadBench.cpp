@@ -73,6 +73,12 @@ int BareLoop(const std::wstring& url, const std::wstring& target, DWORD readSize
         std::printf("%s cannot open the URL (%lu)\n", mode, GetLastError());
         return 1;
     }
+    // The engine's two queries before the body.
+    DWORD status = 0, length = 0, size = sizeof status, index = 0;
+    HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+    size = sizeof length;
+    index = 0;
+    HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, &index);
     unique_file file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     std::vector<char> buffer(readSize);

@@ -248,9 +248,12 @@ TEST_F(DownloadTest, GivenNameIsNeverDecoded) {
 }
 
 TEST_F(DownloadTest, CancelInTheDialogDeletesTheFile) {
-    // The server sends the first four chunks of a 1 MiB file and then waits.
+    // The server sends the first four chunks of a 1 MiB file, one every 60 ms, and then waits: the
+    // engine asks for messages after each of them.
     CannedReply reply = OkReply(PatternBody(1 << 20));
     reply.body.resize(4 * kChunk);
+    reply.pieceSize = kChunk;
+    reply.pieceDelayMs = 60;
     reply.holdOpen = true;
     server_.Route("/Setup.exe", reply);
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
