@@ -67,10 +67,6 @@ for mode in "${MODES[@]}"; do BEST[$mode]=0; done
 log "$SIZE_MB MiB per run, $RUNS runs of each mode (load: $(cut -d' ' -f1-3 /proc/loadavg))"
 for run in $(seq "$RUNS"); do
     for mode in "${MODES[@]}"; do
-        if [ "$mode" = engine ] && [ "$run" -eq 1 ]; then
-            # One look at the dialog during a transfer.
-            (sleep 0.3; import -window root "$WORK/dialog.png" 2>/dev/null || true) &
-        fi
         out="$(wine "$EXE" "$URL" "$mode" "$TARGET" | tr -d '\r')"
         echo "$out" | sed 's/^/  /'
         rate="$(echo "$out" | awk -v m="$mode" '$1 == m {print $4}')"
@@ -89,4 +85,3 @@ echo "curl_MBps=$CURL"
 awk -v e="${BEST[engine]}" -v p="${BEST[platform]}" -v c="$CURL" 'BEGIN{
     printf "download_vs_platform=%.3f\n", e / p
     printf "download_vs_curl=%.3f\n", e / c }'
-[ -f "$WORK/dialog.png" ] && echo "screenshot of the dialog during the transfer: $WORK/dialog.png"
