@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 
+#include <exception>
 #include <vector>
 
 #include "download/DownloadLoginForm.h"
@@ -142,6 +143,25 @@ void TWebDownloader::DoCopy() {
         }
     }
 
+    // A handler that throws ends the transfer, but not the run: the dialog still closes and
+    // OnCopyDone is still raised, so the owner's state follows the run's end; then the error goes on.
+    std::exception_ptr failure;
+    try {
+        CopyItems();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    root.reset();
+    FHinternet = nullptr;
+    CloseProgressForm();
+    if (OnCopyDone)
+        OnCopyDone(this);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TWebDownloader::CopyItems() {
     FFileNum = 0;
     for (int i = 0; i < FItems->Count(); ++i) {
         TWebDownloadItem& item = *(*FItems)[i];
@@ -163,12 +183,6 @@ void TWebDownloader::DoCopy() {
         if (OnFileDone)
             OnFileDone(this, i);
     }
-
-    root.reset();
-    FHinternet = nullptr;
-    CloseProgressForm();
-    if (OnCopyDone)
-        OnCopyDone(this);
 }
 
 void TWebDownloader::RaiseError(int code, const std::wstring& info) {

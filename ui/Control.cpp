@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "ui/ExceptionReport.h"
 #include "ui/Style.h"
 
 namespace memoline::ui {
@@ -30,7 +31,8 @@ LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         control->handle_ = nullptr;
         return r;
     }
-    return control->WndProc(msg, wp, lp);
+    // The system's frames lie beyond this return: nothing may unwind into them.
+    return GuardWindowProc([&] { return control->WndProc(msg, wp, lp); });
 }
 
 void RegisterControlClass(const wchar_t* name, UINT classStyle) {

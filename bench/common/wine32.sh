@@ -1,20 +1,12 @@
 # What the Wine benchmarks share (sourced after tools/devlib.sh): the shipped i686 programs under
-# 32-bit Wine, in a prefix of their own whose windows live in a Wine virtual desktop.
+# 32-bit Wine.
 
 BIN32="$BUILD/i686/bin"
 
-# Starts Wine for the i686 build; the prefix is made on first use. Inside the virtual desktop a closed
-# window goes at once (under a bare X server Wine waits about 2 s for each top-level window).
+# Starts Wine for the i686 build, in the prefix its tests use (set up by start_wine: every program
+# in a virtual desktop, where a closed window goes at once).
 start_wine32() {
-    local prefix="$BUILD/i686/wineprefix"
-    if [ ! -f "$prefix/system.reg" ]; then
-        log "creating the 32-bit Wine prefix $prefix"
-        WINEARCH=win32 WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1 || true
-        WINEPREFIX="$prefix" wineserver -w
-    fi
-    start_wine "$prefix"
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+    start_wine "$BUILD/i686/wineprefix"
 }
 
 # The product's server program at its fixed path, version 5.9.0 (the demo's stand-in).
