@@ -1,5 +1,6 @@
 // The update check: asks the catalogue for server updates and lists the newer ones.
 #include <string>
+#include <vector>
 
 #include "app/MainForm.h"
 #include "app/UpdateLineParser.h"
@@ -58,11 +59,13 @@ void TfrmMain::CheckForUpdates() {
 }
 
 void TfrmMain::AddUpdateRow(const TUpdateEntry& entry) {
-    const int row = grdUpdates->AddRow({});
-    grdUpdates->SetCell(row, colVersion, entry.Version);
-    grdUpdates->SetCell(row, colBuild, entry.Build);
-    grdUpdates->SetCell(row, colReleaseDate, entry.ReleaseDate);
-    grdUpdates->SetCell(row, colLink, entry.Link);
+    // One row, its cells filled by column index.
+    std::vector<std::wstring> cells(grdUpdates->ColumnCount());
+    cells[colVersion] = entry.Version;
+    cells[colBuild] = entry.Build;
+    cells[colReleaseDate] = entry.ReleaseDate;
+    cells[colLink] = entry.Link;
+    grdUpdates->AddRow(std::move(cells));
 }
 
 void TfrmMain::grdUpdatesSelect(TObject*) {

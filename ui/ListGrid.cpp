@@ -177,7 +177,11 @@ void TListGrid::SetColumnWidth(int index, int width) {
 }
 
 int TListGrid::AddRow(const std::vector<std::wstring>& cells) {
-    std::vector<std::wstring> row(cells);
+    return AddRow(std::vector<std::wstring>(cells));
+}
+
+int TListGrid::AddRow(std::vector<std::wstring>&& cells) {
+    std::vector<std::wstring> row(std::move(cells));
     row.resize(columns_.size());
     rows_.push_back(std::move(row));
     int index = RowCount() - 1;
@@ -364,6 +368,10 @@ bool TListGrid::Notify(NMHDR* header, LRESULT& result) {
         case LVN_GETDISPINFOW:
             FillItem(reinterpret_cast<NMLVDISPINFOW*>(header)->item);
             result = 0;
+            return true;
+        case LVN_DELETEALLITEMS:
+            // The rows live in rows_: no LVN_DELETEITEM for each of them is wanted.
+            result = TRUE;
             return true;
         case LVN_ODFINDITEMW: {
             auto* find = reinterpret_cast<NMLVFINDITEMW*>(header);

@@ -44,6 +44,7 @@ public:
 
     // Rows: appended at the end; missing cells are empty, extra cells are dropped. Returns its index.
     int AddRow(const std::vector<std::wstring>& cells);
+    int AddRow(std::vector<std::wstring>&& cells);
     void ClearRows();
     int RowCount() const { return static_cast<int>(rows_.size()); }
     // Out-of-range positions read as empty text and are ignored when written.

@@ -6,7 +6,7 @@
 set -euo pipefail
 ROOT="${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 BUILD="${BUILD:-$ROOT/build}"
-ROUNDS="${ROUNDS:-7}"
+ROUNDS="${ROUNDS:-15}"
 ROWS="${ROWS:-5000}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
