@@ -7,6 +7,7 @@
 #include "app/CommonMethods.h"
 #include "app/DownloadFileName.h"
 #include "app/InstalledProduct.h"
+#include "app/SetupSignerConfig.h"
 #include "ui/MessageBox.h"
 
 namespace memoline {
@@ -25,6 +26,7 @@ constexpr const wchar_t* kNotDownloaded = L"The Server Update could not be downl
 // A run that failed without an error of its own (an empty answer): still not a setup program.
 constexpr const wchar_t* kNoData = L"The download ended without data.";
 constexpr const wchar_t* kInstalled = L"Server Update has been installed.";
+constexpr const wchar_t* kNotVerified = L"The Server Update could not be verified.";
 
 // Exit codes of a setup program that installed: 0, and the two that ask for a restart.
 constexpr uint32_t kErrorSuccessRebootRequired = 3010;
@@ -51,6 +53,31 @@ std::wstring SystemErrorText(uint32_t code) {
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
     return text;
+}
+
+// A system text as the end of a sentence.
+std::wstring WithFullStop(std::wstring text) {
+    if (!text.empty() && text.back() != L'.')
+        text += L'.';
+    return text;
+}
+
+// The one sentence that tells the operator why a setup program was refused.
+std::wstring RefusalReason(const TSignatureCheck& check) {
+    switch (check.Verdict) {
+        case TSignatureVerdict::svNotSigned:
+            return L"The setup program is not signed.";
+        case TSignatureVerdict::svChanged:
+            return L"The setup program has been changed since it was signed.";
+        case TSignatureVerdict::svOtherPublisher:
+            return L"The setup program is signed by another publisher: " + WithFullStop(check.Signer);
+        case TSignatureVerdict::svNotTrusted:
+            return L"The signing certificate is not trusted: " + WithFullStop(check.StatusText);
+        case TSignatureVerdict::svNotChecked:
+        case TSignatureVerdict::svVerified:
+            break;
+    }
+    return L"The signature of the setup program could not be checked: " + WithFullStop(check.StatusText);
 }
 
 }  // namespace
@@ -177,11 +204,47 @@ void TfrmMain::WebDownloadCopyDone(TObject*) {
         ui::MessageDlg(std::wstring(kNotDownloaded) + L"\n\n" + reason, ui::TMsgDlgType::Error, Handle());
         return;
     }
+    // Held open against writers from the check until the setup program has ended, so the file that
+    // runs is the file that was checked.
+    unique_file setup;
+    const std::optional<TSignatureCheck> check = VerifySetupProgram(DownloadedSetupPath(), setup);
+    if (check && !check->Passed()) {
+        setup.reset();  // lets the file be deleted
+        RefuseSetupProgram(*check);
+        return;
+    }
     LaunchInstaller();
 }
 
+std::wstring TfrmMain::DownloadedSetupPath() const {
+    return IncludeTrailingPathDelimiter(GetTempDirectory()) + FDownloadFile;
+}
+
+std::optional<TSignatureCheck> TfrmMain::VerifySetupProgram(const std::wstring& path, unique_file& setup) {
+    if (*kSetupSigner == L'\0')
+        return std::nullopt;  // this build starts setup programs unchecked (and said so when built)
+    // Sharing reads only: nobody can change or replace the file while it is held.
+    setup.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+    if (!setup) {
+        const DWORD error = GetLastError();
+        TSignatureCheck failed;
+        failed.Verdict = TSignatureVerdict::svNotChecked;
+        failed.TrustStatus = static_cast<LONG>(HRESULT_FROM_WIN32(error));
+        failed.StatusText = SystemErrorText(error);
+        return failed;
+    }
+    return VerifyAuthenticode(setup.get(), path, kSetupSigner);
+}
+
+void TfrmMain::RefuseSetupProgram(const TSignatureCheck& check) {
+    // What failed the check must not be started later by mistake, by this updater or by hand.
+    DeleteFileW(DownloadedSetupPath().c_str());
+    ui::MessageDlg(std::wstring(kNotVerified) + L"\n\n" + RefusalReason(check), ui::TMsgDlgType::Error, Handle());
+}
+
 void TfrmMain::LaunchInstaller() {
-    runInstaller->SetFileName(IncludeTrailingPathDelimiter(GetTempDirectory()) + FDownloadFile);
+    runInstaller->SetFileName(DownloadedSetupPath());
     runInstaller->SetParameters(L"/silent");
     runInstaller->Launch();
 }

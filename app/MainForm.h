@@ -2,9 +2,12 @@
 // available updates and the Check, Install and Exit buttons.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "download/WebDownloader.h"
+#include "system/AuthenticodeCheck.h"
+#include "system/Handles.h"
 #include "system/ProcessLauncher.h"
 #include "app/UpdateLineParser.h"
 #include "ui/Button.h"
@@ -127,6 +130,13 @@ private:
     // The install's steps, InstallWorkflow.cpp.
     bool ConfirmAndStartDownload();  // false when the install ended before a download started
     bool StartDownload();
+    std::wstring DownloadedSetupPath() const;
+    // The one check of a downloaded setup program before it is started: its signature, against the
+    // publisher this updater was built for. Leaves `setup` holding the file open against writers.
+    // Empty when this build has the check turned off.
+    std::optional<TSignatureCheck> VerifySetupProgram(const std::wstring& path, unique_file& setup);
+    // Deletes the refused file and tells the operator why it was refused.
+    void RefuseSetupProgram(const TSignatureCheck& check);
     void LaunchInstaller();
     void LaunchDataUpdate();
     void LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode);

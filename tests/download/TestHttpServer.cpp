@@ -1,5 +1,7 @@
 #include "tests/download/TestHttpServer.h"
 
+#include <cstdio>
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -69,6 +71,19 @@ CannedReply TruncatedReply(size_t announced, std::string body) {
     CannedReply reply;
     reply.head = Head(200, "OK", "Content-Length: " + std::to_string(announced) + "\r\n");
     reply.body = std::move(body);
+    reply.close = true;
+    return reply;
+}
+
+CannedReply ChunkedCutReply(const std::string& body) {
+    CannedReply reply;
+    reply.head = Head(200, "OK", "Content-Type: application/octet-stream\r\nTransfer-Encoding: chunked\r\n");
+    for (size_t at = 0; at < body.size(); at += 4096) {
+        const std::string chunk = body.substr(at, 4096);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
+        reply.body += size + chunk + "\r\n";
+    }
     reply.close = true;
     return reply;
 }

@@ -31,6 +31,9 @@ CannedReply StatusReply(int status, const std::string& reason);
 CannedReply RedirectReply(const std::string& location);
 // Announces `announced` bytes, sends `body` (shorter) and closes.
 CannedReply TruncatedReply(size_t announced, std::string body);
+// Sends `body` in chunks of 4096 bytes and closes the connection without the last (empty) chunk:
+// a transfer cut short that announced no length.
+CannedReply ChunkedCutReply(const std::string& body);
 
 class TestHttpServer {
 public:

@@ -88,11 +88,12 @@ std::wstring Drive(const std::wstring& exe, const std::wstring& shots) {
     SaveScreenshot(shots + L"2-progress.bmp");
 
     MessageBoxInfo done = ShowBox(updater.Pid(), 300s);
+    SaveScreenshot(shots + L"3-outcome.bmp");  // the install's last message, as the operator sees it
     AnswerMessageBox(done, IDOK);
     std::this_thread::sleep_for(1s);
     const std::wstring label = updater.CurrentVersionText();
     Say(L"label at the end: " + label);
-    SaveScreenshot(shots + L"3-end.bmp");
+    SaveScreenshot(shots + L"4-end.bmp");
 
     Say(L"pressing Exit");
     Click(updater.ButtonOf(L"Exit"));

@@ -19,6 +19,7 @@ DEMO="$BUILD/demo"
 OUT="$DEMO/out"
 SERVE="$DEMO/serve"
 PASSWORD="DemoPassw0rd4LocalCatalogue123"  # 30 letters and digits, like the vendor's
+SIGNER="Memoline Demo Publisher"  # the demo's setup programs are signed by this name, through the demo CA
 SERVERS="$ROOT/tools/demo/servers.py"
 
 stop_demo() {
@@ -30,9 +31,10 @@ trap stop_demo EXIT
 interactive=1
 [ -n "${DISPLAY:-}" ] || interactive=0
 
-# Certificates: a test CA and a leaf for localhost, kept between runs so the trusted CA stays valid.
+# Certificates: a test CA, a leaf for localhost and the code-signing certificate of the demo's
+# publisher, kept between runs so the trusted CA stays valid.
 log "demo certificates"
-"$ROOT/tools/certs/make_certs.sh" "$DEMO/certs"
+"$ROOT/tools/certs/make_certs.sh" "$DEMO/certs" "$SIGNER"
 
 # The servers first: the catalogue's port, chosen by the system, goes into the updater's build.
 log "starting the local catalogue (HTTPS) and download (HTTP) servers"
@@ -48,14 +50,16 @@ echo "downloads: $http_url/files/ and $http_url/slow/"
 
 log "building the updater against the local catalogue ($DEMO)"
 configure "$DEMO" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$(test_arch).cmake" -DCMAKE_BUILD_TYPE=Release
-cmake "$DEMO" -DMEMOLINE_CATALOGUE_URL="$catalogue_url" -DMEMOLINE_CATALOGUE_PASSWORD="$PASSWORD" >/dev/null
-cmake --build "$DEMO" --target MemolineServerUpdates demo_setup_5_9_0 demo_setup_5_9_3 demo_setup_5_10_0 \
+cmake "$DEMO" -DMEMOLINE_CATALOGUE_URL="$catalogue_url" -DMEMOLINE_CATALOGUE_PASSWORD="$PASSWORD" \
+    -DMEMOLINE_SETUP_SIGNER="$SIGNER" -DMEMOLINE_TEST_CERT_DIR="$DEMO/certs" >/dev/null
+cmake --build "$DEMO" --target MemolineServerUpdates demo_setup_5_9_0 demo_setups_signed \
     demo_dataupdate memoline_demo_drive memoline_trust_cert
 BIN="$DEMO/bin"
 
-# The setup programs the catalogue links to (the 5.8.2 and 5.9.0 links are older and never offered).
-cp "$BIN/demo_setup_5_9_3.exe" "$SERVE/files/Memoline5ServerSetup-5.9.3.exe"
-cp "$BIN/demo_setup_5_10_0.exe" "$SERVE/files/Memoline5ServerSetup-5.10.0.exe"
+# The setup programs the catalogue links to, signed at build time (the 5.8.2 and 5.9.0 links are
+# older and never offered).
+cp "$BIN/demo_setup_5_9_3-signed.exe" "$SERVE/files/Memoline5ServerSetup-5.9.3.exe"
+cp "$BIN/demo_setup_5_10_0-signed.exe" "$SERVE/files/Memoline5ServerSetup-5.10.0.exe"
 
 [ $interactive -eq 1 ] || start_xvfb
 start_wine "$DEMO/wineprefix"
