@@ -135,8 +135,12 @@ start_wine() {  # start_wine PREFIX
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w
     fi
-    wineserver -p 2>/dev/null || true  # already running from an earlier command: fine
     configure_wine_prefix
+    # Programs already running (the desktop among them, started with the prefix or by regedit) keep the
+    # settings they started with: end them, so everything from here on starts with ours.
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+    wineserver -p
     # Start Wine's own services now, detached from our output: started by the first test instead,
     # they would inherit CTest's output pipe and hold it open after the test ends.
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
