@@ -6,6 +6,8 @@
 
 #include "download/WebDownloader.h"
 #include "system/ProcessLauncher.h"
+#include "app/SingleInstance.h"
+#include "app/SupportLog.h"
 #include "app/UpdateLineParser.h"
 #include "ui/Button.h"
 #include "ui/Form.h"
@@ -36,6 +38,7 @@ enum TfrmMainControlId : int {
     kIdGridPanel = 115,
     kIdGridGroup = 116,
     kIdUpdates = 117,
+    kIdStatus = 118,
 };
 
 class TfrmMain : public ui::TForm {
@@ -47,6 +50,7 @@ public:
 
     // Builds the window's controls; the window itself appears on Show().
     TfrmMain();
+    ~TfrmMain() override;
 
     // Regions.
     ui::TPanel* LeftPanel;
@@ -59,6 +63,8 @@ public:
     ui::TButton* btnCheck;
     ui::TButton* btnInstall;
     ui::TButton* btnExit;
+    // What a Check or an Install is doing right now, under the buttons; empty otherwise.
+    ui::THtmlLabel* lblStatus;
     // Sections.
     ui::TPanel* IntroductionPanel;
     ui::TGroupBox* grpIntroduction;
@@ -101,6 +107,9 @@ public:
     TProcessLauncher* runInstaller;
     TProcessLauncher* runDataUpdate;
 
+    // The support log; tests point it elsewhere.
+    TSupportLog Log;
+
 protected:
     // The state of the current download, used by the install workflow.
     bool FDownloadCancelled = false;  // the operator cancelled it
@@ -114,6 +123,15 @@ protected:
     void EndWorkflow();    // carries out a held close
     bool FWorkflowBusy = false;
     bool FCloseHeld = false;
+    // Install is enabled while a row is selected and no workflow is in progress.
+    bool FInstallAllowed = false;
+    // The line under the buttons and the busy cursor over the window; an empty text clears both.
+    void ShowWorkStatus(const std::wstring& text);
+    bool FBusyCursor = false;
+    // Held from the download of an install to the end of its last program.
+    TInstallLock FInstallLock;
+    ULONGLONG FDownloadStartTicks = 0;
+    std::wstring FUpdateName;  // the name of the update being installed, as listed
 
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -131,6 +149,8 @@ private:
     void LaunchDataUpdate();
     void LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode);
     void ShowInstalledVersion();
+    void RemoveInstalledRows();
+    void LogDownloadEnd(const std::wstring& result);
 };
 
 // The one main window of the running updater (null before start-up creates it).

@@ -86,7 +86,9 @@ void TWebDownloader::CreateProgressForm() {
         style |= WS_SYSMENU;
     // WS_EX_COMPOSITED paints the window and its lines off screen first: the per-chunk updates of the
     // lines, the bar and the caption do not flicker.
-    DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_COMPOSITED;
+    // WS_EX_CONTROLPARENT: the message loops give it dialog keys, so Esc is Cancel and Tab reaches the
+    // button.
+    DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_COMPOSITED | WS_EX_CONTROLPARENT;
     if (ShowDialogOnTop)
         exStyle |= WS_EX_TOPMOST;
     FForm = CreateWindowExW(exStyle, kProgressFormClass, L"", style, left, top, W, height, nullptr, nullptr,

@@ -5,6 +5,7 @@
 #include "download/DownloadLoginForm.h"
 #include "download/DownloadText.h"
 #include "download/DownloadThread.h"
+#include "ui/DialogKeys.h"
 
 namespace memoline {
 namespace {
@@ -76,8 +77,7 @@ void TWebDownloader::ProcessMessages() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        ui::DispatchThreadMessage(msg);  // dialog keys (Esc in the dialog, Tab) work as in the main loop
     }
 }
 

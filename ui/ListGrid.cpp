@@ -203,6 +203,17 @@ void TListGrid::ClearRows() {
     }
 }
 
+void TListGrid::DeleteRow(int row) {
+    if (row < 0 || row >= RowCount())
+        return;
+    rows_.erase(rows_.begin() + row);
+    if (HandleAllocated()) {
+        ListView_DeleteItem(handle_, row);
+        if (rows_.empty())
+            InvalidateRect(handle_, nullptr, TRUE);  // the empty caption comes back
+    }
+}
+
 std::wstring TListGrid::Cell(int row, int column) const {
     if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
         return L"";

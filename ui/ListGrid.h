@@ -44,6 +44,8 @@ public:
     // Rows: appended at the end; missing cells are empty, extra cells are dropped. Returns its index.
     int AddRow(const std::vector<std::wstring>& cells);
     void ClearRows();
+    // Removes one row; the rows after it move up. Out-of-range rows are ignored.
+    void DeleteRow(int row);
     int RowCount() const { return static_cast<int>(rows_.size()); }
     // Out-of-range positions read as empty text and are ignored when written.
     std::wstring Cell(int row, int column) const;
