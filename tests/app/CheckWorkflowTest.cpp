@@ -340,6 +340,33 @@ TEST_F(CheckWorkflow, ShowsWhatItIsDoingWhileItWaitsAndTabStillMoves) {
               }));
 }
 
+// Alt+F4 during the wait is held like the other ways to close, and carried out at the end.
+TEST_F(CheckWorkflow, AltF4DuringACheckClosesTheWindowOnlyAtItsEnd) {
+    product.InstallServer(L"5.9.0");
+    HeldCatalogue catalogue;
+    HWND window = form->Handle();
+    bool openAfterAltF4 = false;
+    test::DuringWait wait({
+        [&] {
+            SetFocus(form->btnExit->Handle());
+            // lParam bit 29: the Alt key is down.
+            PostMessageW(form->btnExit->Handle(), WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29));
+        },
+        [&] {
+            openAfterAltF4 = IsWindow(window) && IsWindowVisible(window);
+            catalogue.Answer("");
+        },
+    });
+    Check();
+    ASSERT_EQ(wait.Done(), 2u);
+    EXPECT_TRUE(openAfterAltF4) << "the window closed during the wait";
+    for (int i = 0; i < 50 && IsWindow(window); ++i) {
+        ui::Application().ProcessMessages();
+        Sleep(20);
+    }
+    EXPECT_FALSE(IsWindow(window)) << "the held close was not carried out";
+}
+
 TEST_F(CheckWorkflow, AFailedCheckIsLoggedWithoutThePassword) {
     product.InstallServer(L"5.9.0");
     test::ScratchDir dir(L"check-log");

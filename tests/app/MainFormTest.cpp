@@ -212,7 +212,7 @@ TEST_F(MainFormTest, FormShowTextsWithoutInstallation) {
     Show();
     // The test program carries no version resource.
     EXPECT_EQ(WindowText(GetDlgItem(form->Handle(), kIdVersionNumberPanel)), L"Version 0.0.0");
-    EXPECT_EQ(WindowText(form->lblCurrentVersion->Handle()), L"You currently have Version <b></b> installed.");
+    EXPECT_EQ(WindowText(form->lblCurrentVersion->Handle()), L"Memoline 5 is not installed on this computer.");
     EXPECT_EQ(WindowText(form->CopyrightPanel->Handle()).empty(), false);
 }
 
@@ -310,6 +310,62 @@ TEST(MainFormProcess, RealUpdaterShowsItsVersionAndExitEndsIt) {
         TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+}
+
+struct Process {
+    PROCESS_INFORMATION pi{};
+    explicit Process(const std::wstring& exe) {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        EXPECT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    }
+    ~Process() {
+        if (pi.hProcess && WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+};
+
+int CountUpdaterWindows() {
+    int count = 0;
+    EnumWindows(
+        [](HWND w, LPARAM data) -> BOOL {
+            if (ClassName(w) == L"TfrmMain" && IsWindowVisible(w))
+                ++*reinterpret_cast<int*>(data);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// A second start in the same session shows nothing of its own: the running window comes back to the
+// front (restored from the taskbar) and the second process ends.
+TEST(MainFormProcess, ASecondStartBringsTheFirstWindowForwardAndEnds) {
+    test::ProductInstallation product;
+    product.InstallServer(L"5.9.0");
+    const std::wstring exe = test::BinDir() + L"MemolineServerUpdates.exe";
+    Process first(exe);
+    HWND window = nullptr;
+    for (int i = 0; i < 200 && !(window && IsWindowVisible(window)); ++i) {
+        window = FindWindowW(L"TfrmMain", L"Memoline Server Updates");
+        Sleep(50);
+    }
+    ASSERT_TRUE(window);
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(window));
+    Process second(exe);
+    ASSERT_EQ(WaitForSingleObject(second.pi.hProcess, 15000), WAIT_OBJECT_0) << "the second updater stayed";
+    DWORD code = 1;
+    GetExitCodeProcess(second.pi.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    for (int i = 0; i < 100 && IsIconic(window); ++i)
+        Sleep(50);
+    EXPECT_FALSE(IsIconic(window)) << "the first window was not brought back";
+    EXPECT_EQ(CountUpdaterWindows(), 1);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(first.pi.hProcess, 10000), WAIT_OBJECT_0);
 }
 
 }  // namespace
