@@ -1,6 +1,7 @@
 #include "ui/Form.h"
 
 #include "ui/Application.h"
+#include "ui/Dpi.h"
 
 namespace memoline::ui {
 namespace {
@@ -26,16 +27,14 @@ void TForm::SetClientSize(int width, int height) {
     // The stored size is the client size; the window's frame is added when it is placed.
     TControl::SetBounds(Left(), Top(), width, height);
     if (HandleAllocated()) {
-        RECT r{0, 0, width, height};
-        AdjustWindowRectEx(&r, kFormStyle, FALSE, kFormExStyle);
+        RECT r = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
         SetWindowPos(handle_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
     }
 }
 
 void TForm::Show() {
     HWND hwnd = Handle();
-    RECT r{0, 0, Width(), Height()};
-    AdjustWindowRectEx(&r, kFormStyle, FALSE, kFormExStyle);
+    RECT r = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
     int w = r.right - r.left, h = r.bottom - r.top;
     int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
     SetWindowPos(hwnd, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -48,8 +47,26 @@ void TForm::Close() {
         SendMessageW(handle_, WM_CLOSE, 0, 0);
 }
 
+void TForm::HandleCreated() {
+    const int dpi = WindowDpi(handle_);
+    if (dpi != Dpi())
+        ChangeDpi(dpi);
+}
+
 LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another density (or its scale changed): lay out again for it and
+            // take the place the system suggests, with the client size the layout asks for.
+            ChangeDpi(HIWORD(wp));
+            const RECT* suggested = reinterpret_cast<const RECT*>(lp);
+            RECT r = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
+            SetWindowPos(handle_, nullptr, suggested ? suggested->left : 0, suggested ? suggested->top : 0,
+                         r.right - r.left, r.bottom - r.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE | (suggested ? 0 : SWP_NOMOVE));
+            InvalidateRect(handle_, nullptr, TRUE);
+            return 0;
+        }
         case WM_SHOWWINDOW:
             if (wp && OnShow)
                 OnShow(this);

@@ -24,6 +24,8 @@ public:
 
 protected:
     CreateParams GetCreateParams() override;
+    // Takes the DPI of the monitor the window was made on, before its controls are made.
+    void HandleCreated() override;
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:

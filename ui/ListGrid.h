@@ -63,6 +63,7 @@ public:
 protected:
     CreateParams GetCreateParams() override;
     void HandleCreated() override;
+    void DpiChanged() override;
     bool Notify(NMHDR* header, LRESULT& result) override;
 
 private:
