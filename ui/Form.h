@@ -29,6 +29,8 @@ protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:
+    // Sizes the window so its client area is the layout's, at `position` (or where it is).
+    void FitWindowToClient(const POINT* position);
     std::wstring className_;
 };
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -266,6 +267,78 @@ TEST_F(MainFormTest, WindowFontIsSegoeUi15) {
     std::wcout << L"[ font ] Segoe UI is drawn with: " << face << L", cell height " << tm.tmHeight
                << L", internal leading " << tm.tmInternalLeading << std::endl;
     EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, 15);
+}
+
+// Every control window of the form by its ID, in the form's client coordinates.
+std::map<int, RECT> ControlRects(HWND form) {
+    std::pair<HWND, std::map<int, RECT>> data{form, {}};
+    EnumChildWindows(
+        form,
+        [](HWND child, LPARAM p) -> BOOL {
+            auto* d = reinterpret_cast<std::pair<HWND, std::map<int, RECT>>*>(p);
+            if (int id = GetDlgCtrlID(child); id >= kIdLeftPanel && id <= kIdStatus)
+                d->second[id] = RectIn(child, d->first);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&data));
+    return data.second;
+}
+
+int HeaderHeight(HWND list) {
+    RECT r;
+    GetWindowRect(ListView_GetHeader(list), &r);
+    return r.bottom - r.top;
+}
+
+// At 144 and 192 DPI every rectangle is the 96-DPI one scaled, within a pixel of rounding; the fonts,
+// the grid's columns, rows and header follow; back at 96 DPI the layout is exactly the original.
+TEST_F(MainFormTest, TheLayoutScalesWithTheDpi) {
+    Show();
+    HWND hwnd = form->Handle();
+    HWND list = form->grdUpdates->Handle();
+    form->grdUpdates->AddRow({L"Server Update 5.10.0", L"5.10.0", L"2026-11-28", L"http://h/s.exe"});
+    const std::map<int, RECT> at96 = ControlRects(hwnd);
+    ASSERT_EQ(at96.size(), 19u);
+    RECT row96{};
+    ListView_GetItemRect(list, 0, &row96, LVIR_BOUNDS);
+    for (int dpi : {144, 192, 96}) {
+        SCOPED_TRACE("dpi " + std::to_string(dpi));
+        RECT suggested{0, 0, 100, 100};
+        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        Pump();
+        auto scale = [dpi](LONG v) { return MulDiv(v, dpi, 96); };
+        RECT client;
+        GetClientRect(hwnd, &client);
+        EXPECT_EQ(client.right, scale(1011));
+        EXPECT_EQ(client.bottom, scale(738));
+        for (const auto& [id, r] : ControlRects(hwnd)) {
+            const RECT& o = at96.at(id);
+            const int tolerance = dpi == 96 ? 0 : 1;
+            EXPECT_NEAR(r.left, scale(o.left), tolerance) << "control " << id;
+            EXPECT_NEAR(r.top, scale(o.top), tolerance) << "control " << id;
+            EXPECT_NEAR(r.right, scale(o.right), tolerance) << "control " << id;
+            EXPECT_NEAR(r.bottom, scale(o.bottom), tolerance) << "control " << id;
+        }
+        // The window font: 9-point Segoe UI stays 9-point, so 15 pixels at 96 DPI become 15 * dpi / 96.
+        LOGFONTW lf{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(form->btnCheck->Handle(), WM_GETFONT, 0, 0)), sizeof lf, &lf);
+        EXPECT_EQ(lf.lfHeight, -scale(15));
+        HDC dc = GetDC(hwnd);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+        TEXTMETRICW tm{};
+        GetTextMetricsW(dc, &tm);
+        SelectObject(dc, old);
+        ReleaseDC(hwnd, dc);
+        EXPECT_NEAR(tm.tmHeight - tm.tmInternalLeading, scale(15), 1);  // the face's own rounding
+        // The grid: column widths, header and row heights.
+        EXPECT_EQ(ListView_GetColumnWidth(list, 0), scale(250));
+        EXPECT_EQ(ListView_GetColumnWidth(list, 2), scale(150));
+        EXPECT_EQ(ListView_GetColumnWidth(list, 3), 0);
+        EXPECT_EQ(HeaderHeight(list), scale(30));
+        RECT row{};
+        ListView_GetItemRect(list, 0, &row, LVIR_BOUNDS);
+        EXPECT_EQ(row.bottom - row.top, scale(row96.bottom - row96.top));
+    }
 }
 
 // The real updater, found and driven from this process as an end-to-end driver would.
