@@ -49,10 +49,11 @@ build_host() {
 
 # A private X display for windows under test; sets DISPLAY. Stopped by stop_services.
 XVFB_PID=""
-start_xvfb() {
+start_xvfb() {  # start_xvfb [WIDTHxHEIGHT]
+    local size="${1:-1280x1024}"
     local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done

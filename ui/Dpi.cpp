@@ -6,6 +6,7 @@ namespace {
 using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
 using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
 
 template <typename Fn>
 Fn Load(const wchar_t* module, const char* name) {
@@ -19,6 +20,8 @@ struct DpiFunctions {
     GetDpiForWindowFn GetDpiForWindow = Load<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");  // Windows 10 1607
     AdjustWindowRectExForDpiFn AdjustWindowRectExForDpi =
         Load<AdjustWindowRectExForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");  // Windows 10 1607
+    GetSystemMetricsForDpiFn GetSystemMetricsForDpi =
+        Load<GetSystemMetricsForDpiFn>(L"user32.dll", "GetSystemMetricsForDpi");  // Windows 10 1607
     GetDpiForMonitorFn GetDpiForMonitor = Load<GetDpiForMonitorFn>(L"shcore.dll", "GetDpiForMonitor");  // 8.1
 };
 
@@ -53,6 +56,14 @@ int WindowDpi(HWND window) {
             return static_cast<int>(y);
     }
     return SystemDpi();
+}
+
+int SystemMetricForDpi(int index, int dpi) {
+    const DpiFunctions& f = Functions();
+    if (f.GetSystemMetricsForDpi)
+        return f.GetSystemMetricsForDpi(index, static_cast<UINT>(dpi));
+    // Older systems give their metrics at the system DPI.
+    return MulDiv(GetSystemMetrics(index), dpi, SystemDpi());
 }
 
 RECT AdjustWindowRectForDpi(RECT client, DWORD style, DWORD exStyle, int dpi) {

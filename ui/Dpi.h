@@ -18,6 +18,8 @@ inline int ScaleToDpi(int value, int dpi) {
 int WindowDpi(HWND window);
 // The system DPI (the primary monitor's at logon), for a window that does not exist yet.
 int SystemDpi();
+// A system metric (SM_CYCAPTION and the like) as it is at `dpi`.
+int SystemMetricForDpi(int index, int dpi);
 // The window size for a client area at `dpi` (the frame's metrics follow the DPI where the system can).
 RECT AdjustWindowRectForDpi(RECT client, DWORD style, DWORD exStyle, int dpi);
 
