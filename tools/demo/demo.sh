@@ -118,7 +118,7 @@ else
     done
     set_dpi 96
     log "the support log (%LOCALAPPDATA%\\Memoline\\ServerUpdates.log)"
-    cat "$C/users/$USER/AppData/Local/Memoline/ServerUpdates.log" 2>/dev/null | tr -d '\r' || echo "(none)"
+    cat "$C"/users/*/AppData/Local/Memoline/ServerUpdates.log 2>/dev/null | tr -d '\r' || echo "(none)"
 fi
 
 log "requests the servers answered"
