@@ -6,6 +6,7 @@
 #include "download/DownloadText.h"
 #include "download/WebDownloader.h"
 #include "ui/Dpi.h"
+#include "ui/ExceptionReport.h"
 
 namespace memoline {
 namespace {
@@ -52,8 +53,11 @@ LRESULT CALLBACK ProgressFormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_COMMAND:
             if (self && LOWORD(wp) == kCancelButtonId && HIWORD(wp) == BN_CLICKED &&
                 reinterpret_cast<HWND>(lp) == self->FCancelBtn) {
-                self->CancelBtnClick();
-                return 0;
+                // The owner's cancel handler runs here: what it throws stops at this window's edge.
+                return ui::GuardWindowProc([self] {
+                    self->CancelBtnClick();
+                    return LRESULT{0};
+                });
             }
             break;
         case WM_DESTROY:
@@ -143,6 +147,9 @@ void TWebDownloader::CreateProgressForm() {
     FProgress = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, S(10), S(20), S(W - 30), S(12), FForm,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
     SendMessageW(FProgress, PBM_SETRANGE32, 0, 100);
+    // A new bar starts at 0, and so does the percentage the caption shows: a run without a length
+    // never moves it and must not show the last run's value.
+    FBarPos = 0;
     FCancelIsClose = false;
     FFormClosed = false;
 
@@ -254,9 +261,13 @@ void TWebDownloader::ShowTransferProgress(uint64_t received, uint32_t total, DWO
 }
 
 void TWebDownloader::CancelBtnClick() {
+    // The press cancels the run even when the handler fails.
+    struct SetCancelled {
+        bool& flag;
+        ~SetCancelled() { flag = true; }
+    } cancel{FCancelled};
     if (OnCopyCancel)
         OnCopyCancel(this);
-    FCancelled = true;
     // Refused while the run is active: the window goes when the engine has noticed the flag.
     SendMessageW(FForm, WM_CLOSE, 0, 0);
 }

@@ -2,6 +2,8 @@
 
 #include <wininet.h>
 
+#include <exception>
+
 #include "download/DownloadLoginForm.h"
 #include "download/DownloadText.h"
 #include "download/DownloadThread.h"
@@ -130,6 +132,25 @@ void TWebDownloader::DoCopy() {
         }
     }
 
+    // A handler that throws ends the transfer, but not the run: the dialog still closes and
+    // OnCopyDone is still raised, so the owner's state follows the run's end; then the error goes on.
+    std::exception_ptr failure;
+    try {
+        CopyItems();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    root.reset();
+    FHinternet = nullptr;
+    CloseProgressForm();
+    if (OnCopyDone)
+        OnCopyDone(this);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TWebDownloader::CopyItems() {
     FFileNum = 0;
     for (int i = 0; i < FItems->Count(); ++i) {
         TWebDownloadItem& item = *(*FItems)[i];
@@ -151,12 +172,6 @@ void TWebDownloader::DoCopy() {
         if (OnFileDone)
             OnFileDone(this, i);
     }
-
-    root.reset();
-    FHinternet = nullptr;
-    CloseProgressForm();
-    if (OnCopyDone)
-        OnCopyDone(this);
 }
 
 void TWebDownloader::RaiseError(int code, const std::wstring& info) {

@@ -135,6 +135,7 @@ private:
     friend class TDownloadThread;
     friend LRESULT CALLBACK ProgressFormProc(HWND, UINT, WPARAM, LPARAM);
 
+    void CopyItems();  // the items of a run, in order
     bool HttpDownload(TWebDownloadItem& item);
     bool AskLogin(const std::wstring& url, std::wstring& userID, std::wstring& password);
     unique_hinternet OpenURL(const std::wstring& url, const std::wstring& userID, const std::wstring& password);

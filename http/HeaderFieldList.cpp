@@ -26,11 +26,33 @@ std::size_t FindItemBreak(std::wstring_view value, std::size_t from) {
     return std::wstring_view::npos;
 }
 
+bool IsQuote(wchar_t c) {
+    return c == L'"' || c == L'\'';
+}
+
+// True when the whole text is one quoted string: its first quote closes at its last character.
+bool IsOneQuotedString(std::wstring_view text) {
+    return text.size() >= 2 && IsQuote(text.front()) && text.find(text.front(), 1) == text.size() - 1;
+}
+
 std::wstring Unquoted(std::wstring_view text) {
     text = TrimView(text);
-    if (text.size() >= 2 && (text.front() == L'"' || text.front() == L'\'') && text.back() == text.front())
+    if (IsOneQuotedString(text))
         text = text.substr(1, text.size() - 2);
     return std::wstring(text);
+}
+
+// An item value as it must be written to read back the same: quoted when it holds a separator, a
+// blank or a quote, with a quote character the value does not contain.
+std::wstring QuotedIfNeeded(std::wstring_view value) {
+    const bool plain = value.find_first_of(L";, \t\"'") == std::wstring_view::npos;
+    if (plain || IsOneQuotedString(value))
+        return std::wstring(value);
+    for (const wchar_t quote : {L'"', L'\''}) {
+        if (value.find(quote) == std::wstring_view::npos)
+            return quote + std::wstring(value) + quote;
+    }
+    return std::wstring(value);  // both quotes inside: no way to write it that reads back the same
 }
 
 }  // namespace
@@ -126,8 +148,12 @@ void TnetHeaderFieldList::AddField(std::wstring_view AName, std::wstring_view AV
     std::wstring line(AName);
     line += L": ";
     line += AValue;
+    // Only the new line needs a look: the fields before it stay where they were. (A full rescan per
+    // added field made writing a header quadratic in its length.)
+    if (!IsContinuation(line))
+        FFieldList.push_back({LowerAscii(line.substr(0, line.find(L':'))), FHeaderEnd});
     FSource->insert(FSource->begin() + static_cast<std::ptrdiff_t>(FHeaderEnd), std::move(line));
-    Rescan();
+    ++FHeaderEnd;
 }
 
 void TnetHeaderFieldList::AddFieldIfNotExist(std::wstring_view AName, std::wstring_view AValue) {
@@ -165,8 +191,7 @@ void TnetHeaderFieldList::AddFieldValueItem(std::wstring_view AName,
     line += L' ';
     line += AItemName;
     line += L'=';
-    line += AValue;
-    Rescan();
+    line += QuotedIfNeeded(AValue);  // after the ":", so the field's name and place stay
 }
 
 }  // namespace memoline

@@ -34,7 +34,8 @@ public:
     std::wstring GetFieldMainValue(std::wstring_view AName) const;
     std::wstring GetFieldValueItem(std::wstring_view AName, std::wstring_view AItemName) const;
     // Appends ";" (unless the line ends with one), a space, AItemName, "=" and AValue to the field's
-    // first line; an empty value or a missing field adds nothing.
+    // first line, AValue quoted when it holds a separator, a blank or a quote, so that
+    // GetFieldValueItem reads it back unchanged; an empty value or a missing field adds nothing.
     void AddFieldValueItem(std::wstring_view AName, std::wstring_view AItemName, std::wstring_view AValue);
 
     // Every field line in order, repeated names included.

@@ -24,9 +24,7 @@ void AddLineField(TnetHeaderFieldList& list, const std::wstring& line) {
 
 }  // namespace
 
-TnetHttpEntityHeader::TnetHttpEntityHeader() {
-    InitKnownFields();
-}
+TnetHttpEntityHeader::TnetHttpEntityHeader() = default;
 
 std::vector<TnetHttpEntityHeader::FieldRef> TnetHttpEntityHeader::EntityFields() const {
     // The order in which the fields are written; Content-Type is written with its items.
@@ -46,14 +44,16 @@ std::vector<TnetHttpEntityHeader::FieldRef> TnetHttpEntityHeader::EntityFields()
     };
 }
 
-void TnetHttpEntityHeader::InitKnownFields() {
-    FKnownFields.clear();
+const std::vector<std::wstring>& TnetHttpEntityHeader::KnownFields() const {
+    if (!FKnownFields.empty())
+        return FKnownFields;
     for (const FieldRef& field : EntityFields())
         FKnownFields.push_back(LowerAscii(field.name));
     for (const FieldRef& field : OwnFields())
         FKnownFields.push_back(LowerAscii(field.name));
     for (const wchar_t* name : SpecialFieldNames())
         FKnownFields.push_back(LowerAscii(name));
+    return FKnownFields;
 }
 
 void TnetHttpEntityHeader::SetField(std::wstring& AField, std::wstring AValue) {
@@ -152,7 +152,6 @@ void TnetHttpEntityHeader::AssignHeader(TnetStringList& AHeader) const {
 }
 
 TnetHttpRequestHeader::TnetHttpRequestHeader() {
-    InitKnownFields();
     FAccept = L"*/*";
 }
 
@@ -180,7 +179,6 @@ void TnetHttpRequestHeader::Clear() {
 }
 
 TnetHttpResponseHeader::TnetHttpResponseHeader() {
-    InitKnownFields();
 }
 
 std::vector<TnetHttpEntityHeader::FieldRef> TnetHttpResponseHeader::OwnFields() const {

@@ -60,8 +60,9 @@ public:
 
     const TnetStringList& ExtraFields() const { return FExtraFields; }
     void SetExtraFields(TnetStringList AFields);
-    // The lower-cased names of the fields this object knows.
-    const std::vector<std::wstring>& KnownFields() const { return FKnownFields; }
+    // The lower-cased names of the fields this object knows (listed on first use: most headers are
+    // made, parsed and dropped without anybody asking).
+    const std::vector<std::wstring>& KnownFields() const;
 
     // Raised after a change (once per outermost BeginUpdate/EndUpdate bracket).
     TNotifyEvent OnChange;
@@ -80,10 +81,9 @@ protected:
 
     void SetField(std::wstring& AField, std::wstring AValue);
     void Changed();
-    void InitKnownFields();
 
     TnetStringList FExtraFields;
-    std::vector<std::wstring> FKnownFields;
+    mutable std::vector<std::wstring> FKnownFields;
     int FUpdateCount = 0;
 
 private:

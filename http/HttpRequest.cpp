@@ -116,10 +116,13 @@ void TnetHttpRequestItemList::ListChanged() {
 }
 
 TnetHttpRequest::TnetHttpRequest(TComponent* AOwner) : TComponent(AOwner) {
-    // Any change of the header (other than the request writing its own length) invalidates the caches.
+    // Any change of the header (other than the request writing its own length) is a change of the
+    // request: the items' bytes depend on the header's charset, so their cached sizes go too.
     FHeader.OnChange = [this](TObject*) {
-        if (!FIsParse)
-            ClearCaches();
+        if (FIsParse)
+            return;
+        BeginUpdate();
+        EndUpdate();
     };
 }
 

@@ -334,9 +334,11 @@ void TnetSyncConnection::ReadData(TnetStream* target) {
     while (!closedHere && !LimitReached() && !satisfied()) {
         if (!FActive)
             RaiseSocketError(kNetNotSocket);
-        if (!WaitForSocketEvent()) {
+        // An aborted read fails: returning empty-handed would let the caller read again (each time
+        // with a fresh time-out) or take what has arrived so far for the whole answer.
+        if (FIsAborted || !WaitForSocketEvent()) {
             if (FIsAborted)
-                return;
+                RaiseOwn(kNetConnectionLost);
             continue;
         }
         WSANETWORKEVENTS events{};
@@ -363,9 +365,9 @@ void TnetSyncConnection::WriteData(TnetStream* source) {
         RaiseSocketError(kNetNotSocket);
     if (!stream.Write(source)) {
         for (;;) {
-            if (!WaitForSocketEvent()) {
+            if (FIsAborted || !WaitForSocketEvent()) {
                 if (FIsAborted)
-                    return;
+                    RaiseOwn(kNetConnectionLost);
                 continue;
             }
             WSANETWORKEVENTS events{};
@@ -458,8 +460,11 @@ void TnetTcpClientConnection::Open(const std::string& address, int port) {
             RaiseSocketError(error);
         for (;;) {
             if (!WaitForSocketEvent()) {
-                if (FIsAborted)
-                    break;
+                // Aborted: a handler may have closed the socket meanwhile, so nothing more is asked of it.
+                if (FIsAborted) {
+                    CloseSocket();
+                    RaiseOwn(kNetConnectionLost);
+                }
                 continue;
             }
             WSANETWORKEVENTS events{};

@@ -178,19 +178,17 @@ bool MayKeepConnection(bool keepConnection, TnetHttpVersion request, TnetHttpVer
     return SameTextIgnoringCase(connectionValue, L"Keep-Alive");
 }
 
-int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion request,
-                           TnetHttpVersion response, std::wstring_view contentLength) {
-    const bool hasLength = !TrimView(contentLength).empty();
-    if (SameTextIgnoringCase(method, L"HEAD") || statusCode == 304 ||
-        (statusCode == 200 && SameTextIgnoringCase(method, L"CONNECT")) || (statusCode == 204 && !hasLength))
+int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion /*request*/,
+                           TnetHttpVersion /*response*/, std::wstring_view contentLength) {
+    // Only these answers have no body, whatever their header says. Every other one has a body, also a
+    // redirect, a challenge or an error: left unread, it would stay in a kept-alive connection and be
+    // taken for the next answer's status line.
+    if (SameTextIgnoringCase(method, L"HEAD") || (statusCode >= 100 && statusCode < 200) || statusCode == 204 ||
+        statusCode == 304 || (statusCode >= 200 && statusCode < 300 && SameTextIgnoringCase(method, L"CONNECT")))
         return 0;
-    const bool bothHttp11 = request == TnetHttpVersion::hvHttp1_1 && response == TnetHttpVersion::hvHttp1_1;
-    if (bothHttp11 || hasLength) {
-        if (hasLength)
-            return ParseInt64(contentLength);
-        // Holds for 200 to 207: those may carry a body that ends when the server closes.
-        return (statusCode & 200) == 200 ? kOpenEnded : 0;
-    }
+    if (!TrimView(contentLength).empty())
+        return ParseInt64(contentLength);
+    // Neither a length nor chunks (the caller checks those first): the body ends when the server closes.
     return kOpenEnded;
 }
 

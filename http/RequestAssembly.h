@@ -54,8 +54,9 @@ std::string HeaderLinesToBytes(const TnetHeaderLines& lines);
 bool MayKeepConnection(bool keepConnection, TnetHttpVersion request, TnetHttpVersion response,
                        std::wstring_view connectionValue);
 
-// The body length the response announces: a byte count, or kOpenEnded when the body lasts until
-// the server closes the connection.
+// The body length of a response that is not chunked: 0 where HTTP allows no body (HEAD, 1xx, 204,
+// 304, a successful CONNECT), else the Content-Length, or kOpenEnded when the body lasts until the
+// server closes the connection.
 inline constexpr int64_t kOpenEnded = -1;
 int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion request,
                            TnetHttpVersion response, std::wstring_view contentLength);

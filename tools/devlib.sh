@@ -1,43 +1,89 @@
 # Shell functions that ./dev and the demo share. Expects ROOT and BUILD to be set.
 
+# Everything the build, the tests and the demo rely on. Nothing may be relied on that is not here.
 PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev python3
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
     wine wine64 xvfb xauth x11-utils imagemagick googletest
     openssl curl nginx-light
+    # The face drawn for "Segoe UI" in every Wine prefix of ours (see configure_wine_prefix).
+    fonts-liberation
 )
+# 32-bit Wine, for the shipped 32-bit build; needs the i386 architecture.
+PACKAGES_I386=(wine32:i386)
 
 log() { printf '\n== %s\n' "$*"; }
 
-install_packages() {
-    local missing=()
-    for p in "${PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing_packages() {
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    log "installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-configure() {  # configure DIR [cmake args...]
-    local dir="$1"; shift
-    if [ ! -f "$dir/build.ninja" ]; then
-        cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+install_packages() {
+    local missing
+    missing=$(missing_packages "${PACKAGES[@]}")
+    if [ -n "$missing" ]; then
+        log "installing: $(echo $missing)"
+        as_root apt-get update -q
+        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends $missing
     fi
+    install_wine32 || true
+}
+
+# 32-bit Wine is wanted but not vital: without it the tests fall back to the x86_64 build (and say so).
+install_wine32() {
+    [ -z "$(missing_packages "${PACKAGES_I386[@]}")" ] && return 0
+    log "installing 32-bit Wine: ${PACKAGES_I386[*]}"
+    {
+        dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+        as_root apt-get update -q
+        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "${PACKAGES_I386[@]}"
+    } || return 1
+}
+
+have_wine32() { [ -z "$(missing_packages "${PACKAGES_I386[@]}")" ]; }
+
+# The Windows build whose tests run: the shipped i686 build, or x86_64 where 32-bit Wine is missing.
+test_arch() { if have_wine32; then echo i686; else echo x86_64; fi; }
+
+configure() {  # configure DIR [cmake args...]; cmake runs every time, so changed arguments take effect
+    local dir="$1"; shift
+    local generator=(-G Ninja) arg
+    # Another toolchain means other compilers, which a configured folder cannot change: start it anew.
+    for arg in "$@"; do
+        case "$arg" in -DCMAKE_TOOLCHAIN_FILE=*)
+            [ -f "$dir/CMakeCache.txt" ] &&
+                [ "$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$dir/CMakeCache.txt")" != "${arg#*=}" ] &&
+                rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles" ;;
+        esac
+    done
+    [ -f "$dir/CMakeCache.txt" ] && generator=()
+    cmake -S "$ROOT" -B "$dir" "${generator[@]}" "$@" >/dev/null
+}
+
+build_arch() {  # build_arch ARCH TESTS(ON|OFF)
+    configure "$BUILD/$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$1.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DMEMOLINE_BUILD_TESTS="$2"
+    cmake --build "$BUILD/$1"
 }
 
 build_windows() {
-    log "building x86_64 (tests run on this build under Wine)"
-    configure "$BUILD/x86_64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release "$@"
-    cmake --build "$BUILD/x86_64"
-    log "building i686 (the shipped 32-bit product)"
-    configure "$BUILD/i686" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DMEMOLINE_BUILD_TESTS=OFF
-    cmake --build "$BUILD/i686"
+    local arch; arch=$(test_arch)
+    if [ "$arch" = i686 ]; then
+        log "building i686, the shipped 32-bit product, with its tests"
+        build_arch i686 ON
+        log "building x86_64 (kept compiling; only its exe checks run)"
+        build_arch x86_64 OFF
+    else
+        log "building i686, the shipped 32-bit product (its tests need 32-bit Wine)"
+        build_arch i686 OFF
+        log "building x86_64 with the tests"
+        build_arch x86_64 ON
+    fi
 }
 
 build_host() {
@@ -50,14 +96,35 @@ build_host() {
 # A private X display for windows under test; sets DISPLAY. Stopped by stop_services.
 XVFB_PID=""
 start_xvfb() {  # start_xvfb [WIDTHxHEIGHT]
-    local size="${1:-1280x1024}"
     local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${1:-1280x1024}x24" -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
     echo "Xvfb did not start" >&2; return 1
+}
+
+# What every prefix of ours is set up with, so that every machine draws the same:
+# - a virtual desktop for every program: Wine draws the frames itself, and without a window manager a
+#   closing top-level window otherwise costs a 2 s wait;
+# - "Segoe UI" (the window's font, which Linux lacks) drawn with Liberation Sans.
+PREFIX_DESKTOP_SIZE=1280x1024
+configure_wine_prefix() {
+    local reg="$WINEPREFIX/memoline-settings.reg"
+    cat >"$reg" <<REG
+REGEDIT4
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
+"Default"="$PREFIX_DESKTOP_SIZE"
+
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]
+"Segoe UI"="Liberation Sans"
+REG
+    wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1
 }
 
 # One Wine prefix per build directory, and a wineserver kept alive for the run.
@@ -69,6 +136,7 @@ start_wine() {  # start_wine PREFIX
         wineserver -w
     fi
     wineserver -p 2>/dev/null || true  # already running from an earlier command: fine
+    configure_wine_prefix
     # Start Wine's own services now, detached from our output: started by the first test instead,
     # they would inherit CTest's output pipe and hold it open after the test ends.
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
@@ -78,4 +146,3 @@ stop_services() {
     [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
-

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "ui/Dpi.h"
+#include "ui/ExceptionReport.h"
 #include "ui/Style.h"
 
 namespace memoline::ui {
@@ -31,7 +32,8 @@ LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         control->handle_ = nullptr;
         return r;
     }
-    return control->WndProc(msg, wp, lp);
+    // The system's frames lie beyond this return: nothing may unwind into them.
+    return GuardWindowProc([&] { return control->WndProc(msg, wp, lp); });
 }
 
 void RegisterControlClass(const wchar_t* name, UINT classStyle) {

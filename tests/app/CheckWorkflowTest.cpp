@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/MainForm.h"
 #include "catalogue/CatalogueConfig.h"
@@ -174,6 +175,114 @@ TEST_F(CheckWorkflow, AFailedRequestIsReportedAsAFailure) {
     EXPECT_EQ(shown[0].text.rfind(L"Unable to check for updates.\r\n\r\n", 0), 0u);
     EXPECT_GT(shown[0].text.size(), std::wstring(L"Unable to check for updates.\r\n\r\n").size());
     EXPECT_EQ(form->grdUpdates->EmptyCaption(), L"Unable to check for updates.");
+}
+
+// A catalogue answer cut short is no answer: the check reports a failure instead of listing what
+// arrived.
+TEST_F(CheckWorkflow, ACatalogueAnswerCutShortIsAFailure) {
+    product.InstallServer(L"5.9.0");
+    const std::string part = "N;5.9.1;D;L;E\r\n";
+    std::string chunks = test::Chunked(part, 5);
+    chunks.resize(chunks.size() - 5);  // without the last chunk, "0" CR LF CR LF
+    for (const std::string& reply : {"HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n" + part,
+                                     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks}) {
+        CannedHttpServer server({{{reply, true}}});
+        CatalogueAddress = std::wstring(L"http://127.0.0.1:") + std::to_wstring(server.Port()) + L"/catalogue";
+        const auto shown = Check();
+        ASSERT_EQ(shown.size(), 1u) << reply;
+        EXPECT_EQ(shown[0].type, TMsgDlgType::Error) << reply;
+        EXPECT_EQ(shown[0].text.rfind(L"Unable to check for updates.", 0), 0u) << reply;
+        EXPECT_TRUE(Rows().empty()) << reply;
+    }
+}
+
+// A catalogue peer that answers only when released, and accepts no second connection: a second
+// request would be refused at once instead of waiting.
+class SlowCatalogue {
+public:
+    explicit SlowCatalogue(std::string body) {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        int length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        listen(listener_, 1);
+        release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = std::thread([this, body = std::move(body)] {
+            SOCKET s = accept(listener_, nullptr, nullptr);
+            closesocket(listener_);
+            if (s == INVALID_SOCKET)
+                return;
+            WaitForSingleObject(release_, 30000);
+            const std::string reply = ResponseWithLength("HTTP/1.1 200 OK", {}, body);
+            send(s, reply.data(), static_cast<int>(reply.size()), 0);
+            shutdown(s, SD_SEND);
+            char buffer[4096];
+            while (recv(s, buffer, sizeof buffer, 0) > 0) {
+            }
+            closesocket(s);
+        });
+    }
+    ~SlowCatalogue() {
+        Release();
+        thread_.join();
+        CloseHandle(release_);
+        WSACleanup();
+    }
+    void Release() { SetEvent(release_); }
+    std::wstring Url() const { return L"http://127.0.0.1:" + std::to_wstring(port_) + L"/catalogue"; }
+
+private:
+    SOCKET listener_ = INVALID_SOCKET;
+    int port_ = 0;
+    HANDLE release_ = nullptr;
+    std::thread thread_;
+};
+
+struct PressingDuringTheCheck {
+    TfrmMain* form = nullptr;
+    SlowCatalogue* catalogue = nullptr;
+    int ticks = 0;
+};
+PressingDuringTheCheck g_pressing;
+
+void CALLBACK PressAndCloseOnTheSecondTick(HWND, UINT, UINT_PTR, DWORD) {
+    if (++g_pressing.ticks != 2)
+        return;
+    TfrmMain& form = *g_pressing.form;
+    form.btnCheckClick(form.btnCheck);
+    form.btnInstallClick(form.btnInstall);
+    PostMessageW(form.Handle(), WM_CLOSE, 0, 0);
+    g_pressing.catalogue->Release();
+}
+
+TEST_F(CheckWorkflow, PressesAndCloseDuringASlowCheckWaitForItsEnd) {
+    product.InstallServer(L"5.9.0");
+    SlowCatalogue catalogue("N;5.9.1;D;L;E\n");
+    CatalogueAddress = catalogue.Url();
+    HWND window = form->Handle();
+    // A timer that fires while the check waits for the catalogue: the operator presses Check and
+    // Install and closes the window, then the catalogue answers.
+    g_pressing = PressingDuringTheCheck{form.get(), &catalogue};
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, PressAndCloseOnTheSecondTick);
+    const auto shown = Check();
+    KillTimer(nullptr, timer);
+    EXPECT_GE(g_pressing.ticks, 2) << "the check did not wait for the catalogue";
+    // Only the first check's result: the second Check sent nothing, Install asked nothing.
+    ExpectOneMessage(shown, L"There is one Server Updates available.", TMsgDlgType::Information);
+    EXPECT_EQ(Rows().size(), 1u);
+    EXPECT_TRUE(IsWindow(window)) << "the close did not wait for the check";
+    const ULONGLONG end = GetTickCount64() + 10000;
+    while (IsWindow(window) && GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        ui::Application().ProcessMessages();
+    }
+    EXPECT_FALSE(IsWindow(window)) << "the held close was not carried out";
 }
 
 TEST_F(CheckWorkflow, SelectingARowEnablesInstallForGood) {

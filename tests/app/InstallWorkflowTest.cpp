@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 
 #include "app/CommonMethods.h"
 #include "app/MainForm.h"
@@ -423,6 +424,30 @@ TEST_F(InstallWorkflow, ASecondInstallOnTheComputerIsRefused) {
     ASSERT_EQ(answers.Shown().size(), 1u);
     EXPECT_EQ(Narrow(answers.Shown()[0].text), Narrow(kConfirm));
     EXPECT_FALSE(InstallMarkExists()) << "a declined install kept the mark";
+}
+
+// A handler of the install that fails in the middle of the download: the run still ends, the error
+// is shown, and the workflow is over, so Install asks again.
+TEST_F(InstallWorkflow, AFailingHandlerDuringTheDownloadIsShownAndEndsTheWorkflow) {
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    test::TestHttpServer server;
+    server.Route("/c/Setup.exe", test::OkReply(std::string(20000, 'x')));
+    ListAndSelect(server.Url("/c/Setup.exe"));
+    form_->WebDownload->OnFileStart = [](TObject*, int) { throw std::runtime_error("the handler failed"); };
+    {
+        test::ScopedMessageAnswers answers({IDYES});
+        form_->btnInstallClick(form_->btnInstall);
+        ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000)) << "the run did not end";
+        ASSERT_FALSE(answers.Shown().empty());
+        EXPECT_EQ(Narrow(answers.Shown().back().text), "the handler failed");
+        EXPECT_EQ(answers.Shown().back().type, ui::TMsgDlgType::Error);
+    }
+    form_->WebDownload->OnFileStart = nullptr;
+    test::ScopedMessageAnswers again({IDNO});
+    form_->btnInstallClick(form_->btnInstall);
+    ASSERT_EQ(again.Shown().size(), 1u) << "the install was still counted as running";
+    EXPECT_EQ(Narrow(again.Shown()[0].text), Narrow(kConfirm));
 }
 
 }  // namespace

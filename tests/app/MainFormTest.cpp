@@ -245,28 +245,71 @@ TEST_F(MainFormTest, ExitClosesTheWindow) {
     EXPECT_FALSE(form->HandleAllocated());
 }
 
+// The metrics of a font as drawn on the screen, and the face the system reports for it.
+struct DrawnFont {
+    std::wstring face;
+    TEXTMETRICW tm{};
+};
+
+DrawnFont Measure(HFONT font) {
+    DrawnFont drawn;
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    GetTextMetricsW(dc, &drawn.tm);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    drawn.face = face;
+    return drawn;
+}
+
+// The family our test prefixes draw for "Segoe UI" (Linux has no Segoe UI): set by ./dev, from a font
+// package ./dev installs, so every machine draws the same.
+std::wstring SegoeUiSubstitute() {
+    wchar_t value[LF_FACESIZE] = {};
+    DWORD size = sizeof value;
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
+                 L"Segoe UI", RRF_RT_REG_SZ, nullptr, value, &size);
+    return value;
+}
+
 TEST_F(MainFormTest, WindowFontIsSegoeUi15) {
     Show();
     LOGFONTW lf{};
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(form->btnCheck->Handle(), WM_GETFONT, 0, 0));
     ASSERT_TRUE(font);
     ASSERT_TRUE(GetObjectW(font, sizeof lf, &lf));
+    // What the program asks for.
     EXPECT_EQ(std::wstring(lf.lfFaceName), L"Segoe UI");
     EXPECT_EQ(lf.lfHeight, -15);
     EXPECT_EQ(lf.lfWeight, FW_NORMAL);
     EXPECT_EQ(lf.lfCharSet, ANSI_CHARSET);
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, font);
-    wchar_t face[LF_FACESIZE] = {};
-    GetTextFaceW(dc, LF_FACESIZE, face);
-    TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
-    // The face the system substituted, for the record.
-    std::wcout << L"[ font ] Segoe UI is drawn with: " << face << L", cell height " << tm.tmHeight
-               << L", internal leading " << tm.tmInternalLeading << std::endl;
-    EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, 15);
+
+    // What the prefix is set up to give: the substitute family, drawn with that family's metrics.
+    const std::wstring substitute = SegoeUiSubstitute();
+    ASSERT_EQ(substitute, L"Liberation Sans") << "the test prefix maps \"Segoe UI\" to Liberation Sans";
+    LOGFONTW direct = lf;
+    wcscpy(direct.lfFaceName, substitute.c_str());
+    HFONT substituteFont = CreateFontIndirectW(&direct);
+    ASSERT_TRUE(substituteFont);
+    const DrawnFont asked = Measure(font);
+    const DrawnFont given = Measure(substituteFont);
+    DeleteObject(substituteFont);
+    EXPECT_EQ(given.face, substitute) << "the substitute family is installed";
+    EXPECT_EQ(asked.tm.tmHeight, given.tm.tmHeight);
+    EXPECT_EQ(asked.tm.tmAveCharWidth, given.tm.tmAveCharWidth);
+    EXPECT_EQ(asked.tm.tmHeight - asked.tm.tmInternalLeading, 15);
+}
+
+// Keeps the version panel, the current-version label and the Exit button in the HWND[3] at data.
+BOOL CALLBACK KeepLabelsAndExit(HWND child, LPARAM data) {
+    auto* f = reinterpret_cast<HWND*>(data);
+    int id = GetDlgCtrlID(child);
+    if (id == kIdVersionNumberPanel) f[0] = child;
+    if (id == kIdCurrentVersion) f[1] = child;
+    if (id == kIdExit) f[2] = child;
+    return TRUE;
 }
 
 // Every control window of the form by its ID, in the form's client coordinates.
@@ -358,17 +401,7 @@ TEST(MainFormProcess, RealUpdaterShowsItsVersionAndExitEndsIt) {
     }
     ASSERT_TRUE(window);
     HWND found[3] = {};
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM data) -> BOOL {
-            auto* f = reinterpret_cast<HWND*>(data);
-            int id = GetDlgCtrlID(child);
-            if (id == kIdVersionNumberPanel) f[0] = child;
-            if (id == kIdCurrentVersion) f[1] = child;
-            if (id == kIdExit) f[2] = child;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(found));
+    EnumChildWindows(window, KeepLabelsAndExit, reinterpret_cast<LPARAM>(found));
     ASSERT_TRUE(found[0] && found[1] && found[2]);
     EXPECT_EQ(WindowText(found[0]), L"Version 1.0.0");
     EXPECT_EQ(WindowText(found[1]), L"You currently have Version <b>5.9.0</b> installed.");

@@ -2,8 +2,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
+#include <stdexcept>
+
 #include "download/DownloadText.h"
 #include "tests/download/DownloadFixture.h"
+#include "tests/support/MessageAnswers.h"
 
 namespace memoline::test {
 namespace {
@@ -243,6 +247,24 @@ TEST_F(DownloadTest, GivenNameIsNeverDecoded) {
     EXPECT_FALSE(FileExists(scratch_ / L"setup v5.exe"));
 }
 
+TEST_F(DownloadTest, EveryRunStartsItsPercentageFromZero) {
+    server_.Route("/Full.exe", OkReply(PatternBody(8192)));
+    server_.Route("/Open.exe", OkReplyWithoutLength(PatternBody(8192)));
+    std::vector<std::wstring> captions;
+    d_.OnCopyProgress = [&](TObject*, int, uint32_t, uint32_t) { captions.push_back(WindowText(d_.ProgressForm())); };
+    AddItem(server_.Url("/Full.exe"), L"Full.exe");
+    Run();
+    ASSERT_FALSE(captions.empty());
+    EXPECT_EQ(captions.back(), L"Downloading..... : 100% completed");
+    captions.clear();
+    // The second server sends no length: its bar never moves, so its caption stays at 0 throughout.
+    AddItem(server_.Url("/Open.exe"), L"Open.exe");
+    Run();
+    ASSERT_FALSE(captions.empty());
+    for (const auto& caption : captions)
+        EXPECT_EQ(caption, L"Downloading..... : 0% completed");
+}
+
 TEST_F(DownloadTest, CancelInTheDialogDeletesTheFile) {
     // The server sends the first 16 KiB of a 1 MiB file and then waits.
     CannedReply reply = OkReply(PatternBody(1 << 20));
@@ -462,4 +484,48 @@ TEST_F(DownloadTest, UncreatableTargetFileRaisesCodeThree) {
 }
 
 }  // namespace
+}  // namespace memoline::test
+
+namespace memoline::test {
+namespace {
+
+struct HandlerFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace
+
+// A handler that throws must not end the process from the run's worker thread: the run finishes, the
+// worker ends, and the error reaches the operator on the UI thread.
+TEST_F(DownloadTest, AThrowingHandlerEndsTheRunAndIsReportedOnTheUiThread) {
+    server_.Route("/Setup.exe", OkReply(PatternBody(10000)));
+    const struct {
+        const char* name;
+        std::function<void(TWebDownloader&, std::function<void()>)> attach;
+        bool expectDone;  // OnCopyDone is still raised (it is not the handler that threw)
+    } cases[] = {
+        {"OnCopyDone", [](TWebDownloader& d, std::function<void()> fail) { d.OnCopyDone = [fail](TObject*) { fail(); }; },
+         false},
+        {"OnCopyProgress",
+         [](TWebDownloader& d, std::function<void()> fail) {
+             d.OnCopyProgress = [fail](TObject*, int, uint32_t, uint32_t) { fail(); };
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        ScopedMessageAnswers boxes;
+        AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
+        events_.Attach(d_);
+        c.attach(d_, [] { throw HandlerFailure("the handler failed"); });
+        Run();  // returns only once the worker has ended
+        EXPECT_TRUE(d_.CopyCompleted()) << c.name;
+        ASSERT_EQ(boxes.Shown().size(), 1u) << c.name;
+        EXPECT_EQ(boxes.Shown()[0].text, L"the handler failed") << c.name;
+        EXPECT_EQ(boxes.Shown()[0].type, ui::TMsgDlgType::Error) << c.name;
+        EXPECT_FALSE(IsWindow(d_.ProgressForm())) << c.name << ": the dialog outlived the run";
+        EXPECT_EQ(!events_.lines.empty() && events_.lines.back() == L"CopyDone", c.expectDone) << c.name;
+        events_.lines.clear();
+    }
+}
+
 }  // namespace memoline::test

@@ -8,6 +8,7 @@
 
 #include "http/NetErrors.h"
 #include "tests/http/CannedHttpServer.h"
+#include "tests/http/ScriptedPeer.h"
 
 namespace memoline {
 namespace {
@@ -255,18 +256,21 @@ TEST(NetHttp, ErrorStatusRaisesWithTheStatusLineAndLeavesTheListUntouched) {
         std::wstring message;
         int code;
         std::wstring text;
+        bool close = false;
     } cases[] = {
         {ResponseWithLength("HTTP/1.1 404 Not Found", {}, "no such page"), L"HTTP/1.1 404 Not Found", 404,
          L"no such page"},
-        // An HTTP/1.1 404 without length has an empty body.
-        {Response("HTTP/1.1 404 Not Found", {}, ""), L"HTTP/1.1 404 Not Found", 404, L""},
+        // Without a length or chunks the body of any status lasts until the server closes.
+        {Response("HTTP/1.1 404 Not Found", {}, "gone"), L"HTTP/1.1 404 Not Found", 404, L"gone", true},
+        {Response("HTTP/1.1 404 Not Found", {"Transfer-Encoding: chunked"}, test::Chunked("not here", 3)),
+         L"HTTP/1.1 404 Not Found", 404, L"not here"},
         {ResponseWithLength("HTTP/1.1 500 Internal Server Error", {}, "boom"), L"HTTP/1.1 500 Internal Server Error",
          500, L"boom"},
         {ResponseWithLength("HTTP/1.1 401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\""}, "who?"),
          L"HTTP/1.1 401 Unauthorized", 401, L"who?"},
     };
     for (const auto& c : cases) {
-        CannedHttpServer server({{{c.reply}}});
+        CannedHttpServer server({{{c.reply, c.close}}});
         TnetHttp http;
         http.TimeOut = 10000;
         TnetHttpRequest request;
@@ -280,6 +284,156 @@ TEST(NetHttp, ErrorStatusRaisesWithTheStatusLineAndLeavesTheListUntouched) {
             EXPECT_EQ(e.ResponseText(), c.text);
         }
         EXPECT_EQ(lines, Lines{L"untouched"});
+    }
+}
+
+// Reads one request's header; the requests of these tests carry no body.
+std::string ReceiveRequestHeader(SOCKET s) {
+    std::string request;
+    char c;
+    while (request.find("\r\n\r\n") == std::string::npos && recv(s, &c, 1, 0) == 1)
+        request += c;
+    return request;
+}
+
+TEST(NetHttp, ARedirectsOrChallengesBodyInALaterPacketIsReadBeforeTheNextRequest) {
+    struct Case {
+        const char* name;
+        std::string header;  // sent first; the chunked body follows in a later packet
+    } cases[] = {
+        {"302", "HTTP/1.1 302 Found\r\nLocation: /next\r\nTransfer-Encoding: chunked\r\n\r\n"},
+        {"401", "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+                "Transfer-Encoding: chunked\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        // One connection only: a second request must come on the kept-alive one.
+        test::ScriptedPeer peer([&](SOCKET s) {
+            ReceiveRequestHeader(s);
+            test::ScriptedPeer::SendAll(s, c.header);
+            Sleep(150);
+            test::ScriptedPeer::SendAll(s, test::Chunked("<html>moved or refused</html>", 8));
+            ReceiveRequestHeader(s);
+            test::ScriptedPeer::SendAll(s, ResponseWithLength("HTTP/1.1 200 OK", {}, "arrived"));
+            test::ScriptedPeer::ReceiveUntilClose(s);
+        });
+        TnetHttp http;
+        http.TimeOut = 3000;
+        http.UserName = L"user";
+        http.Password = L"pass";
+        TnetHttpRequest request;
+        Lines lines;
+        std::wstring error;
+        try {
+            http.Post(Wide("http://127.0.0.1:" + std::to_string(peer.Port()) + "/first"), &request, lines);
+        } catch (const EnetError& e) {
+            error = e.Message();
+        }
+        EXPECT_EQ(error, L"") << c.name;
+        EXPECT_EQ(lines, Lines{L"arrived"}) << c.name;
+        http.Close();
+        peer.Join();
+    }
+}
+
+TEST(NetHttp, AChunkedErrorBodyInALaterPacketBecomesTheResponseText) {
+    test::ScriptedPeer peer([](SOCKET s) {
+        ReceiveRequestHeader(s);
+        test::ScriptedPeer::SendAll(s, "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n");
+        Sleep(150);
+        test::ScriptedPeer::SendAll(s, test::Chunked("no such page", 5));
+        test::ScriptedPeer::ReceiveUntilClose(s);
+    });
+    TnetHttp http;
+    http.TimeOut = 3000;
+    TnetHttpRequest request;
+    Lines lines = {L"untouched"};
+    try {
+        http.Post(Wide("http://127.0.0.1:" + std::to_string(peer.Port()) + "/"), &request, lines);
+        ADD_FAILURE() << "no error";
+    } catch (const EnetHttpError& e) {
+        EXPECT_EQ(e.ErrorCode(), 404);
+        EXPECT_EQ(e.ResponseText(), L"no such page");
+    }
+    EXPECT_EQ(lines, Lines{L"untouched"});
+    http.Close();
+    peer.Join();
+}
+
+TEST(NetHttp, AQuitRequestDuringTheBodyFailsTheCallAtOnceAndStaysQueued) {
+    const DWORD clientThread = GetCurrentThreadId();
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    test::ScriptedPeer peer([&](SOCKET s) {
+        ReceiveRequestHeader(s);
+        // No length: the body lasts until the server closes, which it does only when the test ends.
+        test::ScriptedPeer::SendAll(s, "HTTP/1.1 200 OK\r\n\r\nfirst line\n");
+        Sleep(150);
+        PostThreadMessageW(clientThread, WM_QUIT, 7, 0);
+        WaitForSingleObject(done, 10000);
+    });
+    TnetHttp http;
+    http.TimeOut = 1500;
+    TnetHttpRequest request;
+    Lines lines = {L"untouched"};
+    int code = 0;
+    const ULONGLONG start = GetTickCount64();
+    try {
+        http.Post(Wide("http://127.0.0.1:" + std::to_string(peer.Port()) + "/"), &request, lines);
+    } catch (const EnetSocketError& e) {
+        code = e.ErrorCode();
+        EXPECT_EQ(e.Message(), L"The connection to the server is not active");
+    }
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    SetEvent(done);
+    EXPECT_EQ(code, -6);
+    EXPECT_EQ(lines, Lines{L"untouched"});  // what arrived before the quit is no answer
+    EXPECT_LT(elapsed, 1500u);
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // left for the application
+    EXPECT_EQ(message.wParam, 7u);
+    http.Close();
+    peer.Join();
+    CloseHandle(done);
+}
+
+// A catalogue answer that does not arrive whole is no answer: the call fails, the list stays as it
+// was, and the connection is not used again (a second call comes on a new one).
+TEST(NetHttp, ABodyCutShortOrCorruptFailsAndLeavesTheListUntouched) {
+    const std::string lines = "N;5.9.1;D;L;E\r\nM;5.9.2;D;L;E\r\n";
+    std::string corrupt = test::Gzip(lines);
+    corrupt[12] ^= 0x5A;  // inside the deflate data
+    struct Case {
+        const char* name;
+        CannedReply reply;
+        const char* kind;
+    } cases[] = {
+        {"length not reached",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + lines.substr(0, 20), true}, "socket"},
+        {"last chunk missing",
+         {Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "10\r\n" + lines.substr(0, 16) + "\r\n"), true},
+         "socket"},
+        {"corrupt gzip", {ResponseWithLength("HTTP/1.1 200 OK", {"Content-Encoding: gzip"}, corrupt)}, "zlib"},
+    };
+    for (const auto& c : cases) {
+        CannedHttpServer server({{c.reply}, {Ok()}});
+        TnetHttp http;
+        http.TimeOut = 5000;
+        TnetHttpRequest request;
+        Lines list = {L"untouched"};
+        std::string kind = "none";
+        try {
+            http.Post(Wide(server.Url("/")), &request, list);
+        } catch (const EnetZLibError&) {
+            kind = "zlib";
+        } catch (const EnetSocketError&) {
+            kind = "socket";
+        }
+        EXPECT_EQ(kind, c.kind) << c.name;
+        EXPECT_EQ(list, Lines{L"untouched"}) << c.name;
+        EXPECT_FALSE(http.Active()) << c.name;
+        EXPECT_EQ(PostTo(server.Url("/"), {}, nullptr, nullptr, &http), Lines{L"fine"}) << c.name;
+        http.Close();
+        const auto requests = server.Requests();
+        EXPECT_EQ(requests.size(), 2u) << c.name << ": the second call reused the failed connection";
     }
 }
 

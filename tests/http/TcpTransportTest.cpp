@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "http/NetErrors.h"
 #include "http/NetSocketApi.h"
@@ -271,11 +272,17 @@ TEST(TcpTransport, CloseFromAHandlerDuringTheWaitAbortsIt) {
     g_timer = &state;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, OnTimer);
     ULONGLONG start = GetTickCount64();
-    std::string answer = ReadOnce(c.client);
+    int code = 0;
+    try {
+        ReadOnce(c.client);
+    } catch (const EnetSocketError& e) {
+        code = e.ErrorCode();
+        EXPECT_EQ(e.Message(), L"The connection to the server is not active");
+    }
     ULONGLONG elapsed = GetTickCount64() - start;
     KillTimer(nullptr, timer);
     g_timer = nullptr;
-    EXPECT_EQ(answer, "");
+    EXPECT_EQ(code, -6);  // an aborted read fails; it never returns as if it had succeeded
     EXPECT_GE(state.ticks, 3);  // the read ended at the tick that closed, not at the time-out
     EXPECT_LE(state.ticks, 5);
     EXPECT_LT(elapsed, 5000u);
@@ -294,7 +301,17 @@ TEST(TcpTransport, QuitRequestDuringTheWaitEndsItAndStaysQueued) {
     c.client.Open();
     PostQuitMessage(3);
     ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(ReadOnce(c.client), "");
+    int code = 0;
+    try {
+        ReadOnce(c.client);
+    } catch (const EnetSocketError& e) {
+        code = e.ErrorCode();
+    }
+    EXPECT_EQ(code, -6);
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    // Once aborted, a further read fails at once too: it neither waits again nor succeeds.
+    start = GetTickCount64();
+    EXPECT_THROW(ReadOnce(c.client), EnetSocketError);
     EXPECT_LT(GetTickCount64() - start, 5000u);
     MSG message;
     ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // left for the application
@@ -303,6 +320,53 @@ TEST(TcpTransport, QuitRequestDuringTheWaitEndsItAndStaysQueued) {
     SetEvent(done);
     peer.Join();
     CloseHandle(done);
+}
+
+TEST(TcpTransport, CloseFromAHandlerDuringConnectFailsAsNotActive) {
+    // A listener whose queue is full: the system drops further connection requests, so a connect to
+    // it stays pending until the handler closes the client.
+    WSADATA wsa;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    int length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<SOCKET> fillers;
+    for (int i = 0; i < 4; ++i) {
+        SOCKET filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long nonBlocking = 1;
+        ioctlsocket(filler, FIONBIO, &nonBlocking);
+        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(filler);
+    }
+    Sleep(200);
+    ClientFor c(ntohs(address.sin_port));
+    c.client.TimeOut = 10000;
+    TimerState state{0, 3, nullptr, &c.client};
+    g_timer = &state;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, OnTimer);
+    int code = 0;
+    std::wstring message;
+    try {
+        c.client.Open();
+    } catch (const EnetSocketError& e) {
+        code = e.ErrorCode();
+        message = e.Message();
+    }
+    KillTimer(nullptr, timer);
+    g_timer = nullptr;
+    EXPECT_EQ(state.ticks, 3);  // the connect was still waiting when the handler closed the client
+    EXPECT_EQ(code, -6);
+    EXPECT_EQ(message, L"The connection to the server is not active");
+    EXPECT_FALSE(c.client.Active());
+    for (SOCKET filler : fillers)
+        closesocket(filler);
+    closesocket(listener);
+    WSACleanup();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "http/NetErrors.h"
+#include "http/NetHttp.h"
 #include "http/NetTcpClientTls.h"
 
 #ifndef MEMOLINE_TLS_PEER_DIR
@@ -158,6 +159,27 @@ TEST(TlsChannel, ServerWithOnlyTls10FailsTheHandshakeBeforeAnyRequestByte) {
         EXPECT_EQ(e.Message().find(L"unknown error"), std::wstring::npos);
     }
     EXPECT_FALSE(c.client.Active());
+    std::string report = NextPeerReport("tls10", seen);
+    EXPECT_TRUE(report.rfind("handshake-failed", 0) == 0 || report == "received 0") << report;
+}
+
+// The form-post client as the catalogue request makes it, with its own default TLS settings: a
+// server that offers only TLS 1.0 is refused before a byte of the request (and its password) is sent.
+TEST(TlsChannel, FormPostClientWithItsDefaultsRefusesATls10OnlyServer) {
+    size_t seen = PeerLog("tls10").size();
+    TnetHttp http;
+    http.TimeOut = 10000;
+    TnetHttpRequest request;
+    request.AddFormField(L"system_password", L"secret");
+    TnetStringList lines = {L"untouched"};
+    int code = 0;
+    try {
+        http.Post(L"https://localhost:" + std::to_wstring(PeerPort("tls10")) + L"/catalogue", &request, lines);
+    } catch (const EnetError& e) {
+        code = e.ErrorCode();
+    }
+    EXPECT_TRUE(code == static_cast<int>(0x80090331) || code == static_cast<int>(0x80090304)) << std::hex << code;
+    EXPECT_EQ(lines, TnetStringList{L"untouched"});
     std::string report = NextPeerReport("tls10", seen);
     EXPECT_TRUE(report.rfind("handshake-failed", 0) == 0 || report == "received 0") << report;
 }

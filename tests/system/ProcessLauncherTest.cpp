@@ -68,17 +68,17 @@ int CountOf(const std::string& text, const std::string& what) {
     return n;
 }
 
+BOOL CALLBACK MarkVisibleDialog(HWND wnd, LPARAM found) {
+    wchar_t cls[64] = {};
+    GetClassNameW(wnd, cls, 64);
+    if (IsWindowVisible(wnd) && std::wstring(cls) == L"#32770")
+        *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
 bool AnyDialogVisible() {
     bool found = false;
-    EnumWindows(
-        [](HWND wnd, LPARAM found) -> BOOL {
-            wchar_t cls[64] = {};
-            GetClassNameW(wnd, cls, 64);
-            if (IsWindowVisible(wnd) && std::wstring(cls) == L"#32770")
-                *reinterpret_cast<bool*>(found) = true;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumWindows(MarkVisibleDialog, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
@@ -311,12 +311,13 @@ class BusyTimer {
 public:
     explicit BusyTimer(UINT ms) {
         s_fired = 0;
-        id_ = SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR, DWORD) { ++s_fired; });
+        id_ = SetTimer(nullptr, 0, ms, Count);
     }
     ~BusyTimer() { KillTimer(nullptr, id_); }
     static int Fired() { return s_fired; }
 
 private:
+    static void CALLBACK Count(HWND, UINT, UINT_PTR, DWORD) { ++s_fired; }
     static inline int s_fired = 0;
     UINT_PTR id_;
 };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/support/MessageAnswers.h"
@@ -116,6 +117,78 @@ TEST(MessageBoxes, CloseBoxIsAStandardDialogWithACloseButton) {
     driver.join();
     EXPECT_EQ(caption, L"Error");
     EXPECT_EQ(button, L"Close");
+}
+
+// A handler's exception stops where the window procedure returns to the system: it is shown in an
+// error box and the program goes on (the 32-bit build cannot unwind through the system's frames).
+TEST(MessageBoxes, AnExceptionOutOfAHandlerIsShownAtTheWindowsEdge) {
+    test::ScopedMessageAnswers answers;
+    TForm form(nullptr, L"ThrowingHandlerForm");
+    form.SetClientSize(200, 100);
+    auto* button = new TButton(&form, &form);
+    button->SetBounds(10, 10, 80, 25);
+    button->SetCaption(L"Throw");
+    int clicks = 0;
+    button->OnClick = [&](TObject*) {
+        ++clicks;
+        throw std::runtime_error("handler failed");
+    };
+    form.Show();
+    Application().ProcessMessages();
+    SendMessageW(button->Handle(), BM_CLICK, 0, 0);
+    SendMessageW(button->Handle(), BM_CLICK, 0, 0);  // and the window still works afterwards
+    EXPECT_EQ(clicks, 2);
+    ASSERT_EQ(answers.Shown().size(), 2u);
+    EXPECT_EQ(answers.Shown()[0].text, L"handler failed");
+    EXPECT_EQ(answers.Shown()[0].type, TMsgDlgType::Error);
+}
+
+// What a timer saw of the box while it was up.
+struct BoxProbe {
+    HWND onTop = nullptr;
+    bool seen = false;
+    HWND okButton = nullptr;
+    HWND underButton = nullptr;  // the window under the middle of the OK button
+    BOOL onTopEnabled = TRUE;
+};
+BoxProbe g_boxProbe;
+
+void CALLBACK ProbeTheBox(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = FindWindowW(L"#32770", L"Information");
+    if (g_boxProbe.seen || !box || !IsWindowVisible(box))
+        return;
+    g_boxProbe.seen = true;
+    g_boxProbe.okButton = GetDlgItem(box, IDOK);
+    RECT r;
+    GetWindowRect(g_boxProbe.okButton, &r);
+    g_boxProbe.underButton = WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    g_boxProbe.onTopEnabled = IsWindowEnabled(g_boxProbe.onTop);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+// A box raised while a stay-on-top window of the program is up (the download's progress window)
+// opens above it, and that window takes no input until the box is gone.
+TEST(MessageBoxes, ABoxIsAboveAndTheOtherWindowsAreDisabledWhileItIsUp) {
+    TForm owner(nullptr, L"BoxOwnerForm");
+    owner.SetClientSize(300, 200);
+    owner.Show();
+    // Covers the whole screen, so the box's button lies over it wherever the box opens.
+    HWND onTop = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"on top", WS_POPUP | WS_VISIBLE, 0, 0,
+                                 GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(onTop, nullptr);
+    Application().ProcessMessages();
+    g_boxProbe = BoxProbe{onTop};
+    // Runs inside the box's own message loop.
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, ProbeTheBox);
+    EXPECT_EQ(MessageDlg(L"Download of setup program cancelled.", TMsgDlgType::Information, owner.Handle()), IDOK);
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(g_boxProbe.seen);
+    EXPECT_NE(g_boxProbe.okButton, nullptr);
+    EXPECT_EQ(g_boxProbe.underButton, g_boxProbe.okButton) << "the box opened behind the stay-on-top window";
+    EXPECT_FALSE(g_boxProbe.onTopEnabled);
+    EXPECT_TRUE(IsWindowEnabled(onTop));  // enabled again once the box is gone
+    DestroyWindow(onTop);
 }
 
 TEST(StyleEngine, AppliesTheStoredFlatUiLightStyle) {

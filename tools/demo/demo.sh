@@ -48,7 +48,7 @@ echo "catalogue: $catalogue_url"
 echo "downloads: $http_url/files/ and $http_url/slow/"
 
 log "building the updater against the local catalogue ($DEMO)"
-configure "$DEMO" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
+configure "$DEMO" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$(test_arch).cmake" -DCMAKE_BUILD_TYPE=Release
 cmake "$DEMO" -DMEMOLINE_CATALOGUE_URL="$catalogue_url" -DMEMOLINE_CATALOGUE_PASSWORD="$PASSWORD" >/dev/null
 cmake --build "$DEMO" --target MemolineServerUpdates demo_setup_5_9_0 demo_setup_5_9_3 demo_setup_5_10_0 \
     demo_dataupdate memoline_demo_drive memoline_trust_cert

@@ -213,10 +213,12 @@ def run(args):
 
 
 def daemonize(args):
-    try:
-        os.unlink(args.ports_file)
-    except FileNotFoundError:
-        pass
+    for stale in (args.ports_file, args.pid_file):
+        try:
+            if stale:
+                os.unlink(stale)
+        except FileNotFoundError:
+            pass
     pid = os.fork()
     if pid > 0:
         # The first child only forks the server and ends; the server itself writes the ports file.
@@ -241,8 +243,12 @@ def daemonize(args):
     os.dup2(null, 1)
     os.dup2(err, 2)
     if args.pid_file:
-        with open(args.pid_file, "w") as f:
+        # Written whole or not at all: the waiting parent reads it while this runs, and took an empty
+        # file for a server that had ended.
+        tmp = args.pid_file + ".tmp"
+        with open(tmp, "w") as f:
             f.write(str(os.getpid()))
+        os.replace(tmp, args.pid_file)
     try:
         run(args)
     except BaseException:

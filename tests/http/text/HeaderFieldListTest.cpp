@@ -93,6 +93,9 @@ TEST(TnetHeaderFieldList, ValueItems) {
         {L"\"quoted;main\"; a=1", L"a", L"\"quoted;main\"", L"1"},
         {L"text/html", L"charset", L"text/html", L""},
         {L"Digest realm=\"r\", nonce=\"n\"", L"nonce", L"Digest realm=\"r\"", L"n"},
+        // Quotes that do not enclose the whole value stay: stripping them changed what was written back.
+        {L"a; charset=\"x; b=\"y\"", L"charset", L"a", L"\"x; b=\"y\""},
+        {L"a; charset=\"x\"y", L"charset", L"a", L"\"x\"y"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(HeaderMainValue(c.value), c.main) << c.value;
@@ -110,6 +113,31 @@ TEST(TnetHeaderFieldList, AddsValueItems) {
     list.AddFieldValueItem(L"missing", L"b", L"2");
     EXPECT_EQ(lines, (TnetStringList{L"Content-Type: text/plain; charset=utf-8", L"X: a; b=2"}));
     EXPECT_EQ(list.GetFieldValueItem(L"Content-Type", L"CharSet"), L"utf-8");
+}
+
+// Whatever an item holds, writing it and reading it back gives the same value (a value that is one
+// quoted string reads back without its quotes, as on any first read).
+TEST(TnetHeaderFieldList, ValueItemsReadBackAsWritten) {
+    const struct {
+        const wchar_t* value;
+        const wchar_t* written;
+        const wchar_t* readBack;
+    } cases[] = {
+        {L"utf-8", L"T: a; c=utf-8", L"utf-8"},
+        {L"a;b,c", L"T: a; c=\"a;b,c\"", L"a;b,c"},
+        {L"two words", L"T: a; c=\"two words\"", L"two words"},
+        {L"say \"x\"", L"T: a; c='say \"x\"'", L"say \"x\""},
+        {L"\"quoted\"", L"T: a; c=\"quoted\"", L"quoted"},
+        {L"\"x; y=\"z\"", L"T: a; c='\"x; y=\"z\"'", L"\"x; y=\"z\""},
+    };
+    for (const auto& c : cases) {
+        TnetStringList lines = {L"T: a"};
+        TnetHeaderFieldList list;
+        list.Parse(0, &lines);
+        list.AddFieldValueItem(L"T", L"c", c.value);
+        EXPECT_EQ(lines[0], c.written) << c.value;
+        EXPECT_EQ(list.GetFieldValueItem(L"T", L"c"), c.readBack) << c.value;
+    }
 }
 
 }  // namespace

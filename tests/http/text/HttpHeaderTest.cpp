@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace memoline {
 namespace {
 
@@ -104,6 +106,26 @@ TEST(TnetHttpEntityHeader, ChangeIsSignalledOncePerBracket) {
     EXPECT_EQ(changes, 1);
     header.EndUpdate();
     EXPECT_EQ(changes, 2);
+}
+
+TEST(TnetHttpEntityHeader, KnownFieldsAreTheEntityFieldsAndTheKindsOwn) {
+    const auto knows = [](const TnetHttpEntityHeader& header, const wchar_t* name) {
+        const auto& names = header.KnownFields();
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    const TnetHttpRequestHeader request;
+    const TnetHttpResponseHeader response;
+    EXPECT_EQ(request.KnownFields().size(), 22u);
+    EXPECT_EQ(response.KnownFields().size(), 23u);
+    for (const auto* header : {static_cast<const TnetHttpEntityHeader*>(&request), static_cast<const TnetHttpEntityHeader*>(&response)}) {
+        EXPECT_TRUE(knows(*header, L"content-type"));
+        EXPECT_TRUE(knows(*header, L"transfer-encoding"));
+    }
+    EXPECT_TRUE(knows(request, L"proxy-authorization"));
+    EXPECT_FALSE(knows(request, L"etag"));
+    EXPECT_TRUE(knows(response, L"www-authenticate"));
+    EXPECT_TRUE(knows(response, L"etag"));
+    EXPECT_FALSE(knows(response, L"user-agent"));
 }
 
 }  // namespace

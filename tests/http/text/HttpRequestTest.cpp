@@ -99,6 +99,17 @@ TEST(TnetHttpRequest, EveryChangeEmptiesTheCaches) {
     EXPECT_EQ(request.TotalSize(), 0);
 }
 
+TEST(TnetHttpRequest, ACharsetChangeAfterTheFirstBuildReencodesTheItems) {
+    TnetHttpRequest request;
+    request.AddFormField(L"n", L"\u00e9");
+    EXPECT_EQ(Body(request), "n=%E9");
+    EXPECT_EQ(request.TotalSize(), 5);
+    request.Header().SetCharSet(L"utf-8");
+    EXPECT_EQ(Body(request), "n=%C3%A9");
+    EXPECT_EQ(request.TotalSize(), 8);
+    EXPECT_EQ(request.HeaderSource()[1], L"Content-Length: 8");
+}
+
 TEST(TnetHttpRequest, EachBodyStreamIsFreshAndIndependent) {
     TnetHttpRequest request;
     request.AddFormField(L"name", L"value");
