@@ -313,17 +313,16 @@ BOOL CALLBACK KeepLabelsAndExit(HWND child, LPARAM data) {
 }
 
 // Every control window of the form by its ID, in the form's client coordinates.
+BOOL CALLBACK CollectControlRect(HWND child, LPARAM p) {
+    auto* d = reinterpret_cast<std::pair<HWND, std::map<int, RECT>>*>(p);
+    if (int id = GetDlgCtrlID(child); id >= kIdLeftPanel && id <= kIdStatus)
+        d->second[id] = RectIn(child, d->first);
+    return TRUE;
+}
+
 std::map<int, RECT> ControlRects(HWND form) {
     std::pair<HWND, std::map<int, RECT>> data{form, {}};
-    EnumChildWindows(
-        form,
-        [](HWND child, LPARAM p) -> BOOL {
-            auto* d = reinterpret_cast<std::pair<HWND, std::map<int, RECT>>*>(p);
-            if (int id = GetDlgCtrlID(child); id >= kIdLeftPanel && id <= kIdStatus)
-                d->second[id] = RectIn(child, d->first);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&data));
+    EnumChildWindows(form, CollectControlRect, reinterpret_cast<LPARAM>(&data));
     return data.second;
 }
 
@@ -434,15 +433,15 @@ struct Process {
     }
 };
 
+BOOL CALLBACK CountUpdaterWindow(HWND w, LPARAM data) {
+    if (ClassName(w) == L"TfrmMain" && IsWindowVisible(w))
+        ++*reinterpret_cast<int*>(data);
+    return TRUE;
+}
+
 int CountUpdaterWindows() {
     int count = 0;
-    EnumWindows(
-        [](HWND w, LPARAM data) -> BOOL {
-            if (ClassName(w) == L"TfrmMain" && IsWindowVisible(w))
-                ++*reinterpret_cast<int*>(data);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    EnumWindows(CountUpdaterWindow, reinterpret_cast<LPARAM>(&count));
     return count;
 }
 

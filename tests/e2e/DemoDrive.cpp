@@ -36,17 +36,16 @@ void WriteResult(const std::wstring& path, const std::string& text) {
 }
 
 // The line under the buttons that says what the updater is doing (control 118), empty when idle.
+BOOL CALLBACK FindStatusLine(HWND child, LPARAM data) {
+    if (GetDlgCtrlID(child) != 118)
+        return TRUE;
+    *reinterpret_cast<HWND*>(data) = child;
+    return FALSE;
+}
+
 std::wstring StatusText(HWND main) {
     HWND status = nullptr;
-    EnumChildWindows(
-        main,
-        [](HWND child, LPARAM data) -> BOOL {
-            if (GetDlgCtrlID(child) != 118)
-                return TRUE;
-            *reinterpret_cast<HWND*>(data) = child;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&status));
+    EnumChildWindows(main, FindStatusLine, reinterpret_cast<LPARAM>(&status));
     return status ? WindowText(status) : L"";
 }
 
