@@ -345,7 +345,9 @@ TEST_F(MainFormTest, TheLayoutScalesWithTheDpi) {
     ListView_GetItemRect(list, 0, &row96, LVIR_BOUNDS);
     for (int dpi : {144, 192, 96}) {
         SCOPED_TRACE("dpi " + std::to_string(dpi));
-        RECT suggested{0, 0, 100, 100};
+        // Placed off the desktop: at 192 DPI the window is larger than the test desktop and would lie
+        // over the windows of the test programs running beside this one.
+        RECT suggested{-8000, -8000, -7900, -7900};
         SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
         Pump();
         auto scale = [dpi](LONG v) { return MulDiv(v, dpi, 96); };
