@@ -1,7 +1,7 @@
 #include "app/SupportLog.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -83,8 +83,9 @@ void TSupportLog::Write(const std::wstring& text) const {
     if (FileAtLeast(FPath, kRotateBytes))
         MoveFileExW(FPath.c_str(), OldLogPath(FPath).c_str(), MOVEFILE_REPLACE_EXISTING);
     // FILE_APPEND_DATA only: every write lands at the end, also when another updater appends too.
-    unique_file file(CreateFileW(FPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file file(CreateFileW(FPath.c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return;
     const std::string bytes = Utf8(LocalTimeStamp() + L"  " + Clean(text) + L"\r\n");

@@ -178,7 +178,8 @@ void TWebDownloader::SetLabel(HWND label, const std::wstring& text, bool autoSiz
     RECT r;
     GetClientRect(label, &r);
     if (r.right != extent.cx)
-        SetWindowPos(label, nullptr, 0, 0, extent.cx, ui::ScaleToDpi(kLineHeight, FDpi), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(label, nullptr, 0, 0, extent.cx, ui::ScaleToDpi(kLineHeight, FDpi),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TWebDownloader::SetProgressCaption(const std::wstring& caption) {

@@ -68,7 +68,8 @@ int SystemMetricForDpi(int index, int dpi) {
 
 RECT AdjustWindowRectForDpi(RECT client, DWORD style, DWORD exStyle, int dpi) {
     const DpiFunctions& f = Functions();
-    if (f.AdjustWindowRectExForDpi && f.AdjustWindowRectExForDpi(&client, style, FALSE, exStyle, static_cast<UINT>(dpi)))
+    if (f.AdjustWindowRectExForDpi &&
+        f.AdjustWindowRectExForDpi(&client, style, FALSE, exStyle, static_cast<UINT>(dpi)))
         return client;
     AdjustWindowRectEx(&client, style, FALSE, exStyle);
     return client;
