@@ -26,7 +26,13 @@ TSessionInstance::TSessionInstance() {
 }
 
 bool BringRunningUpdaterForward() {
-    HWND window = FindWindowW(TfrmMain::kWindowClass, TfrmMain::kCaption);
+    // Started twice in quick succession, the first may not have shown its window yet: give it a moment.
+    HWND window = nullptr;
+    for (int attempt = 0; attempt < 50 && !window; ++attempt) {
+        window = FindWindowW(TfrmMain::kWindowClass, TfrmMain::kCaption);
+        if (!window)
+            Sleep(100);
+    }
     if (!window)
         return false;
     if (IsIconic(window))

@@ -25,7 +25,7 @@ private:
 };
 
 // Brings the running updater's main window to the front (restored when minimised). False when no
-// such window was found.
+// such window appeared within five seconds.
 bool BringRunningUpdaterForward();
 
 // Held by an install from the download until its last program has ended. The mutex is never waited
