@@ -90,6 +90,7 @@ else
     rm -rf "$OUT"/*.bmp "$OUT"/*.png "$OUT"/*dpi "$OUT/result.txt"
     # The data-update stand-in takes three seconds, so its state can be seen.
     export MEMOLINE_DEMO_DATAUPDATE_SLEEP_MS=3000
+    rm -f "$C"/users/*/AppData/Local/Memoline/ServerUpdates*.log  # this demo's lines only
     result=""
     for dpi in 96 144; do
         install_demo
