@@ -19,16 +19,15 @@ constexpr int kButtonHeight = 25;
 constexpr int kCancelButtonId = IDCANCEL;
 constexpr DWORD kRepaintIntervalMs = 100;  // at most ten updates of the lines a second
 
-// The stock dialog font as it should look at `dpi`: the stock font is made for the system DPI.
+// The stock dialog font (8 points) at 96 DPI; at another DPI its face at 8 points there. Whether the
+// system scales the stock font itself differs between systems, so its height is not relied on.
 HFONT ScaledStockFont(int dpi, unique_gdiobj& owned) {
     auto stock = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     LOGFONTW lf{};
-    if (!GetObjectW(stock, sizeof lf, &lf))
+    if (dpi == ui::kDesignDpi || !GetObjectW(stock, sizeof lf, &lf))
         return stock;
-    const int height = MulDiv(lf.lfHeight, dpi, ui::SystemDpi());
-    if (height == lf.lfHeight)
-        return stock;
-    lf.lfHeight = height;
+    lf.lfHeight = -MulDiv(8, dpi, 72);
+    lf.lfWidth = 0;
     owned.reset(CreateFontIndirectW(&lf));
     return owned ? static_cast<HFONT>(owned.get()) : stock;
 }
