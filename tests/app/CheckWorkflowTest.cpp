@@ -380,6 +380,16 @@ private:
     SOCKET client_ = INVALID_SOCKET;
 };
 
+// The window given the focus while the hook is set: what Tab did, even if another program takes the
+// activation (and with it the focus) afterwards.
+HWND g_focused = nullptr;
+HHOOK g_focusHook = nullptr;
+LRESULT CALLBACK RecordFocus(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_SETFOCUS)
+        g_focused = reinterpret_cast<HWND>(wp);
+    return CallNextHookEx(g_focusHook, code, wp, lp);
+}
+
 bool BusyCursorShown(HWND form) {
     SendMessageW(form, WM_SETCURSOR, reinterpret_cast<WPARAM>(form), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     return GetCursor() == LoadCursorW(nullptr, IDC_APPSTARTING);
@@ -417,10 +427,13 @@ TEST_F(CheckWorkflow, ShowsWhatItIsDoingWhileItWaitsAndTabStillMoves) {
             installEnabled = IsWindowEnabled(form->btnInstall->Handle());
             SetFocus(exitButton);
             expectedFocus = GetNextDlgTabItem(window, exitButton, FALSE);
+            g_focused = nullptr;
+            g_focusHook = SetWindowsHookExW(WH_CBT, RecordFocus, nullptr, GetCurrentThreadId());
             PostMessageW(exitButton, WM_KEYDOWN, VK_TAB, 0);
         },
         [&] {
-            focusAfterTab = GetFocus();
+            UnhookWindowsHookEx(g_focusHook);
+            focusAfterTab = g_focused;
             catalogue.Answer("N;5.9.1;D;L;E\r\nN;5.8;D;L;E\r\n");
         },
     });
