@@ -31,7 +31,10 @@ void TfrmMain::CheckForUpdates() {
     if (grdUpdates->RowCount() == 0)
         grdUpdates->SetEmptyCaption(L"Checking for updates...");
     Log.Write(L"Check: asking " + AddressForLog(CatalogueAddress) + L" (installed version " + installedVersion + L")");
-    const TServerUpdates response = RequestServerUpdates();
+    const TServerUpdates response = RequestServerUpdates(
+        [this](TObject*, const std::wstring& proxy, bool again, std::wstring& user, std::wstring& password) {
+            return ProxySignIn.Credentials(proxy, again, user, password);
+        });
     ShowWorkStatus(L"");
     grdUpdates->ClearRows();
     // A failed request is no answer about updates: say so instead of "You have the latest".

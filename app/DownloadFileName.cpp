@@ -1,5 +1,7 @@
 #include "app/DownloadFileName.h"
 
+#include "download/DownloadText.h"
+
 namespace memoline {
 
 std::wstring LinkFileName(std::wstring_view link) {
@@ -16,7 +18,8 @@ bool IsPlainFileName(std::wstring_view name) {
         if (std::wstring_view(L"\\/:<>\"|?*").find(c) != std::wstring_view::npos)
             return false;
     }
-    return true;
+    // "NUL", "nul.exe", "COM1": the download would go to the device and then be started as a file.
+    return !download::IsReservedDeviceName(name);
 }
 
 }  // namespace memoline

@@ -10,10 +10,11 @@ namespace memoline {
 // The text after the link's last "/"; the whole link when it holds no "/".
 std::wstring LinkFileName(std::wstring_view link);
 
-// True when `name` names a file directly inside a folder: not empty, not "." or "..", and free of
-// "\", ":", "..", control characters and the characters <>"|?*. The downloaded setup program is
-// written into the temporary directory under this name and then started, so a name that could
-// reach another folder, a stream or a device must never get that far.
+// True when `name` names a file directly inside a folder: not empty, not "." or "..", free of "\",
+// ":", "..", control characters and the characters <>"|?*, and not a device's name ("NUL",
+// "nul.exe", "COM1" and the like). The downloaded setup program is written into the temporary
+// directory under this name and then started, so a name that could reach another folder, a stream
+// or a device must never get that far.
 bool IsPlainFileName(std::wstring_view name);
 
 }  // namespace memoline

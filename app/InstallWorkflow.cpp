@@ -8,6 +8,7 @@
 #include "app/DownloadFileName.h"
 #include "app/InstalledProduct.h"
 #include "app/SupportLog.h"
+#include "app/SetupSignerConfig.h"
 #include "ui/MessageBox.h"
 
 namespace memoline {
@@ -28,6 +29,7 @@ constexpr const wchar_t* kNoData = L"The download ended without data.";
 constexpr const wchar_t* kInstalled = L"Server Update has been installed.";
 constexpr const wchar_t* kAnotherInstall = L"Another Server Update is being installed on this computer.";
 constexpr const wchar_t* kNotInstalled = L"Memoline 5 is not installed on this computer.";
+constexpr const wchar_t* kNotVerified = L"The Server Update could not be verified.";
 
 // Exit codes of a setup program that installed: 0, and the two that ask for a restart.
 constexpr uint32_t kErrorSuccessRebootRequired = 3010;
@@ -56,6 +58,31 @@ std::wstring SystemErrorText(uint32_t code) {
     return text;
 }
 
+// A system text as the end of a sentence.
+std::wstring WithFullStop(std::wstring text) {
+    if (!text.empty() && text.back() != L'.')
+        text += L'.';
+    return text;
+}
+
+// The one sentence that tells the operator why a setup program was refused.
+std::wstring RefusalReason(const TSignatureCheck& check) {
+    switch (check.Verdict) {
+        case TSignatureVerdict::svNotSigned:
+            return L"The setup program is not signed.";
+        case TSignatureVerdict::svChanged:
+            return L"The setup program has been changed since it was signed.";
+        case TSignatureVerdict::svOtherPublisher:
+            return L"The setup program is signed by another publisher: " + WithFullStop(check.Signer);
+        case TSignatureVerdict::svNotTrusted:
+            return L"The signing certificate is not trusted: " + WithFullStop(check.StatusText);
+        case TSignatureVerdict::svNotChecked:
+        case TSignatureVerdict::svVerified:
+            break;
+    }
+    return L"The signature of the setup program could not be checked: " + WithFullStop(check.StatusText);
+}
+
 }  // namespace
 
 void TfrmMain::CreateInstallComponents() {
@@ -79,6 +106,10 @@ void TfrmMain::CreateInstallComponents() {
     WebDownload->DlgTimeSec = L"sec";
     WebDownload->DlgTimeMin = L"minutes";
     WebDownload->OnConnectError = [this](TObject* s) { WebDownloadConnectError(s); };
+    WebDownload->OnProxyLogin = [this](TObject*, const std::wstring& proxy, bool again, std::wstring& user,
+                                       std::wstring& password) {
+        return ProxySignIn.Credentials(proxy, again, user, password);
+    };
     WebDownload->OnURLNotFound = [this](TObject* s, const std::wstring&) { WebDownloadConnectError(s); };
     WebDownload->OnCopyCancel = [this](TObject* s) { WebDownloadCopyCancel(s); };
     WebDownload->OnCopyDone = [this](TObject* s) { WebDownloadCopyDone(s); };
@@ -195,11 +226,26 @@ void TfrmMain::WebDownloadCopyDone(TObject*) {
         return;
     }
     LogDownloadEnd(L"completed");
+    // Held open against writers from the check until the setup program has ended, so the file that
+    // runs is the file that was checked.
+    unique_file setup;
+    const std::optional<TSignatureCheck> check = VerifySetupProgram(DownloadedSetupPath(), setup);
+    if (!check)
+        Log.Write(L"Verification: not checked (this build names no signer)");
+    else if (check->Passed())
+        Log.Write(L"Verification passed");
+    else
+        Log.Write(L"Verification failed: " + RefusalReason(*check));
+    if (check && !check->Passed()) {
+        setup.reset();  // lets the file be deleted
+        RefuseSetupProgram(*check);
+        return;
+    }
     LaunchInstaller();
 }
 
 void TfrmMain::LogDownloadEnd(const std::wstring& result) {
-    const std::wstring path = IncludeTrailingPathDelimiter(GetTempDirectory()) + FDownloadFile;
+    const std::wstring path = DownloadedSetupPath();
     WIN32_FILE_ATTRIBUTE_DATA data{};
     unsigned long long bytes = 0;
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
@@ -210,8 +256,35 @@ void TfrmMain::LogDownloadEnd(const std::wstring& result) {
     Log.Write(L"Download " + result + L": " + std::to_wstring(bytes) + L" bytes in " + seconds + L" seconds");
 }
 
+std::wstring TfrmMain::DownloadedSetupPath() const {
+    return IncludeTrailingPathDelimiter(GetTempDirectory()) + FDownloadFile;
+}
+
+std::optional<TSignatureCheck> TfrmMain::VerifySetupProgram(const std::wstring& path, unique_file& setup) {
+    if (*kSetupSigner == L'\0')
+        return std::nullopt;  // this build starts setup programs unchecked (and said so when built)
+    // Sharing reads only: nobody can change or replace the file while it is held.
+    setup.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+    if (!setup) {
+        const DWORD error = GetLastError();
+        TSignatureCheck failed;
+        failed.Verdict = TSignatureVerdict::svNotChecked;
+        failed.TrustStatus = static_cast<LONG>(HRESULT_FROM_WIN32(error));
+        failed.StatusText = SystemErrorText(error);
+        return failed;
+    }
+    return VerifyAuthenticode(setup.get(), path, kSetupSigner);
+}
+
+void TfrmMain::RefuseSetupProgram(const TSignatureCheck& check) {
+    // What failed the check must not be started later by mistake, by this updater or by hand.
+    DeleteFileW(DownloadedSetupPath().c_str());
+    ui::MessageDlg(std::wstring(kNotVerified) + L"\n\n" + RefusalReason(check), ui::TMsgDlgType::Error, Handle());
+}
+
 void TfrmMain::LaunchInstaller() {
-    runInstaller->SetFileName(IncludeTrailingPathDelimiter(GetTempDirectory()) + FDownloadFile);
+    runInstaller->SetFileName(DownloadedSetupPath());
     runInstaller->SetParameters(L"/silent");
     ShowWorkStatus(L"Installing " + FUpdateName + L" ...");
     Log.Write(L"Starting " + runInstaller->FileName() + L" " + runInstaller->Parameters());

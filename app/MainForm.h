@@ -2,9 +2,13 @@
 // available updates and the Check, Install and Exit buttons.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "app/ProxySignIn.h"
 #include "download/WebDownloader.h"
+#include "system/AuthenticodeCheck.h"
+#include "system/Handles.h"
 #include "system/ProcessLauncher.h"
 #include "app/SingleInstance.h"
 #include "app/SupportLog.h"
@@ -106,6 +110,8 @@ public:
     TWebDownloader* WebDownload;
     TProcessLauncher* runInstaller;
     TProcessLauncher* runDataUpdate;
+    // The proxy's credentials for this run, asked for by the check and the download alike.
+    TProxySignIn ProxySignIn;
 
     // The support log; tests point it elsewhere.
     TSupportLog Log;
@@ -145,6 +151,13 @@ private:
     // The install's steps, InstallWorkflow.cpp.
     bool ConfirmAndStartDownload();  // false when the install ended before a download started
     bool StartDownload();
+    std::wstring DownloadedSetupPath() const;
+    // The one check of a downloaded setup program before it is started: its signature, against the
+    // publisher this updater was built for. Leaves `setup` holding the file open against writers.
+    // Empty when this build has the check turned off.
+    std::optional<TSignatureCheck> VerifySetupProgram(const std::wstring& path, unique_file& setup);
+    // Deletes the refused file and tells the operator why it was refused.
+    void RefuseSetupProgram(const TSignatureCheck& check);
     void LaunchInstaller();
     void LaunchDataUpdate();
     void LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode);

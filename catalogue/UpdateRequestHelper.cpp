@@ -8,6 +8,7 @@
 #include "http/NetErrors.h"
 #include "http/NetHttp.h"
 #include "http/ResponseLines.h"
+#include "http/SystemProxy.h"
 
 namespace memoline {
 namespace {
@@ -59,16 +60,28 @@ void LogFailureQuietly(const std::wstring& text) {
     }
 }
 
+// Sites that reach the internet only through a proxy set it for the user: the catalogue request takes
+// the same road as the download, which WinINet sends through that proxy.
+void UseSystemProxy(TnetHttp& http, const std::wstring& address, const TnetProxyLoginEvent& proxyLogin) {
+    TnetProxyServer proxy;
+    if (!SystemProxyFor(address, proxy))
+        return;
+    http.ProxySettings.Server = proxy.Host;
+    http.ProxySettings.Port = proxy.Port;
+    http.OnProxyLogin = proxyLogin;
+}
+
 }  // namespace
 
 std::wstring CatalogueAddress = kCatalogueUrl;
 
 bool PostForm(const std::wstring& AAddress, const std::vector<std::wstring>& AFields, TCatalogueLines& AResponse,
-              std::wstring* AFailureMessage) {
+              std::wstring* AFailureMessage, const TnetProxyLoginEvent& AProxyLogin) {
     AResponse.clear();
     std::wstring message;
     try {
         TnetHttp http;
+        UseSystemProxy(http, AAddress, AProxyLogin);
         TnetHttpRequest request;
         for (const auto& line : AFields) {
             const std::wstring name = NameOf(line);
@@ -90,10 +103,10 @@ bool PostForm(const std::wstring& AAddress, const std::vector<std::wstring>& AFi
     return false;
 }
 
-TServerUpdates RequestServerUpdates() {
+TServerUpdates RequestServerUpdates(const TnetProxyLoginEvent& proxyLogin) {
     const std::vector<std::wstring> fields = {std::wstring(L"system_password=") + kCataloguePassword};
     TServerUpdates result;
-    result.Succeeded = PostForm(CatalogueAddress, fields, result.Lines, &result.FailureMessage);
+    result.Succeeded = PostForm(CatalogueAddress, fields, result.Lines, &result.FailureMessage, proxyLogin);
     if (!result.Succeeded)
         LogFailureQuietly(L"ERROR E6583: The update catalogue request failed");
     return result;

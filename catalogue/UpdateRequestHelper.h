@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "http/NetHttp.h"
+
 namespace memoline {
 
 using TCatalogueLines = std::vector<std::wstring>;
@@ -23,7 +25,9 @@ extern std::wstring CatalogueAddress;
 
 // Posts the access password to CatalogueAddress. Never throws for a failed request: the failure is
 // in the result, and logged ("ERROR E6582: ...", then "ERROR E6583: ...").
-TServerUpdates RequestServerUpdates();
+// The request goes through the current user's system proxy where one is set for the address;
+// `proxyLogin` is asked for the proxy's credentials when it wants them.
+TServerUpdates RequestServerUpdates(const TnetProxyLoginEvent& proxyLogin = {});
 
 // Posts the form fields (name=value lines; for each name the first line's value counts) to the
 // address. AResponse is emptied at once and then holds the response lines, or on failure the "ERROR: "
@@ -31,6 +35,6 @@ TServerUpdates RequestServerUpdates();
 // "POST <address> OK (resp <n> bytes)" or "ERROR E6582: POST <address> FAILED: <message>". Returns
 // whether the post succeeded; an error a log receiver throws while the post is logged makes it fail.
 bool PostForm(const std::wstring& AAddress, const std::vector<std::wstring>& AFields, TCatalogueLines& AResponse,
-              std::wstring* AFailureMessage = nullptr);
+              std::wstring* AFailureMessage = nullptr, const TnetProxyLoginEvent& AProxyLogin = {});
 
 }  // namespace memoline

@@ -161,6 +161,34 @@ std::wstring InsertProxyCredentials(const std::wstring& url, const std::wstring&
     return L"http://" + proxyUserID + L":" + proxyPassword + L"@" + url.substr(7);
 }
 
+bool IsReservedDeviceName(std::wstring_view name) {
+    // Windows drops trailing dots and blanks from a name and then looks only at the part before the
+    // first dot, without its trailing blanks. Leading blanks are dropped too: refusing " nul" costs nothing.
+    while (!name.empty() && (name.back() == L'.' || IsBlank(name.back())))
+        name.remove_suffix(1);
+    while (!name.empty() && IsBlank(name.front()))
+        name.remove_prefix(1);
+    name = name.substr(0, name.find(L'.'));
+    while (!name.empty() && IsBlank(name.back()))
+        name.remove_suffix(1);
+    std::wstring upper(name);
+    for (auto& c : upper) {
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    static constexpr std::wstring_view kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (std::wstring_view device : kDevices) {
+        if (upper == device)
+            return true;
+    }
+    // COM0 to COM9 and LPT0 to LPT9; Windows also takes the superscript digits 1, 2 and 3.
+    if (upper.size() == 4 && (upper.rfind(L"COM", 0) == 0 || upper.rfind(L"LPT", 0) == 0)) {
+        wchar_t digit = upper[3];
+        return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+    }
+    return false;
+}
+
 bool IsSafeTargetFilename(const std::wstring& name) {
     size_t first = 0;
     size_t last = name.size();
@@ -175,7 +203,7 @@ bool IsSafeTargetFilename(const std::wstring& name) {
         if (c == L'\\' || c == L'/' || c == L':' || c < 0x20 || c == 0x7F)
             return false;
     }
-    return true;
+    return !IsReservedDeviceName(name);
 }
 
 std::wstring NumberedFilename(const std::wstring& path, int n) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace memoline::download {
 
@@ -44,9 +45,15 @@ std::wstring JoinPath(const std::wstring& dir, const std::wstring& name);
 std::wstring InsertProxyCredentials(const std::wstring& url, const std::wstring& proxyUserID,
                                     const std::wstring& proxyPassword);
 
+// True for the names Windows gives to devices (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9 and
+// their superscript-digit forms, CONIN$, CONOUT$), in any letter case, with or without an extension
+// and with blanks or dots around: "nul.exe", "Com1 .txt" and "CON..." all open the device, not a file.
+bool IsReservedDeviceName(std::wstring_view name);
+
 // A target file name must name a file inside the target directory: not empty after trimming, not "."
-// or "..", and free of "\", "/", ":" and control characters (which would climb out of the
-// directory, name another drive or stream, or make a name the file system refuses).
+// or "..", free of "\", "/", ":" and control characters (which would climb out of the directory,
+// name another drive or stream, or make a name the file system refuses), and not a device's name
+// (whose data would go to the device while the download counted as a success).
 bool IsSafeTargetFilename(const std::wstring& name);
 
 // path without its extension + "(" + n + ")" + extension. The extension starts at the last "." of

@@ -191,10 +191,13 @@ bool TWebDownloader::AskLogin(const std::wstring& url, std::wstring& userID, std
 }
 
 unique_hinternet TWebDownloader::OpenURL(const std::wstring& url, const std::wstring& userID,
-                                         const std::wstring& password) {
+                                         const std::wstring& password, const std::wstring& extraHeaders) {
     std::wstring headers;
     if (!userID.empty() || !password.empty())
-        headers = L"Authorization: Basic " + EncodeBase64(userID + L":" + password) + L"\r\n\r\n";
+        headers = L"Authorization: Basic " + EncodeBase64(userID + L":" + password) + L"\r\n";
+    headers += extraHeaders;
+    if (!headers.empty())
+        headers += L"\r\n";
     // RELOAD and NO_CACHE_WRITE: always the server's current file, never through the cache.
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (HTTPKeepAliveAuthentication)
@@ -250,6 +253,8 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
         DWORD size = sizeof status;
         DWORD index = 0;
         HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+        if (status == 407)
+            AnswerProxySignIn(request.get(), status);
         if (status == 401 && mayAsk) {
             request.reset();
             if (!AskLogin(url, userID, password))
@@ -309,37 +314,20 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
     uint32_t total = announced;
     if (total == 0 && item.FileSize > 0)
         total = item.FileSize;
-    uint64_t received = 0;
-    DWORD start = GetTickCount();
+    TTransferState transfer;
+    transfer.total = total;
+    transfer.start = GetTickCount();
+    transfer.expectedEnd = announced;
+    transfer.validator = ValidatorOf(request.get());
     SetProgressBarStyle(total == 0);
 
-    char buffer[kChunkSize];
-    DWORD n = kChunkSize;
-    bool readFailed = false;
-    bool writeFailed = false;
-    bool firstRead = true;
-    while (n > 0 && !FCancelled) {
-        // Later reads follow the pump after the previous chunk with nothing in between but the cancel
-        // check, so pumping again there would only ask the queue twice.
-        if (firstRead)
-            ProcessMessages();
-        firstRead = false;
-        if (!InternetReadFile(request.get(), buffer, kChunkSize, &n)) {
-            readFailed = true;
-            break;
-        }
-        if (n > 0 && n <= kChunkSize && !WriteTargetData(file.get(), buffer, n)) {
-            writeFailed = true;
-            break;
-        }
-        received += n;
-        ShowTransferProgress(received, total, start);
-        if (OnCopyProgress)
-            OnCopyProgress(this, FFileNum, total, static_cast<uint32_t>(received));
-        PumpIfPending();
-        if (n > 0)
-            result = true;
-    }
+    TBodyEnd end = TBodyEnd::Complete;
+    size_t retriesUsed = 0;
+    do {
+        end = ReadBody(request.get(), file.get(), transfer);
+    } while (end == TBodyEnd::Dropped && !FCancelled &&
+             ResumeAfterDrop(request, file.get(), url, userID, password, transfer, retriesUsed));
+    result = transfer.anyData;
     FlushProgress();  // the dialog shows the transfer's last values
     file.reset();
     request.reset();
@@ -349,17 +337,46 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
         return false;
     }
     // A partial file must not pass for the program it was meant to be: it is removed and reported.
-    if (writeFailed) {
+    if (end == TBodyEnd::WriteFailed) {
         DeleteFileW(path.c_str());
         RaiseError(kDownloadErrorWriteFile, L"Cannot write file " + path);
         return false;
     }
-    if (readFailed || (announced > 0 && received < announced)) {
+    if (end == TBodyEnd::Dropped) {
         DeleteFileW(path.c_str());
         RaiseError(kDownloadErrorIncomplete, L"Download incomplete: " + path);
         return false;
     }
     return result;
+}
+
+TWebDownloader::TBodyEnd TWebDownloader::ReadBody(HINTERNET request, HANDLE file, TTransferState& transfer) {
+    char buffer[kChunkSize];
+    DWORD n = kChunkSize;
+    bool firstRead = true;
+    while (n > 0 && !FCancelled) {
+        // Later reads follow the pump after the previous chunk with nothing in between but the cancel
+        // check, so pumping again there would only ask the queue twice.
+        if (firstRead)
+            ProcessMessages();
+        firstRead = false;
+        if (!InternetReadFile(request, buffer, kChunkSize, &n))
+            return TBodyEnd::Dropped;
+        if (n > 0 && n <= kChunkSize && !WriteTargetData(file, buffer, n))
+            return TBodyEnd::WriteFailed;
+        transfer.received += n;
+        ShowTransferProgress(transfer.received, transfer.total, transfer.start);
+        if (OnCopyProgress)
+            OnCopyProgress(this, FFileNum, transfer.total, static_cast<uint32_t>(transfer.received));
+        PumpIfPending();
+        if (n > 0)
+            transfer.anyData = true;
+    }
+    if (FCancelled)
+        return TBodyEnd::Cancelled;
+    if (transfer.expectedEnd > 0 && transfer.received < transfer.expectedEnd)
+        return TBodyEnd::Dropped;
+    return TBodyEnd::Complete;
 }
 
 }  // namespace memoline

@@ -26,6 +26,10 @@ using TErrorInfoEvent = std::function<void(TObject* Sender, int ErrorCode, const
 using TCopyOverWriteEvent = std::function<void(TObject* Sender, const std::wstring& tgtfile, bool& allow)>;
 using TCopyProgressEvent = std::function<void(TObject* Sender, int fileidx, uint32_t size, uint32_t totsize)>;
 using TDialogEvent = std::function<void(TObject* Sender, HWND ADialog)>;
+// Asked for the proxy's user name and password when the proxy answers 407: `proxy` names it, `again`
+// tells that the last answer was refused. False leaves the 407 to fail the item.
+using TProxyLoginEvent = std::function<bool(TObject* Sender, const std::wstring& proxy, bool again,
+                                            std::wstring& userName, std::wstring& password)>;
 
 // Error codes of OnError/OnErrorInfo besides the HTTP status.
 constexpr int kDownloadErrorCreateFile = 3;  // "Cannot create file " + path (or the refused name)
@@ -60,6 +64,10 @@ public:
     bool HTTPKeepAliveAuthentication = false;
     bool AutoURLDecode = false;
     bool CreateUniqueFilenames = false;
+    // Pauses in milliseconds before the retries of a transfer whose connection dropped during the
+    // body; there are as many retries as pauses. A retry asks only for the missing rest when the first
+    // answer named its version (ETag or Last-Modified), else for the whole file again.
+    std::vector<DWORD> ResumePauses{1000, 2000, 4000};
 
     // Dialog texts.
     std::wstring DlgCaption = L"Downloading";
@@ -102,6 +110,7 @@ public:
     TFileIndexEvent OnFileDone;
     TNotifyEvent OnCopyDone;
     TDialogEvent OnBeforeDialogShow;
+    TProxyLoginEvent OnProxyLogin;
     TNotifyEvent OnConnectError;  // raised only by the local file copy road, never by HTTP
 
     // State of the current or last run.
@@ -133,12 +142,42 @@ protected:
 
 private:
     friend class TDownloadThread;
+
+    // How the body of one answer ended.
+    enum class TBodyEnd {
+        Complete,     // the data ended where the answer said (or, without a length, with the connection)
+        Dropped,      // a read failed or the data stopped short of the announced end
+        WriteFailed,  // the target file refused the data
+        Cancelled,    // the user cancelled
+    };
+    // Where a transfer stands; it outlives a dropped connection, so the dialog's amounts, rate and time
+    // left go on across a resume.
+    struct TTransferState {
+        uint64_t received = 0;
+        uint32_t total = 0;        // size shown in the dialog, 0 when unknown
+        DWORD start = 0;           // tick count at the start of the body
+        uint64_t expectedEnd = 0;  // file offset where the current answer's body ends; 0 when not announced
+        std::wstring validator;    // If-Range value of the version being received; empty: none
+        bool anyData = false;
+    };
     friend LRESULT CALLBACK ProgressFormProc(HWND, UINT, WPARAM, LPARAM);
 
     void CopyItems();  // the items of a run, in order
     bool HttpDownload(TWebDownloadItem& item);
     bool AskLogin(const std::wstring& url, std::wstring& userID, std::wstring& password);
-    unique_hinternet OpenURL(const std::wstring& url, const std::wstring& userID, const std::wstring& password);
+    unique_hinternet OpenURL(const std::wstring& url, const std::wstring& userID, const std::wstring& password,
+                             const std::wstring& extraHeaders = std::wstring());
+    TBodyEnd ReadBody(HINTERNET request, HANDLE file, TTransferState& transfer);
+    // Resume after a dropped connection (WebDownloaderResume.cpp).
+    bool ResumeAfterDrop(unique_hinternet& request, HANDLE file, const std::wstring& url, const std::wstring& userID,
+                         const std::wstring& password, TTransferState& transfer, size_t& retriesUsed);
+    bool ContinueWithAnswer(HINTERNET request, HANDLE file, TTransferState& transfer);
+    bool PauseBeforeRetry(DWORD ms);
+    static std::wstring ValidatorOf(HINTERNET request);
+    // Proxy sign-in (WebDownloaderProxy.cpp): answers a 407 on the open request; `status` is the
+    // status after the last answer.
+    void AnswerProxySignIn(HINTERNET request, DWORD& status);
+    std::wstring ProxyName() const;
     std::wstring TargetName(const TWebDownloadItem& item, HINTERNET request, const std::wstring& url);
     void RaiseError(int code, const std::wstring& info);
     void ThreadDone() { FCopyCompleted = true; }

@@ -191,8 +191,9 @@ void TnetHttp::RunExchange(Exchange& x) {
                 throw;
             }
             const TnetHttpVersion requestVersion = HttpVersion;
-            const std::wstring connection =
-                ProxySettings.Server.empty() ? FResponseHeader.Connection() : FResponseHeader.ProxyConnection();
+            const std::wstring connection = UsesProxy() && FUrl.UrlType() != TnetUrlType::utHTTPS
+                                                ? FResponseHeader.ProxyConnection()
+                                                : FResponseHeader.Connection();
             if (!MayKeepConnection(KeepConnection, requestVersion, FResponseVersion, connection))
                 x.closeAfter = true;
 
@@ -211,6 +212,10 @@ void TnetHttp::RunExchange(Exchange& x) {
                 const bool proxy = FStatusCode == 407;
                 const int attempts = proxy ? ++proxyAuthAttempts : ++authAttempts;
                 const std::wstring text = ReadBodyText(x);
+                if (proxy && !ProxyCredentialsFor(attempts)) {
+                    FailWithHttpError(x, text);
+                    break;
+                }
                 if (!Authorization.empty() || (MaxAuthRetries > 0 && attempts > MaxAuthRetries)) {
                     FailWithHttpError(x, text);
                     break;
@@ -250,6 +255,13 @@ void TnetHttp::RunExchange(Exchange& x) {
 }
 
 void TnetHttp::ConnectForUrl() {
+    if (UsesProxy()) {
+        ConnectThroughProxy();
+        return;
+    }
+    if (Active() && !FTunnelTarget.empty())
+        Close();
+    FTunnelTarget.clear();
     if (FUrl.Host() != L"*") {
         const std::wstring host = FUrl.HostAddress();
         if (Active() && (Server != host || Port != FUrl.Port()))
@@ -268,7 +280,8 @@ void TnetHttp::ConnectForUrl() {
 void TnetHttp::SendHeaderAndBody(Exchange& x) {
     TnetRequestHeaderSettings s;
     s.Method = FMethod;
-    s.Target = FUrl.AbsolutePath();
+    // A proxy forwarding plain HTTP needs the absolute target; a tunnel carries the origin form.
+    s.Target = UsesProxy() && FUrl.UrlType() != TnetUrlType::utHTTPS ? FUrl.AbsoluteUri() : FUrl.AbsolutePath();
     s.Version = HttpVersion;
     s.Host = FUrl.Host().empty() ? HostFieldValue(Server, Port) : HostFieldValue(FUrl.Host(), FUrl.Port());
     s.UserAgent = UserAgent;
@@ -276,7 +289,7 @@ void TnetHttp::SendHeaderAndBody(Exchange& x) {
     s.AllowCompression = AllowCompression;
     s.AllowCaching = AllowCaching;
     s.KeepConnection = KeepConnection;
-    s.UseProxy = !ProxySettings.Server.empty();
+    s.UseProxy = UsesProxy() && FUrl.UrlType() != TnetUrlType::utHTTPS;
     s.Expect100Continue = Expect100Continue;
     s.AllowCookies = AllowCookies;
     if (AllowCookies && FOwnCookieManager) {
@@ -425,13 +438,24 @@ bool TnetHttp::AnswerChallenge(Exchange& x, bool proxy, bool& needFreshConnectio
         password = FUrl.Password();
     }
     const TnetStringList& challenges = proxy ? FResponseHeader.ProxyAuthenticate() : FResponseHeader.Authenticate();
-    const std::wstring answer = authenticator->Answer(challenges, user, password, FUrl.HostAddress(), needFreshConnection);
+    const std::wstring host = proxy && UsesProxy() ? ProxySettings.Server : FUrl.HostAddress();
+    const std::wstring answer = authenticator->Answer(challenges, user, password, host, needFreshConnection);
     if (answer.empty())
         return false;
     const wchar_t* field = proxy ? L"Proxy-Authorization" : L"Authorization";
     RemoveHeaderField(x.requestLines, field);
     x.requestLines.push_back(std::wstring(field) + L": " + answer);
     return true;
+}
+
+std::wstring TnetHttp::ReadConnectAnswer() {
+    Exchange x;
+    const std::wstring method = FMethod;
+    FMethod = L"CONNECT";  // a 2xx answer to CONNECT has no body
+    ReadResponseHeader(x);
+    const std::wstring text = FStatusCode >= 200 && FStatusCode < 300 ? std::wstring() : ReadBodyText(x);
+    FMethod = method;
+    return text;
 }
 
 void TnetHttp::RaiseHttpError(const std::wstring& text) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,15 @@ struct TnetHttpProxySettings {
 
 class TnetHttpAuthenticator;
 
+// Asked for the proxy's user name and password when the proxy answers 407: `proxy` names it, `again`
+// tells that the last answer was refused. False leaves the request to fail with the proxy's status.
+using TnetProxyLoginEvent = std::function<bool(TObject* Sender, const std::wstring& proxy, bool again,
+                                               std::wstring& userName, std::wstring& password)>;
+
+// How many 407 answers of one request are answered with credentials: the first, then two more
+// after the operator was asked again.
+inline constexpr int kProxySignInAttempts = 3;
+
 // The client's own failure codes, beside the transport's.
 inline constexpr int kNetInvalidUrl = -7;         // the URL cannot be split
 inline constexpr int kNetHeaderTooLong = -8;      // no end of the response header within the limit
@@ -58,6 +68,7 @@ public:
     std::wstring Authorization;
     std::wstring CharSet;
     TnetHttpProxySettings ProxySettings;
+    TnetProxyLoginEvent OnProxyLogin;
 
     // Posts the request's form and replaces the lines by the decoded response body (an empty body
     // leaves them untouched). Throws EnetHttpError (status line, status, body text) for an error
@@ -100,6 +111,13 @@ private:
     std::wstring DecodeText(const std::string& bytes) const;
     bool FollowRedirect(Exchange& x);
     bool AnswerChallenge(Exchange& x, bool proxy, bool& needFreshConnection);
+    // Through a proxy (NetHttpProxy.cpp).
+    bool UsesProxy() const { return !ProxySettings.Server.empty(); }
+    void ConnectThroughProxy();
+    void OpenTunnel(const std::wstring& authority);
+    // Reads a proxy's answer to CONNECT: the header, and the body's text unless the answer is 2xx.
+    std::wstring ReadConnectAnswer();
+    bool ProxyCredentialsFor(int attempt);
     [[noreturn]] void RaiseHttpError(const std::wstring& text) const;
     void FailWithHttpError(Exchange& x, const std::wstring& text);
 
@@ -115,6 +133,7 @@ private:
     std::unique_ptr<TnetHttpRequest> FOwnRequest;
     std::unique_ptr<TnetHttpAuthenticator> FAuthenticator;
     std::unique_ptr<TnetHttpAuthenticator> FProxyAuthenticator;
+    std::wstring FTunnelTarget;  // "host:port" the open connection tunnels to; empty: no tunnel
 };
 
 }  // namespace memoline

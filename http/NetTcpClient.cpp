@@ -497,6 +497,18 @@ void TnetTcpClientConnection::OpenSession() {
     ProcessPendingActions();
 }
 
+void TnetTcpClientConnection::StartSessionOnOpenConnection(std::unique_ptr<TnetNetworkStream> stream) {
+    CheckUsable();
+    stream->FPeerIP = FNetworkStream ? FNetworkStream->FPeerIP : std::string();
+    stream->FPeerPort = FNetworkStream ? FNetworkStream->FPeerPort : 0;
+    FNetworkStream = std::move(stream);
+    FNetworkStream->OpenClientSession();
+    StartOperation();
+    OpenSession();
+    if (!FActive)
+        RaiseOwn(kNetConnectionLost);
+}
+
 // --- TnetTcpClient -------------------------------------------------------------------------------
 
 TnetTcpClient::TnetTcpClient(TComponent* owner)

@@ -193,6 +193,9 @@ public:
     // Connects to the resolved address and runs the stream's session start and pending steps.
     void Open(const std::string& address, int port);
     void OpenSession();
+    // Puts `stream` on the open connection and runs its session start (a TLS handshake inside a
+    // proxy's tunnel, for one).
+    void StartSessionOnOpenConnection(std::unique_ptr<TnetNetworkStream> stream);
 };
 
 // The TCP client component: settings, open and close, and the one connection it owns.

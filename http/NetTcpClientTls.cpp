@@ -195,6 +195,16 @@ void TnetTlsNetworkStream::CloseSession(bool notifyPeer) {
     }
 }
 
+void TnetTcpClientTls::StartTlsOnOpenConnection(const std::wstring& targetName) {
+    try {
+        Connection().StartSessionOnOpenConnection(
+            std::make_unique<TnetTlsNetworkStream>(Connection(), targetName, TLSFlags, CertificateFlags));
+    } catch (...) {
+        Connection().Close(false);
+        throw;
+    }
+}
+
 std::unique_ptr<TnetNetworkStream> TnetTcpClientTls::CreateNetworkStream(TnetConnection& connection) {
     bool tls =
         UseTLS == TnetClientTlsMode::ctImplicit || (UseTLS == TnetClientTlsMode::ctAutomatic && Port != DefaultPort());

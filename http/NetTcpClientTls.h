@@ -73,6 +73,10 @@ public:
     TnetTlsFlags TLSFlags{TnetTlsFlag::tfUseTLS};
     TnetCertificateVerifyFlags CertificateFlags;
 
+    // Runs the TLS handshake on the open plain connection (a proxy's tunnel), checking the server
+    // as `targetName`, with the same flags and certificate checks as a direct connection.
+    void StartTlsOnOpenConnection(const std::wstring& targetName);
+
 protected:
     // The port that needs no TLS under ctAutomatic; the HTTP client's is 80.
     virtual int DefaultPort() const { return 0; }

@@ -19,7 +19,7 @@ WINDOWS_DLLS = {
     "advapi32.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll", "gdi32.dll", "imm32.dll",
     "kernel32.dll", "msimg32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "rpcrt4.dll",
     "secur32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "uxtheme.dll", "version.dll",
-    "windowscodecs.dll", "wininet.dll", "winmm.dll", "wintrust.dll", "ws2_32.dll",
+    "windowscodecs.dll", "winhttp.dll", "wininet.dll", "winmm.dll", "wintrust.dll", "ws2_32.dll",
 }
 
 

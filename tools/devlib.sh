@@ -5,7 +5,7 @@ PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev python3
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
     wine wine64 xvfb xauth x11-utils imagemagick googletest
-    openssl curl nginx-light
+    openssl curl nginx-light osslsigncode
     # The face drawn for "Segoe UI" in every Wine prefix of ours (see configure_wine_prefix).
     fonts-liberation
 )

@@ -54,6 +54,18 @@ TEST(IsPlainFileName, AcceptsOnlyANameInsideTheFolder) {
         {L"a|b", false},
         {L"a?b", false},
         {L"a*b", false},
+        // Device names, which the file would be written to and started from.
+        {L"NUL", false},
+        {L"nul.exe", false},
+        {L"Con.Setup.exe", false},
+        {L"COM1", false},
+        {L"lpt3.exe", false},
+        {L"AUX ", false},
+        {L"nul .exe", false},
+        {L"Nul.", false},
+        {L"NULL.exe", true},
+        {L"Setup-nul.exe", true},
+        {L"COM10.exe", true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(IsPlainFileName(c.name), c.plain) << Narrow(c.name);

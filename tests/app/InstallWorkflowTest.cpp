@@ -8,9 +8,11 @@
 
 #include "app/CommonMethods.h"
 #include "app/MainForm.h"
+#include "app/SetupSignerConfig.h"
 #include "tests/download/TestHttpServer.h"
 #include "tests/support/DuringWait.h"
 #include "tests/support/MessageAnswers.h"
+#include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
 
 namespace memoline {
@@ -116,6 +118,18 @@ TEST_F(InstallWorkflow, EarlyEndsShowTheirMessageAndStartNoDownload) {
          {IDYES},
          {L"Are you sure you want to install this Server Update?",
           L"The download address of this Server Update is not valid."}},
+        {"link naming a device",
+         true,
+         L"http://127.0.0.1:1/files/nul.exe",
+         {IDYES},
+         {L"Are you sure you want to install this Server Update?",
+          L"The download address of this Server Update is not valid."}},
+        {"link naming a port",
+         true,
+         L"http://127.0.0.1:1/files/COM1",
+         {IDYES},
+         {L"Are you sure you want to install this Server Update?",
+          L"The download address of this Server Update is not valid."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -172,8 +186,7 @@ const wchar_t* const kInstalled = L"Server Update has been installed.";
 // The chain after the download, against a loopback server and the demo's setup and data-update
 // programs, which record what ran.
 TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceedingSetup) {
-    const std::string setup = test::ReadFileRaw(test::BinDir() + L"demo_setup_5_10_0.exe");
-    ASSERT_FALSE(setup.empty());
+    const std::string setup = test::SetupBytes(test::SetupVariant::Signed);
     test::TestHttpServer server;
     struct Case {
         const char* name;
@@ -210,6 +223,7 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
             test::WriteFileRaw(target, setup);
         server.Route(c.path, c.reply);
         form_ = std::make_unique<TfrmMain>();
+        form_->WebDownload->ResumePauses = {10, 20, 40};  // the cut transfer is retried without long waits
         form_->Show();
         ListAndSelect(server.Url(c.path));
         test::ScopedMessageAnswers answers({IDYES});
@@ -234,6 +248,123 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
     }
 }
 
+// A signed setup program whose connection dropped twice is resumed to the same bytes, so its
+// signature still holds and it is installed.
+TEST_F(InstallWorkflow, AResumedSetupProgramPassesItsSignatureCheckAndIsInstalled) {
+    const std::string setup = test::SetupBytes(test::SetupVariant::Signed);
+    ASSERT_GT(setup.size(), 20000u);
+    test::TestHttpServer server;
+    std::vector<std::string> heads;
+    server.RouteHandler("/r/Setup.exe", [&](const std::string& head) {
+        heads.push_back(head);
+        const size_t from = heads.size() == 1 ? 0 : heads.size() == 2 ? 7000 : 15000;
+        const size_t to = heads.size() == 1 ? 7000 : heads.size() == 2 ? 15000 : setup.size();
+        test::CannedReply reply;
+        reply.head = from == 0 ? std::string("HTTP/1.1 200 OK\r\n")
+                               : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                     std::to_string(setup.size() - 1) + "/" + std::to_string(setup.size()) + "\r\n";
+        reply.head += "ETag: \"signed-1\"\r\nContent-Length: " + std::to_string(setup.size() - from) + "\r\n";
+        reply.body = setup.substr(from, to - from);  // short of the announced length: the connection drops
+        reply.close = true;
+        return reply;
+    });
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
+    const std::wstring target = GetTempDirectory() + L"Setup.exe";
+    test::RemoveTree(target);
+    form_ = std::make_unique<TfrmMain>();
+    form_->WebDownload->ResumePauses = {10, 20, 40};
+    form_->Show();
+    ListAndSelect(server.Url("/r/Setup.exe"));
+    test::ScopedMessageAnswers answers({IDYES});
+    form_->btnInstallClick(form_->btnInstall);
+    ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000)) << "the run did not end";
+    ASSERT_EQ(heads.size(), 3u);
+    EXPECT_NE(heads[2].find("Range: bytes=15000-"), std::string::npos) << heads[2];
+    ASSERT_EQ(answers.Shown().size(), 2u);
+    EXPECT_EQ(Narrow(answers.Shown()[1].text), Narrow(kInstalled));
+    EXPECT_EQ(EventLines().size(), 3u);
+    EXPECT_EQ(Narrow(form_->lblCurrentVersion->Caption()), "You currently have Version <b>5.10.0</b> installed.");
+    form_.reset();
+}
+
+// Only a setup program signed by the publisher the updater was built for, through a root this
+// machine trusts, is started. Each refusal names its cause, deletes the file, runs nothing and
+// leaves the label; Install then works again and a good update installs.
+TEST_F(InstallWorkflow, OnlyASetupProgramSignedByThePublisherIsStarted) {
+    if (*kSetupSigner == L'\0')
+        GTEST_SKIP() << "this build has the signature check turned off";
+    using test::SetupVariant;
+    const std::string kRefused = "The Server Update could not be verified.\n\n";
+    struct Case {
+        const char* name;
+        test::CannedReply reply;
+        std::string message;  // the refusal; for the untrusted CA only its start
+    } cases[] = {
+        {"unsigned", test::OkReply(test::SetupBytes(SetupVariant::Unsigned)),
+         kRefused + "The setup program is not signed."},
+        {"a byte changed after signing", test::OkReply(test::SetupBytes(SetupVariant::ChangedAfterSigning)),
+         kRefused + "The setup program has been changed since it was signed."},
+        {"another publisher", test::OkReply(test::SetupBytes(SetupVariant::OtherPublisher)),
+         kRefused + "The setup program is signed by another publisher: Another Publisher."},
+        {"a CA that is not trusted", test::OkReply(test::SetupBytes(SetupVariant::UntrustedCa)),
+         kRefused + "The signing certificate is not trusted: "},
+        // The engine cannot tell this from a complete transfer: no length was announced and the
+        // system reports the broken-off chunk stream as its end.
+        {"cut short in a chunked transfer", test::ChunkedCutReply(test::SetupBytes(SetupVariant::CutShort)),
+         kRefused + "The setup program is not signed."},
+    };
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
+    form_ = std::make_unique<TfrmMain>();  // shows the installed version
+    form_->Show();
+    test::TestHttpServer server;
+    const std::wstring target = GetTempDirectory() + L"Setup.exe";
+    // The runs follow one another on this one window: count their ends.
+    int runsEnded = 0;
+    form_->WebDownload->OnCopyDone = [&runsEnded, done = form_->WebDownload->OnCopyDone](TObject* sender) {
+        done(sender);
+        ++runsEnded;
+    };
+    auto installAndWait = [&] {
+        const int before = runsEnded;
+        form_->btnInstallClick(form_->btnInstall);
+        return PumpUntil([&] { return runsEnded > before; }, 60000);
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.Route("/c/Setup.exe", c.reply);
+        ListAndSelect(server.Url("/c/Setup.exe"));
+        test::ScopedMessageAnswers answers({IDYES});
+        ASSERT_TRUE(installAndWait()) << "the run did not end";
+        ASSERT_TRUE(form_->WebDownload->Items()[0]->Success()) << "the download itself failed";
+        ASSERT_EQ(answers.Shown().size(), 2u);
+        const std::string shown = Narrow(answers.Shown()[1].text);
+        EXPECT_EQ(shown.substr(0, c.message.size()), c.message);
+        if (std::string(c.name) == "a CA that is not trusted") {
+            EXPECT_GT(shown.size(), c.message.size() + 10) << "the system's text is missing: " << shown;
+        } else {
+            EXPECT_EQ(shown, c.message);
+        }
+        EXPECT_EQ(answers.Shown()[1].type, ui::TMsgDlgType::Error);
+        EXPECT_EQ(GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES) << "the refused file was kept";
+        EXPECT_TRUE(EventLines().empty()) << "a setup or data-update program ran";
+        EXPECT_EQ(Narrow(form_->lblCurrentVersion->Caption()), "You currently have Version <b>5.9.0</b> installed.");
+    }
+    // Install works again, and a signed setup program is installed.
+    server.Route("/c/Setup.exe", test::OkReply(test::SetupBytes(SetupVariant::Signed)));
+    test::ScopedMessageAnswers answers({IDYES});
+    ASSERT_TRUE(installAndWait());
+    ASSERT_EQ(answers.Shown().size(), 2u);
+    EXPECT_EQ(Narrow(answers.Shown()[1].text), Narrow(kInstalled));
+    const std::vector<std::string> events = EventLines();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0], "setup-start version=5.10.0 args=/silent file=" + Narrow(target));
+    EXPECT_EQ(Narrow(form_->lblCurrentVersion->Caption()), "You currently have Version <b>5.10.0</b> installed.");
+}
+
 // Presses during the download (the window stays usable then) start nothing, and a close asked for
 // then is carried out once the install has ended.
 TEST_F(InstallWorkflow, PressesAndCloseDuringTheDownloadWaitForTheEndOfTheInstall) {
@@ -242,7 +373,7 @@ TEST_F(InstallWorkflow, PressesAndCloseDuringTheDownloadWaitForTheEndOfTheInstal
     install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
     test::RemoveTree(GetTempDirectory() + L"Setup.exe");
     test::TestHttpServer server;
-    server.Route("/b/Setup.exe", test::OkReply(test::ReadFileRaw(test::BinDir() + L"demo_setup_5_10_0.exe")));
+    server.Route("/b/Setup.exe", test::OkReply(test::SetupBytes(test::SetupVariant::Signed)));
     ListAndSelect(server.Url("/b/Setup.exe"));
     HWND window = form_->Handle();
     // The engine's start-of-file event comes in the middle of the run: press and close from there.

@@ -92,6 +92,7 @@ class DownloadTest : public testing::Test {
 protected:
     DownloadTest() : scratch_(L"download_test") {
         ConfigureAsUpdater(d_);
+        d_.ResumePauses = {10, 20, 40};  // the retries of a dropped transfer, without the long waits
         events_.Attach(d_);
     }
 

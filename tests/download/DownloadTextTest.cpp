@@ -130,6 +130,12 @@ TEST(DownloadText, SafeTargetFilename) {
         {L"", false},          {L"   ", false},         {L".", false},             {L"..", false},
         {L" .. ", false},      {L"..\\evil.exe", false}, {L"a/b", false},          {L"C:evil", false},
         {L"a\x01" L"b", false}, {L"a\tb", false},
+        // Device names open the device, not a file: with an extension, in any case, with blanks or dots.
+        {L"NUL", false},       {L"nul.exe", false},     {L"CON", false},           {L"Com1", false},
+        {L"lpt9.txt", false},  {L"aux ", false},        {L"PRN...", false},        {L"nul .exe", false},
+        {L"CONOUT$", false},   {L"com\u00B2.exe", false}, {L"COM0", false},
+        {L"nullsetup.exe", true}, {L"CON1.exe", true},  {L"COM10", true},          {L"LPT", true},
+        {L"my.nul", true},     {L"xcon", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsSafeTargetFilename(c.name), c.safe) << "[" << testing::PrintToString(std::wstring(c.name)) << "]";

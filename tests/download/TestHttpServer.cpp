@@ -1,5 +1,7 @@
 #include "tests/download/TestHttpServer.h"
 
+#include <cstdio>
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -73,6 +75,19 @@ CannedReply TruncatedReply(size_t announced, std::string body) {
     return reply;
 }
 
+CannedReply ChunkedCutReply(const std::string& body) {
+    CannedReply reply;
+    reply.head = Head(200, "OK", "Content-Type: application/octet-stream\r\nTransfer-Encoding: chunked\r\n");
+    for (size_t at = 0; at < body.size(); at += 4096) {
+        const std::string chunk = body.substr(at, 4096);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
+        reply.body += size + chunk + "\r\n";
+    }
+    reply.close = true;
+    return reply;
+}
+
 std::string PatternBody(size_t n) {
     std::string body(n, '\0');
     for (size_t i = 0; i < n; ++i)
@@ -120,10 +135,42 @@ std::vector<std::string> TestHttpServer::Requests() const {
     return requests_;
 }
 
-CannedReply TestHttpServer::Find(const std::string& path) const {
+void TestHttpServer::RouteHandler(const std::string& path,
+                                  std::function<CannedReply(const std::string& head)> handler) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = routes_.find(path);
-    return it != routes_.end() ? it->second : StatusReply(404, "Not Found");
+    handlers_[path] = std::move(handler);
+}
+
+CannedReply TestHttpServer::Find(const std::string& path, const std::string& head) {
+    std::function<CannedReply(const std::string&)> handler;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = routes_.find(path);
+        if (it != routes_.end())
+            return it->second;
+        auto h = handlers_.find(path);
+        if (h == handlers_.end())
+            return StatusReply(404, "Not Found");
+        handler = h->second;
+    }
+    std::lock_guard<std::mutex> lock(handlerMutex_);
+    return handler(head);
+}
+
+std::string HeaderValue(const std::string& head, const std::string& name) {
+    auto lower = [](std::string s) {
+        for (auto& c : s)
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    const std::string h = lower(head);
+    const std::string key = "\r\n" + lower(name) + ":";
+    size_t at = h.find(key);
+    if (at == std::string::npos)
+        return {};
+    size_t start = head.find_first_not_of(' ', at + key.size());
+    size_t end = head.find("\r\n", start);
+    return head.substr(start, end - start);
 }
 
 void TestHttpServer::AcceptLoop() {
@@ -163,7 +210,7 @@ void TestHttpServer::Serve(uintptr_t handle) {
         }
         size_t pathStart = head.find(' ') + 1;
         std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
-        CannedReply reply = Find(path);
+        CannedReply reply = Find(path, head);
         std::string out = reply.head + "\r\n";
         if (!SendAll(s, out.data(), out.size()))
             break;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -31,6 +32,9 @@ CannedReply StatusReply(int status, const std::string& reason);
 CannedReply RedirectReply(const std::string& location);
 // Announces `announced` bytes, sends `body` (shorter) and closes.
 CannedReply TruncatedReply(size_t announced, std::string body);
+// Sends `body` in chunks of 4096 bytes and closes the connection without the last (empty) chunk:
+// a transfer cut short that announced no length.
+CannedReply ChunkedCutReply(const std::string& body);
 
 class TestHttpServer {
 public:
@@ -41,6 +45,9 @@ public:
 
     // Requests for a path not routed get a 404.
     void Route(const std::string& path, CannedReply reply);
+    // Requests for the path are answered by `handler`, given the request head (called on a server
+    // thread, one request at a time).
+    void RouteHandler(const std::string& path, std::function<CannedReply(const std::string& head)> handler);
     int Port() const { return port_; }
     std::wstring Url(const std::string& path) const;
     std::vector<std::string> Requests() const;  // the request heads, in arrival order
@@ -48,7 +55,7 @@ public:
 private:
     void AcceptLoop();
     void Serve(uintptr_t connection);
-    CannedReply Find(const std::string& path) const;
+    CannedReply Find(const std::string& path, const std::string& head);
 
     uintptr_t listener_;
     int port_ = 0;
@@ -56,9 +63,14 @@ private:
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     std::map<std::string, CannedReply> routes_;
+    std::map<std::string, std::function<CannedReply(const std::string&)>> handlers_;
+    std::mutex handlerMutex_;
     std::vector<std::string> requests_;
     std::vector<std::thread> connections_;
 };
+
+// The value of a request head's header field (case-insensitive name), empty when absent.
+std::string HeaderValue(const std::string& head, const std::string& name);
 
 // A body of n bytes that differs at every offset of a 4096-byte piece and between pieces.
 std::string PatternBody(size_t n);

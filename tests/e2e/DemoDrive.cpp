@@ -126,11 +126,12 @@ std::wstring Drive(const std::wstring& exe, const std::wstring& shots) {
     ShootStatus(main, L"Updating the data", shots + L"5-updating-data.bmp", 120s);
 
     MessageBoxInfo done = ShowBox(updater.Pid(), 300s);
+    SaveScreenshot(shots + L"6-outcome.bmp");  // the install's last message, as the operator sees it
     AnswerMessageBox(done, IDOK);
     std::this_thread::sleep_for(1s);
     const std::wstring label = updater.CurrentVersionText();
     Say(L"label at the end: " + label);
-    SaveScreenshot(shots + L"6-end.bmp");
+    SaveScreenshot(shots + L"7-end.bmp");
     Say(L"the grid lists " + std::to_wstring(grid.Count()) + L" update(s) after the install");
 
     Say(L"pressing Exit");

@@ -13,6 +13,7 @@
 
 #include "app/CommonMethods.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/VersionResource.h"
 
@@ -37,6 +38,8 @@ const std::wstring kUnreachable =
 const std::wstring kNotDownloaded = L"The Server Update could not be downloaded.";
 const std::wstring kBadLink = L"The download address of this Server Update is not valid.";
 const std::wstring kNoSelection = L"Please select a Server Update to install.";
+const std::wstring kAvailable = L"There are 14 Server Updates available.";
+const std::wstring kNotVerified = L"The Server Update could not be verified.\n\n";
 
 // A folder of the build tree as Wine sees it (drive Z: is the root of the host's file system).
 std::wstring HostPath(const char* unixPath) {
@@ -116,13 +119,23 @@ class InstallE2E : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         updaterExe_ = new std::wstring(LocalUpdaterCopy());
-        // The setup programs the catalogue links to: all install version 5.10.0; their names steer them.
-        const std::wstring setup = test::BinDir() + L"demo_setup_5_10_0.exe";
-        for (const wchar_t* name : {L"Memoline5ServerSetup.exe", L"SlowSetup.exe", L"Setup-exit2.exe",
-                                    L"Setup-exit3010.exe", L"Setup-sleep3000.exe"}) {
-            test::CreateDirectories(kServeDir + L"files");
-            ASSERT_TRUE(CopyFileW(setup.c_str(), (kServeDir + L"files\\" + name).c_str(), FALSE)) << Narrow(name);
-        }
+        // The setup programs the catalogue links to: all install version 5.10.0; their names steer
+        // them. The good ones are signed by the publisher the updater expects.
+        test::CreateDirectories(kServeDir + L"files");
+        const std::pair<const wchar_t*, test::SetupVariant> files[] = {
+            {L"Memoline5ServerSetup.exe", test::SetupVariant::Signed},
+            {L"SlowSetup.exe", test::SetupVariant::Signed},
+            {L"Setup-exit2.exe", test::SetupVariant::Signed},
+            {L"Setup-exit3010.exe", test::SetupVariant::Signed},
+            {L"Setup-sleep3000.exe", test::SetupVariant::Signed},
+            {L"CutShort.exe", test::SetupVariant::Signed},  // served cut short at /cut/
+            {L"Unsigned.exe", test::SetupVariant::Unsigned},
+            {L"Changed.exe", test::SetupVariant::ChangedAfterSigning},
+            {L"OtherPublisher.exe", test::SetupVariant::OtherPublisher},
+            {L"UntrustedCa.exe", test::SetupVariant::UntrustedCa},
+        };
+        for (const auto& [name, variant] : files)
+            test::WriteFileRaw(kServeDir + L"files\\" + name, test::SetupBytes(variant));
     }
     static void TearDownTestSuite() {
         delete updaterExe_;
@@ -133,7 +146,8 @@ protected:
         install_.InstallServer(L"5.9.0");
         install_.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
         for (const wchar_t* name : {L"Memoline5ServerSetup.exe", L"SlowSetup.exe", L"Missing.exe", L"Setup-exit2.exe",
-                                    L"Setup-exit3010.exe", L"Setup-sleep3000.exe"})
+                                    L"Setup-exit3010.exe", L"Setup-sleep3000.exe", L"Unsigned.exe", L"Changed.exe",
+                                    L"OtherPublisher.exe", L"UntrustedCa.exe", L"CutShort.exe"})
             test::RemoveTree(GetTempDirectory() + name);
         requestsAtStart_ = test::ReadFileRaw(kServeDir + L"requests.log").size();
     }
@@ -171,7 +185,7 @@ protected:
     // Check, then select the row whose name is `name`.
     void CheckAndSelect(const std::wstring& name) {
         Press(L"Check");
-        ExpectBox(L"Information", L"There are 9 Server Updates available.", IDOK, 120s);
+        ExpectBox(L"Information", kAvailable, IDOK, 120s);
         RemoteListView grid = updater_->Grid();
         grid.Select(grid.FindRow(kColVersion, name));
         WaitOrThrow([&] { return IsEnabled(updater_->ButtonOf(L"Install")); }, 10s, L"Install to be enabled");
@@ -220,9 +234,9 @@ TEST_F(InstallE2E, FullRoadInstallsTheSelectedUpdateAndShowsItsVersion) {
     EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.9.0")));
 
     Press(L"Check");
-    ExpectBox(L"Information", L"There are 9 Server Updates available.", IDOK, 120s);
+    ExpectBox(L"Information", kAvailable, IDOK, 120s);
     RemoteListView grid = updater_->Grid();
-    ASSERT_EQ(grid.Count(), 9);
+    ASSERT_EQ(grid.Count(), 14);
     const int row = grid.FindRow(kColVersion, L"Full road");
     EXPECT_EQ(Narrow(grid.Text(row, 1)), "5.10.0");
     EXPECT_EQ(Narrow(grid.Text(row, 2)), "2026-11-28");
@@ -249,6 +263,52 @@ TEST_F(InstallE2E, FullRoadInstallsTheSelectedUpdateAndShowsItsVersion) {
     ASSERT_EQ(downloads.size(), 1u);
     EXPECT_TRUE(StartsWith(downloads[0], "GET /files/Memoline5ServerSetup.exe 200 agent=WebDownload ")) << downloads[0];
     ExitUpdater();
+}
+
+TEST_F(InstallE2E, OnlyASetupProgramSignedByThePublisherIsStarted) {
+    struct Case {
+        const wchar_t* row;
+        const wchar_t* file;  // in the temporary directory
+        std::wstring reason;  // for the untrusted CA only its start
+    } cases[] = {
+        {L"Unsigned", L"Unsigned.exe", L"The setup program is not signed."},
+        {L"Changed", L"Changed.exe", L"The setup program has been changed since it was signed."},
+        {L"Other publisher", L"OtherPublisher.exe",
+         L"The setup program is signed by another publisher: Another Publisher."},
+        {L"Untrusted CA", L"UntrustedCa.exe", L"The signing certificate is not trusted: "},
+        {L"Cut short", L"CutShort.exe", L"The setup program is not signed."},
+    };
+    Start();
+    CheckAndSelect(L"Unsigned");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.row));
+        RemoteListView grid = updater_->Grid();
+        grid.Select(grid.FindRow(kColVersion, c.row));
+        InstallConfirmed();
+        MessageBoxInfo box = WaitForMessageBox(updater_->Pid(), 120s);
+        EXPECT_EQ(Narrow(box.caption), "Error");
+        const std::wstring expected = kNotVerified + c.reason;
+        EXPECT_EQ(Narrow(box.text.substr(0, expected.size())), Narrow(expected));
+        if (c.reason.back() == L' ') {
+            EXPECT_GT(box.text.size(), expected.size() + 10) << "the system's text is missing: " << Narrow(box.text);
+        } else {
+            EXPECT_EQ(Narrow(box.text), Narrow(expected));
+        }
+        AnswerMessageBox(box, IDOK);
+        ExpectNoBoxFor(1s);
+        EXPECT_FALSE(FileExists(GetTempDirectory() + c.file)) << "the refused file was kept";
+        EXPECT_TRUE(Events().empty()) << "a setup or data-update program ran";
+        EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.9.0")));
+    }
+    // Every refused program was downloaded in full (the one cut short as far as it came).
+    EXPECT_EQ(Downloads().size(), std::size(cases));
+    // Install works again: a signed setup program installs.
+    RemoteListView grid = updater_->Grid();
+    grid.Select(grid.FindRow(kColVersion, L"Full road"));
+    InstallConfirmed();
+    ExpectBox(L"Information", kInstalled, IDOK, 120s);
+    EXPECT_EQ(Events().size(), 3u);
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
 }
 
 TEST_F(InstallE2E, OnAClientPcTheInstallIsRefusedAndNothingIsDownloaded) {
@@ -346,7 +406,7 @@ TEST_F(InstallE2E, InstallAfterACheckThatRefilledTheGridAsksForASelection) {
     Start();
     CheckAndSelect(L"Full road");
     Press(L"Check");
-    ExpectBox(L"Information", L"There are 9 Server Updates available.", IDOK, 120s);
+    ExpectBox(L"Information", kAvailable, IDOK, 120s);
     EXPECT_EQ(updater_->Grid().SelectedRow(), -1);
     ASSERT_TRUE(IsEnabled(updater_->ButtonOf(L"Install")));
     Press(L"Install");

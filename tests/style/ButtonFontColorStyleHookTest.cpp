@@ -76,6 +76,7 @@ protected:
         ButtonColorMap->clear();
     }
     void TearDown() override {
+        ClipCursor(nullptr);
         ReleaseCapture();
         ButtonColorMap->clear();
         form.reset();
@@ -85,9 +86,11 @@ protected:
         RECT r;
         GetWindowRect(button->Handle(), &r);
         POINT p = inside ? POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2} : POINT{r.right + 30, r.bottom + 30};
+        // In a Wine desktop the X server's answers to earlier moves can still arrive and put the
+        // pointer back for a moment: pin it to the point until the next move (TearDown frees it).
+        const RECT pin{p.x, p.y, p.x + 1, p.y + 1};
+        ClipCursor(&pin);
         SetCursorPos(p.x, p.y);
-        // In a Wine desktop the X server's answer to the move arrives later and can report the old
-        // position for a moment: wait until the new one has held for a few looks.
         POINT now{};
         for (int i = 0, held = 0; i < 200 && held < 5; ++i) {
             ui::Application().ProcessMessages();

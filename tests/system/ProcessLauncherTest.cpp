@@ -68,10 +68,13 @@ int CountOf(const std::string& text, const std::string& what) {
     return n;
 }
 
+// Only this process's boxes: the other test programs share the desktop.
 BOOL CALLBACK MarkVisibleDialog(HWND wnd, LPARAM found) {
     wchar_t cls[64] = {};
     GetClassNameW(wnd, cls, 64);
-    if (IsWindowVisible(wnd) && std::wstring(cls) == L"#32770")
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    if (owner == GetCurrentProcessId() && IsWindowVisible(wnd) && std::wstring(cls) == L"#32770")
         *reinterpret_cast<bool*>(found) = true;
     return TRUE;
 }

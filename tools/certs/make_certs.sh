@@ -7,12 +7,18 @@
 #   expired.pem expired.key           a leaf for localhost whose validity has ended
 #   untrusted-ca.pem                  a CA nobody trusts, and its leaf for localhost:
 #   untrusted.pem untrusted.key       untrusted-chain.pem (leaf and that CA)
-# Usage: make_certs.sh DIR
+# With SIGNER, also code-signing certificates (made again when SIGNER changes), each with a
+# NAME-chain.pem (the leaf and its CA, what a signature carries):
+#   codesign.pem codesign.key                     for SIGNER, from the test CA
+#   codesign-other.pem codesign-other.key         for another publisher, from the test CA
+#   codesign-untrusted.pem codesign-untrusted.key for SIGNER, from the CA nobody trusts
+#   codesign-serveronly.pem codesign-serveronly.key for SIGNER from the test CA, but for TLS servers only
+# Usage: make_certs.sh DIR [SIGNER]
 set -euo pipefail
-dir="${1:?usage: make_certs.sh DIR}"
+dir="${1:?usage: make_certs.sh DIR [SIGNER]}"
+signer="${2:-}"
 mkdir -p "$dir"
 cd "$dir"
-[ -f untrusted-chain.pem ] && exit 0
 
 # A CA: self-signed, marked as a CA (Schannel's chain engine insists on basicConstraints).
 make_ca() {  # make_ca NAME SUBJECT
@@ -63,9 +69,30 @@ CNF
     cat expired.pem ca.pem > expired-chain.pem
 }
 
-make_ca ca "Memoline Test CA"
-make_ca untrusted-ca "Memoline Untrusted Test CA"
-make_leaf localhost ca localhost 825
-make_leaf otherhost ca example.net 825
-make_expired
-make_leaf untrusted untrusted-ca localhost 825
+# A code-signing leaf signed by a CA (USAGE: the extended key usage, codeSigning by default).
+make_codesign() {  # make_codesign NAME CA SUBJECT [USAGE]
+    local name="$1" ca="$2" subject="$3" usage="${4:-codeSigning}"
+    openssl req -newkey rsa:2048 -nodes -keyout "$name.key" -out "$name.csr" -subj "/CN=$subject" 2>/dev/null
+    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$usage" > "$name.ext"
+    openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -days 825 \
+        -extfile "$name.ext" -out "$name.pem" 2>/dev/null
+    rm -f "$name.csr" "$name.ext"
+    cat "$name.pem" "$ca.pem" > "$name-chain.pem"
+}
+
+if [ ! -f untrusted-chain.pem ]; then
+    make_ca ca "Memoline Test CA"
+    make_ca untrusted-ca "Memoline Untrusted Test CA"
+    make_leaf localhost ca localhost 825
+    make_leaf otherhost ca example.net 825
+    make_expired
+    make_leaf untrusted untrusted-ca localhost 825
+fi
+
+if [ -n "$signer" ] && { [ "$(cat codesign.subject 2>/dev/null)" != "$signer" ] || [ ! -f codesign-serveronly.pem ]; }; then
+    make_codesign codesign ca "$signer"
+    make_codesign codesign-other ca "Another Publisher"
+    make_codesign codesign-untrusted untrusted-ca "$signer"
+    make_codesign codesign-serveronly ca "$signer" serverAuth
+    printf '%s' "$signer" > codesign.subject
+fi

@@ -7,7 +7,7 @@
 #   Without a display it runs under Xvfb inside a Wine desktop and drives itself: Check, select the
 #   newest, Install, Yes; twice, at 96 DPI and at 144 DPI (the prefix's LogPixels). It saves screenshots
 #   to out/96dpi/ and out/144dpi/: the check in progress, the list after it, the progress dialog, the
-#   setup program and the data update running, and the end; prints what happened, and exits 0 only
+#   setup program and the data update running, the last message and the end; prints what happened, and exits 0 only
 #   when both runs end with the current-version label showing the new version.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -20,6 +20,7 @@ DEMO="$BUILD/demo"
 OUT="$DEMO/out"
 SERVE="$DEMO/serve"
 PASSWORD="DemoPassw0rd4LocalCatalogue123"  # 30 letters and digits, like the vendor's
+SIGNER="Memoline Demo Publisher"  # the demo's setup programs are signed by this name, through the demo CA
 SERVERS="$ROOT/tools/demo/servers.py"
 
 stop_demo() {
@@ -31,9 +32,10 @@ trap stop_demo EXIT
 interactive=1
 [ -n "${DISPLAY:-}" ] || interactive=0
 
-# Certificates: a test CA and a leaf for localhost, kept between runs so the trusted CA stays valid.
+# Certificates: a test CA, a leaf for localhost and the code-signing certificate of the demo's
+# publisher, kept between runs so the trusted CA stays valid.
 log "demo certificates"
-"$ROOT/tools/certs/make_certs.sh" "$DEMO/certs"
+"$ROOT/tools/certs/make_certs.sh" "$DEMO/certs" "$SIGNER"
 
 # The servers first: the catalogue's port, chosen by the system, goes into the updater's build.
 log "starting the local catalogue (HTTPS) and download (HTTP) servers"
@@ -49,15 +51,17 @@ echo "downloads: $http_url/files/ and $http_url/slow/"
 
 log "building the updater against the local catalogue ($DEMO)"
 configure "$DEMO" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$(test_arch).cmake" -DCMAKE_BUILD_TYPE=Release
-cmake "$DEMO" -DMEMOLINE_CATALOGUE_URL="$catalogue_url" -DMEMOLINE_CATALOGUE_PASSWORD="$PASSWORD" >/dev/null
-cmake --build "$DEMO" --target MemolineServerUpdates demo_setup_5_9_0 demo_setup_5_9_3 demo_setup_5_10_0 \
+cmake "$DEMO" -DMEMOLINE_CATALOGUE_URL="$catalogue_url" -DMEMOLINE_CATALOGUE_PASSWORD="$PASSWORD" \
+    -DMEMOLINE_SETUP_SIGNER="$SIGNER" -DMEMOLINE_TEST_CERT_DIR="$DEMO/certs" >/dev/null
+cmake --build "$DEMO" --target MemolineServerUpdates demo_setup_5_9_0 demo_setups_signed \
     demo_dataupdate memoline_demo_drive memoline_trust_cert
 BIN="$DEMO/bin"
 
-# The setup programs the catalogue links to (the 5.8.2 and 5.9.0 links are older and never offered).
-cp "$BIN/demo_setup_5_9_3.exe" "$SERVE/files/Memoline5ServerSetup-5.9.3.exe"
-# "-sleep4000": the setup program takes four seconds, as a real one takes its time.
-cp "$BIN/demo_setup_5_10_0.exe" "$SERVE/files/Memoline5ServerSetup-5.10.0-sleep4000.exe"
+# The setup programs the catalogue links to, signed at build time (the 5.8.2 and 5.9.0 links are
+# older and never offered). "-sleep4000": the 5.10.0 setup program takes four seconds, as a real one
+# takes its time (its name steers it; the signature does not cover the name).
+cp "$BIN/demo_setup_5_9_3-signed.exe" "$SERVE/files/Memoline5ServerSetup-5.9.3.exe"
+cp "$BIN/demo_setup_5_10_0-signed.exe" "$SERVE/files/Memoline5ServerSetup-5.10.0-sleep4000.exe"
 
 # A screen large enough for the window at 144 DPI (1517 x 1107 client pixels).
 [ $interactive -eq 1 ] || start_xvfb 1920x1440

@@ -8,7 +8,8 @@ for the download server's base address. It checks the form field "system_passwor
 
 The download server answers GET /files/NAME with the file NAME from --files (404 when there is no
 such file) and GET /slow/NAME with the same file sent slowly, so a progress dialog stays on screen
-long enough to be seen and cancelled.
+long enough to be seen and cancelled. GET /cut/NAME sends the file's first half in chunks and then
+closes the connection without the last chunk: a transfer cut short that announced no length.
 
 When both listen, the addresses go to --ports-file as "key=value" lines:
     catalogue_port, catalogue_url, http_port, http_url
@@ -108,8 +109,8 @@ class FilesHandler(Handler):
     def do_GET(self):
         agent = self.headers.get("User-Agent", "")
         parts = urllib.parse.urlsplit(self.path).path.split("/")
-        # Only /files/NAME and /slow/NAME, NAME a plain name inside the served folder.
-        if len(parts) != 3 or parts[1] not in ("files", "slow"):
+        # Only /files/NAME, /slow/NAME and /cut/NAME, NAME a plain name inside the served folder.
+        if len(parts) != 3 or parts[1] not in ("files", "slow", "cut"):
             self.record(404, f"agent={agent}")
             self.reply(404, b"Not Found")
             return
@@ -122,6 +123,9 @@ class FilesHandler(Handler):
         with open(path, "rb") as f:
             data = f.read()
         self.record(200, f"agent={agent} bytes={len(data)}")
+        if parts[1] == "cut":
+            self.send_cut_short(data)
+            return
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(data)))
@@ -135,6 +139,21 @@ class FilesHandler(Handler):
             self.send_slowly(data)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
             self.config["log"].write(f"files GET {self.path} aborted-by-client")
+
+    def send_cut_short(self, data):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        self.close_connection = True
+        half = data[:len(data) // 2]
+        try:
+            for at in range(0, len(half), 4096):
+                piece = half[at:at + 4096]
+                self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError, OSError):
+            pass
 
     def send_slowly(self, data):
         seconds = self.config["slow_seconds"]

@@ -1,0 +1,74 @@
+// The download engine's answer to a proxy that asks for sign-in (407). The credentials go on the
+// request handle and the same request is sent again, so WinINet answers the proxy's challenge with
+// the scheme it offers; the operator is asked again at most twice.
+#include "download/WebDownloader.h"
+
+#include <wininet.h>
+
+namespace memoline {
+namespace {
+
+// How many 407 answers of one request are answered: the first, then two more after asking again.
+constexpr int kProxySignInAttempts = 3;
+
+// A request that is sent again must first have read the answer it got.
+void DrainAnswer(HINTERNET request) {
+    char buffer[4096];
+    DWORD n = 0;
+    while (InternetReadFile(request, buffer, sizeof buffer, &n) && n > 0) {
+    }
+}
+
+DWORD StatusOf(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    DWORD index = 0;
+    HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+    return status;
+}
+
+bool SetTextOption(HINTERNET request, DWORD option, const std::wstring& value) {
+    return InternetSetOptionW(request, option, const_cast<wchar_t*>(value.c_str()),
+                              static_cast<DWORD>(value.size() + 1)) != FALSE;
+}
+
+}  // namespace
+
+std::wstring TWebDownloader::ProxyName() const {
+    if (!Proxy.empty())
+        return Proxy;
+    // The proxy WinINet uses under the system's settings.
+    DWORD size = 0;
+    InternetQueryOptionW(FHinternet, INTERNET_OPTION_PROXY, nullptr, &size);
+    if (size == 0)
+        return L"proxy";
+    std::vector<BYTE> buffer(size);
+    if (!InternetQueryOptionW(FHinternet, INTERNET_OPTION_PROXY, buffer.data(), &size))
+        return L"proxy";
+    const auto* info = reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data());
+    if (!info->lpszProxy)
+        return L"proxy";
+    // The option gives the proxy text as the API's default character set: wide under the W call.
+    std::wstring name(reinterpret_cast<const wchar_t*>(info->lpszProxy));
+    size_t end = name.find_first_of(L" ;");
+    return end == std::wstring::npos ? name : name.substr(0, end);
+}
+
+void TWebDownloader::AnswerProxySignIn(HINTERNET request, DWORD& status) {
+    std::wstring user = ProxyUserID;
+    std::wstring password = ProxyPassword;
+    for (int attempt = 1; status == 407 && attempt <= kProxySignInAttempts; ++attempt) {
+        const bool known = attempt == 1 && (!user.empty() || !password.empty());
+        if (!known && (!OnProxyLogin || !OnProxyLogin(this, ProxyName(), attempt > 1, user, password)))
+            return;
+        DrainAnswer(request);
+        if (!SetTextOption(request, INTERNET_OPTION_PROXY_USERNAME, user) ||
+            !SetTextOption(request, INTERNET_OPTION_PROXY_PASSWORD, password) ||
+            !HttpSendRequestW(request, nullptr, 0, nullptr, 0))
+            return;
+        ProcessMessages();
+        status = StatusOf(request);
+    }
+}
+
+}  // namespace memoline
