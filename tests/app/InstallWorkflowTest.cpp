@@ -429,7 +429,7 @@ TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
     test::ScratchDir dir(L"install-log");
     form_->Log.SetPath(dir / L"ServerUpdates.log");
     test::TestHttpServer server;
-    test::CannedReply slow = test::OkReply(test::ReadFileRaw(test::BinDir() + L"demo_setup_5_10_0.exe"));
+    test::CannedReply slow = test::OkReply(test::SetupBytes(test::SetupVariant::Signed));
     slow.pieceSize = slow.body.size() / 8 + 1;
     slow.pieceDelayMs = 100;
     server.Route("/r/Setup-sleep1000.exe", slow);
@@ -485,6 +485,7 @@ TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
                          {
                              "Download: " + Narrow(link) + " to " + setupPath,
                              "Download completed: " + std::to_string(slow.body.size()) + " bytes in ",
+                             *kSetupSigner ? "Verification passed" : "Verification: not checked",
                              "Starting " + setupPath + " /silent",
                              setupPath + " ended with exit code 0",
                              "Starting C:\\Memoline5Server\\DataUpdate",
@@ -498,7 +499,7 @@ TEST_F(InstallWorkflow, WhenNothingNewerIsLeftTheGridSaysSo) {
     install.InstallServer(L"5.9.0");
     install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
     test::TestHttpServer server;
-    server.Route("/n/Setup.exe", test::OkReply(test::ReadFileRaw(test::BinDir() + L"demo_setup_5_10_0.exe")));
+    server.Route("/n/Setup.exe", test::OkReply(test::SetupBytes(test::SetupVariant::Signed)));
     ListAndSelect(server.Url("/n/Setup.exe"));
     test::ScopedMessageAnswers answers({IDYES});
     form_->btnInstallClick(form_->btnInstall);
