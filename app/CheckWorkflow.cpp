@@ -1,5 +1,6 @@
 // The update check: asks the catalogue for server updates and lists the newer ones.
 #include <string>
+#include <vector>
 
 #include "app/MainForm.h"
 #include "app/SupportLog.h"
@@ -36,7 +37,18 @@ void TfrmMain::CheckForUpdates() {
             return ProxySignIn.Credentials(proxy, again, user, password);
         });
     ShowWorkStatus(L"");
-    grdUpdates->ClearRows();
+    {
+        // The whole list is one update of the grid, painted once at the end: however long the
+        // catalogue, listing it costs about as much as reading it.
+        ui::TListGridUpdate listing(*grdUpdates);
+        grdUpdates->ClearRows();
+        if (response.Succeeded) {
+            for (const auto& line : response.Lines) {
+                if (auto entry = ParseUpdateLine(line, installedVersion))
+                    AddUpdateRow(*entry);
+            }
+        }
+    }
     // A failed request is no answer about updates: say so instead of "You have the latest".
     if (!response.Succeeded) {
         Log.Write(L"Check failed: " + response.FailureMessage);
@@ -44,10 +56,6 @@ void TfrmMain::CheckForUpdates() {
         ui::MessageDlg(L"Unable to check for updates.\r\n\r\n" + response.FailureMessage, ui::TMsgDlgType::Error,
                        Handle());
         return;
-    }
-    for (const auto& line : response.Lines) {
-        if (auto entry = ParseUpdateLine(line, installedVersion))
-            AddUpdateRow(*entry);
     }
     const int rows = grdUpdates->RowCount();
     Log.Write(L"Check succeeded: " + std::to_wstring(response.Lines.size()) + L" lines, " + std::to_wstring(rows) +
@@ -64,11 +72,13 @@ void TfrmMain::CheckForUpdates() {
 }
 
 void TfrmMain::AddUpdateRow(const TUpdateEntry& entry) {
-    const int row = grdUpdates->AddRow({});
-    grdUpdates->SetCell(row, colVersion, entry.Version);
-    grdUpdates->SetCell(row, colBuild, entry.Build);
-    grdUpdates->SetCell(row, colReleaseDate, entry.ReleaseDate);
-    grdUpdates->SetCell(row, colLink, entry.Link);
+    // One row, its cells filled by column index.
+    std::vector<std::wstring> cells(grdUpdates->ColumnCount());
+    cells[colVersion] = entry.Version;
+    cells[colBuild] = entry.Build;
+    cells[colReleaseDate] = entry.ReleaseDate;
+    cells[colLink] = entry.Link;
+    grdUpdates->AddRow(std::move(cells));
 }
 
 void TfrmMain::grdUpdatesSelect(TObject*) {

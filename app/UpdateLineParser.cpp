@@ -2,6 +2,8 @@
 
 #include "app/VersionCompare.h"
 
+#include <algorithm>
+
 namespace memoline {
 namespace {
 
@@ -15,7 +17,10 @@ bool IsBlank(wchar_t c) {
 }  // namespace
 
 std::vector<std::wstring> SplitUpdateLine(std::wstring_view line) {
+    // Each field is taken as whole runs of the line, not character by character: a catalogue of
+    // thousands of lines is split with one allocation per field.
     std::vector<std::wstring> fields;
+    fields.reserve(5);
     size_t pos = 0;
     const size_t end = line.size();
     auto skipBlanks = [&] {
@@ -28,20 +33,24 @@ std::vector<std::wstring> SplitUpdateLine(std::wstring_view line) {
         if (line[pos] == kQuote) {
             ++pos;
             while (pos < end) {
-                if (line[pos] == kQuote) {
-                    if (pos + 1 < end && line[pos + 1] == kQuote) {
-                        field += kQuote;
-                        pos += 2;
-                        continue;
-                    }
-                    ++pos;  // the closing quote
-                    break;
+                const size_t quote = std::min(line.find(kQuote, pos), end);
+                field.append(line.substr(pos, quote - pos));
+                pos = quote;
+                if (pos == end)
+                    break;  // no closing quote: the field runs to the end of the line
+                if (pos + 1 < end && line[pos + 1] == kQuote) {
+                    field += kQuote;
+                    pos += 2;
+                    continue;
                 }
-                field += line[pos++];
+                ++pos;  // the closing quote
+                break;
             }
         } else {
+            const size_t start = pos;
             while (pos < end && line[pos] != kSeparator && !IsBlank(line[pos]))
-                field += line[pos++];
+                ++pos;
+            field.assign(line.substr(start, pos - start));
         }
         fields.push_back(std::move(field));
         skipBlanks();

@@ -9,6 +9,7 @@ std::vector<std::wstring_view> SplitAtDots(std::wstring_view text) {
     std::vector<std::wstring_view> parts;
     if (text.empty())
         return parts;
+    parts.reserve(4);  // a dotted version has four parts at most, as a rule
     size_t start = 0;
     for (;;) {
         size_t dot = text.find(L'.', start);

@@ -197,6 +197,8 @@ void TWebDownloader::FlushProgress() {
     FProgressPending = false;
     FProgressShownOnce = true;
     FLastRepaint = GetTickCount();
+    if (ShowCompletion)
+        SetProgressCaption(DlgDownload + L" : " + std::to_wstring(FBarPos) + L"% " + DlgCompleted);
     SendMessageW(FProgress, PBM_SETPOS, static_cast<WPARAM>(FBarPos), 0);
     SetLabel(FSizeLbl, FSizeText, true);
     SetLabel(FRateLbl, DlgRateLabel + L" " + FRateStr, true);
@@ -242,8 +244,6 @@ void TWebDownloader::ShowTransferProgress(uint64_t received, uint32_t total, DWO
     } else {
         FSizeText = DlgProgressLabel + L" " + FormatSize(received, FDecimalSeparator);
     }
-    if (ShowCompletion)
-        SetProgressCaption(DlgDownload + L" : " + std::to_wstring(FBarPos) + L"% " + DlgCompleted);
     // Tick arithmetic in 32 bits, so a wrap of the counter still gives the right difference.
     DWORD now = GetTickCount();
     FRateStr = FormatRate(
@@ -254,9 +254,11 @@ void TWebDownloader::ShowTransferProgress(uint64_t received, uint32_t total, DWO
     now = GetTickCount();
     FElapsedTimeStr = FormatTime(DWORD(now - start), total, 0, DlgTimeSec, DlgTimeMin);
     FProgressPending = true;
-    // Painting the lines after every 4096-byte chunk costs more than the chunk itself on a fast link;
-    // ten updates a second look the same to the operator.
-    if (!FProgressShownOnce || DWORD(now - FLastRepaint) >= kRepaintIntervalMs)
+    // Painting the lines and the caption after every chunk costs more than the chunk itself on a fast
+    // link (a new caption alone is a round trip to the display); ten updates a second look the same
+    // to the operator. The first chunk and the one that completes the file are shown at once.
+    const bool complete = total > 0 && received >= total;
+    if (!FProgressShownOnce || complete || DWORD(now - FLastRepaint) >= kRepaintIntervalMs)
         FlushProgress();
 }
 

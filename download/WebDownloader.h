@@ -222,11 +222,13 @@ private:
     bool FFormAlive = false;  // FForm has been created and not yet destroyed
     HDC FMeasureDC = nullptr;  // sizes the auto-sized lines; lives as long as the dialog
     // Repaint bounding during a transfer: every chunk's texts are computed (RateStr and the others
-    // follow every chunk), but the lines and the bar are given them at most every kRepaintIntervalMs,
-    // on the first chunk and at the end of the transfer (FlushProgress).
+    // follow every chunk), but the lines, the bar and the caption are given them at most every
+    // kRepaintIntervalMs, on the first chunk, on the chunk that completes the announced size and at
+    // the end of the transfer (FlushProgress).
     bool FProgressPending = false;
     bool FProgressShownOnce = false;
     DWORD FLastRepaint = 0;
+    DWORD FLastPump = 0;  // when the transfer loop last asked for pending messages
     int FBarPos = 0;  // the bar's position as it reports it, 0 to 100
     std::wstring FCaptionText;
     std::wstring FSizeText;

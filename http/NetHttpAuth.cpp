@@ -40,6 +40,21 @@ std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
+// The security functions, loaded on the first authentication: an import of secur32.dll would set up
+// every security package at each start of the program (under Wine that loads Kerberos and looks for
+// an NTLM helper), for a conversation the updater hardly ever has. Null when they cannot be loaded.
+const SecurityFunctionTableW* Sspi() {
+    static const SecurityFunctionTableW* const table = []() -> const SecurityFunctionTableW* {
+        HMODULE module = LoadLibraryW(L"secur32.dll");
+        if (!module)
+            return nullptr;
+        auto init = reinterpret_cast<INIT_SECURITY_INTERFACE_W>(
+            reinterpret_cast<void*>(GetProcAddress(module, "InitSecurityInterfaceW")));
+        return init ? init() : nullptr;
+    }();
+    return table;
+}
+
 }  // namespace
 
 std::wstring BasicAuthorization(const std::wstring& userName, const std::wstring& password) {
@@ -56,9 +71,9 @@ struct TnetHttpAuthenticator::SspiSession {
 
     ~SspiSession() {
         if (haveContext)
-            DeleteSecurityContext(&context);
+            Sspi()->DeleteSecurityContext(&context);
         if (haveCredentials)
-            FreeCredentialsHandle(&credentials);
+            Sspi()->FreeCredentialsHandle(&credentials);
     }
 
     bool Acquire(const std::wstring& userName, const std::wstring& password) {
@@ -80,9 +95,12 @@ struct TnetHttpAuthenticator::SspiSession {
         // Without a user name the logged-on user's credentials are used.
         void* authData = userName.empty() ? nullptr : &identity;
         TimeStamp expiry;
+        const SecurityFunctionTableW* sspi = Sspi();
+        if (!sspi)
+            return false;
         const SECURITY_STATUS status =
-            AcquireCredentialsHandleW(nullptr, package.data(), SECPKG_CRED_OUTBOUND, nullptr, authData, nullptr,
-                                      nullptr, &credentials, &expiry);
+            sspi->AcquireCredentialsHandleW(nullptr, package.data(), SECPKG_CRED_OUTBOUND, nullptr, authData,
+                                            nullptr, nullptr, &credentials, &expiry);
         haveCredentials = status == SEC_E_OK;
         return haveCredentials;
     }
@@ -99,7 +117,7 @@ struct TnetHttpAuthenticator::SspiSession {
         TimeStamp expiry;
         // The provider allocates the output token; connection semantics as HTTP needs them.
         const unsigned long flags = ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION;
-        const SECURITY_STATUS status = InitializeSecurityContextW(
+        const SECURITY_STATUS status = Sspi()->InitializeSecurityContextW(
             &credentials, haveContext ? &context : nullptr, target.data(), flags, 0, SECURITY_NATIVE_DREP,
             input.empty() ? nullptr : &inDesc, 0, &context, &outDesc, &attributes, &expiry);
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_COMPLETE_NEEDED &&
@@ -109,7 +127,7 @@ struct TnetHttpAuthenticator::SspiSession {
         std::string token;
         if (outBuffer.pvBuffer) {
             token.assign(static_cast<const char*>(outBuffer.pvBuffer), outBuffer.cbBuffer);
-            FreeContextBuffer(outBuffer.pvBuffer);
+            Sspi()->FreeContextBuffer(outBuffer.pvBuffer);
         }
         return token;
     }

@@ -428,19 +428,26 @@ void TnetTlsClientSspi::Encrypt(const char* data, size_t count, std::string& out
 
 TnetSspiReturnCode TnetTlsClientSspi::Decrypt(std::string& buffer,
                                               const std::function<void(const char*, size_t)>& sink) {
+    // Records are decrypted in place one after another and the bytes they took are dropped once at
+    // the end: a buffer of many records costs in proportion to its size, not to its square.
+    size_t used = 0;
+    auto dropUsed = [&] { buffer.erase(0, used); };
     // A record header is 5 bytes; anything shorter cannot be a record yet.
-    while (buffer.size() > 5) {
-        const unsigned char recordType = static_cast<unsigned char>(buffer[0]);
+    while (buffer.size() - used > 5) {
+        const unsigned char recordType = static_cast<unsigned char>(buffer[used]);
+        const size_t available = buffer.size() - used;
         SecBuffer buffers[4] = {
-            {static_cast<unsigned long>(buffer.size()), SECBUFFER_DATA, buffer.data()},
+            {static_cast<unsigned long>(available), SECBUFFER_DATA, buffer.data() + used},
             {0, SECBUFFER_EMPTY, nullptr},
             {0, SECBUFFER_EMPTY, nullptr},
             {0, SECBUFFER_EMPTY, nullptr},
         };
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
         SECURITY_STATUS status = SspiFunctions().DecryptMessage(&FCtxtHandle, &desc, 0, nullptr);
-        if (status == kIncompleteMessage)
+        if (status == kIncompleteMessage) {
+            dropUsed();
             return TnetSspiReturnCode::rcMoreDataNeeded;
+        }
         if (status == kContextExpired) {
             buffer.clear();
             return TnetSspiReturnCode::rcClosingNeeded;
@@ -457,16 +464,21 @@ TnetSspiReturnCode TnetTlsClientSspi::Decrypt(std::string& buffer,
         }
         if (data != nullptr && data->cbBuffer > 0)
             sink(static_cast<const char*>(data->pvBuffer), data->cbBuffer);
-        std::string rest =
-            extra != nullptr ? std::string(static_cast<const char*>(extra->pvBuffer), extra->cbBuffer) : std::string();
-        buffer = std::move(rest);
-        if (status == kRenegotiate)
+        // What the record did not take is the end of the input: the next record starts there.
+        const size_t rest = extra != nullptr && extra->cbBuffer <= available ? extra->cbBuffer : 0;
+        used = buffer.size() - rest;
+        if (status == kRenegotiate) {
+            dropUsed();
             return TnetSspiReturnCode::rcReAuthNeeded;
+        }
         // Wine decrypts the close notice as success with no data: an alert record that yields no
         // data is the peer ending the session.
-        if (recordType == kAlertRecord && (data == nullptr || data->cbBuffer == 0))
+        if (recordType == kAlertRecord && (data == nullptr || data->cbBuffer == 0)) {
+            dropUsed();
             return TnetSspiReturnCode::rcClosingNeeded;
+        }
     }
+    dropUsed();
     return buffer.empty() ? TnetSspiReturnCode::rcOK : TnetSspiReturnCode::rcMoreDataNeeded;
 }
 

@@ -1,5 +1,8 @@
 #include "ui/ListGrid.h"
 
+#include <algorithm>
+#include <cwchar>
+
 #include "ui/Style.h"
 
 namespace memoline::ui {
@@ -79,10 +82,13 @@ TListGrid::~TListGrid() {
 TControl::CreateParams TListGrid::GetCreateParams() {
     // LVS_SHOWSELALWAYS: the selection stays visible while another control has the focus;
     // LVS_NOSORTHEADER: headers are not buttons; no LVS_EDITLABELS: the cells are read-only;
-    // LVS_SHAREIMAGELISTS: the row-height image list is ours to free.
+    // LVS_SHAREIMAGELISTS: the row-height image list is ours to free;
+    // LVS_OWNERDATA: the list view holds only the number of rows and asks for the texts it draws or
+    // is asked for. A list view that holds its items takes several messages per row, each of which
+    // costs a round trip to the Wine server, so listing thousands of rows took seconds.
     return CreateParams{WC_LISTVIEWW,
-                        LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | LVS_SHAREIMAGELISTS | WS_TABSTOP | WS_HSCROLL |
-                            WS_VSCROLL,
+                        LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER |
+                            LVS_SHAREIMAGELISTS | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL,
                         WS_EX_CLIENTEDGE, false};
 }
 
@@ -104,10 +110,11 @@ void TListGrid::HandleCreated() {
     }
     for (int i = 0; i < ColumnCount(); ++i)
         InsertColumnWindow(i);
-    for (int r = 0; r < RowCount(); ++r)
-        InsertRowWindow(r);
+    SyncRowCount();
     // Let the list view lay out the header again with its fixed height.
     SetWindowPos(list, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    if (updateDepth_ > 0)
+        SendMessageW(list, WM_SETREDRAW, FALSE, 0);  // made during a bulk update: quiet until its end
 }
 
 void TListGrid::DpiChanged() {
@@ -120,6 +127,7 @@ void TListGrid::DpiChanged() {
     for (int i = 0; i < ColumnCount(); ++i)
         ListView_SetColumnWidth(handle_, i, columns_[i].Visible ? Scale(columns_[i].Width) : 0);
     SetRowHeight();
+    SyncRowCount();  // the measurement above leaves the list view without rows
     SetWindowPos(handle_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
 }
 
@@ -135,14 +143,11 @@ void TListGrid::SetRowHeight() {
         if (rowHeightImages_)
             ImageList_Destroy(rowHeightImages_);
         rowHeightImages_ = images;
-        LVITEMW probe{};
-        probe.mask = LVIF_TEXT;
-        probe.iItem = ListView_GetItemCount(list);
-        probe.pszText = const_cast<wchar_t*>(L"");
-        int index = ListView_InsertItem(list, &probe);
+        // One row for the measurement; the rows themselves are counted in afterwards.
+        ListView_SetItemCountEx(list, 1, LVSICF_NOSCROLL);
         RECT r{};
-        bool measured = ListView_GetItemRect(list, index, &r, LVIR_BOUNDS);
-        ListView_DeleteItem(list, index);
+        bool measured = ListView_GetItemRect(list, 0, &r, LVIR_BOUNDS);
+        ListView_SetItemCountEx(list, 0, LVSICF_NOSCROLL);
         int padding = measured ? (r.bottom - r.top) - imageHeight : 0;
         if (padding == 0 || imageHeight - padding <= 0)
             return;
@@ -188,26 +193,27 @@ void TListGrid::SetColumnWidth(int index, int width) {
 }
 
 int TListGrid::AddRow(const std::vector<std::wstring>& cells) {
-    std::vector<std::wstring> row(cells);
+    return AddRow(std::vector<std::wstring>(cells));
+}
+
+int TListGrid::AddRow(std::vector<std::wstring>&& cells) {
+    std::vector<std::wstring> row(std::move(cells));
     row.resize(columns_.size());
     rows_.push_back(std::move(row));
     int index = RowCount() - 1;
-    if (HandleAllocated()) {
-        InsertRowWindow(index);
+    // In a bulk update the list view learns the number of rows once, at its end.
+    if (HandleAllocated() && updateDepth_ == 0) {
+        SyncRowCount();
         if (index == 0)
             InvalidateRect(handle_, nullptr, TRUE);  // the empty caption goes
     }
     return index;
 }
 
-void TListGrid::InsertRowWindow(int row) {
-    LVITEMW item{};
-    item.mask = LVIF_TEXT;
-    item.iItem = row;
-    item.pszText = const_cast<wchar_t*>(rows_[row].empty() ? L"" : rows_[row][0].c_str());
-    ListView_InsertItem(handle_, &item);
-    for (int c = 1; c < ColumnCount(); ++c)
-        ListView_SetItemText(handle_, row, c, const_cast<wchar_t*>(rows_[row][c].c_str()));
+void TListGrid::SyncRowCount() {
+    // Rows are only ever added at the end here (clearing goes through LVM_DELETEALLITEMS): the rows
+    // on screen stay where they are and only the new ones are drawn.
+    ListView_SetItemCountEx(handle_, RowCount(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
 }
 
 void TListGrid::ClearRows() {
@@ -222,10 +228,10 @@ void TListGrid::DeleteRow(int row) {
     if (row < 0 || row >= RowCount())
         return;
     rows_.erase(rows_.begin() + row);
-    if (HandleAllocated()) {
-        ListView_DeleteItem(handle_, row);
-        if (rows_.empty())
-            InvalidateRect(handle_, nullptr, TRUE);  // the empty caption comes back
+    if (HandleAllocated() && updateDepth_ == 0) {
+        // The list view holds no rows of its own, only their number: the rest is drawn anew.
+        ListView_SetItemCountEx(handle_, RowCount(), LVSICF_NOSCROLL);
+        InvalidateRect(handle_, nullptr, TRUE);  // the rows below move up, or the empty caption comes back
     }
 }
 
@@ -239,8 +245,22 @@ void TListGrid::SetCell(int row, int column, const std::wstring& text) {
     if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
         return;
     rows_[row][column] = text;
-    if (HandleAllocated())
-        ListView_SetItemText(handle_, row, column, const_cast<wchar_t*>(rows_[row][column].c_str()));
+    if (HandleAllocated() && updateDepth_ == 0)
+        ListView_RedrawItems(handle_, row, row);  // drawn anew from the changed text
+}
+
+void TListGrid::BeginUpdate() {
+    if (updateDepth_++ == 0 && HandleAllocated())
+        SendMessageW(handle_, WM_SETREDRAW, FALSE, 0);
+}
+
+void TListGrid::EndUpdate() {
+    if (updateDepth_ == 0 || --updateDepth_ > 0 || !HandleAllocated())
+        return;
+    SyncRowCount();
+    SendMessageW(handle_, WM_SETREDRAW, TRUE, 0);
+    // Painting was off: everything the changes touched, the scroll bars and the header included.
+    RedrawWindow(handle_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void TListGrid::SetEmptyCaption(const std::wstring& caption) {
@@ -334,8 +354,57 @@ LRESULT TListGrid::CustomDraw(NMLVCUSTOMDRAW* draw) {
     return CDRF_DODEFAULT;
 }
 
+void TListGrid::FillItem(LVITEMW& item) const {
+    if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
+        return;
+    const std::wstring text = Cell(item.iItem, item.iSubItem);
+    const size_t n = std::min<size_t>(text.size(), static_cast<size_t>(item.cchTextMax) - 1);
+    std::wmemcpy(item.pszText, text.data(), n);
+    item.pszText[n] = L'\0';
+}
+
+int TListGrid::FindRow(const LVFINDINFOW& find, int start) const {
+    // Typing in the grid selects the next row whose first cell starts with what was typed.
+    if (!(find.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.psz)
+        return -1;
+    const size_t length = std::wcslen(find.psz);
+    const bool partial = (find.flags & LVFI_PARTIAL) != 0;
+    auto matches = [&](int row) {
+        const std::wstring& cell = rows_[row].empty() ? std::wstring() : rows_[row][0];
+        if (partial ? cell.size() < length : cell.size() != length)
+            return false;
+        return _wcsnicmp(cell.c_str(), find.psz, length) == 0;
+    };
+    const int count = RowCount();
+    start = std::clamp(start, 0, count);
+    for (int row = start; row < count; ++row) {
+        if (matches(row))
+            return row;
+    }
+    if (find.flags & LVFI_WRAP) {
+        for (int row = 0; row < start; ++row) {
+            if (matches(row))
+                return row;
+        }
+    }
+    return -1;
+}
+
 bool TListGrid::Notify(NMHDR* header, LRESULT& result) {
     switch (header->code) {
+        case LVN_GETDISPINFOW:
+            FillItem(reinterpret_cast<NMLVDISPINFOW*>(header)->item);
+            result = 0;
+            return true;
+        case LVN_DELETEALLITEMS:
+            // The rows live in rows_: no LVN_DELETEITEM for each of them is wanted.
+            result = TRUE;
+            return true;
+        case LVN_ODFINDITEMW: {
+            auto* find = reinterpret_cast<NMLVFINDITEMW*>(header);
+            result = FindRow(find->lvfi, find->iStart);
+            return true;
+        }
         case NM_CUSTOMDRAW:
             result = CustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
             return true;

@@ -1,7 +1,8 @@
-// A read-only grid of text rows over a standard report-mode list view (SysListView32), so another
-// process can read it: whole-row selection that stays highlighted without focus, fixed row and
-// header heights, bold headers that do not sort, columns that can be hidden, and a caption drawn in
-// the empty area while there are no rows.
+// A read-only grid of text rows over a standard report-mode list view (SysListView32) in owner-data
+// mode: the grid holds the rows, the list view only their number and asks for the texts it needs, so
+// another process can still read every cell through the list view's messages. Whole-row selection
+// that stays highlighted without focus, fixed row and header heights, bold headers that do not sort,
+// columns that can be hidden, and a caption drawn in the empty area while there are no rows.
 #pragma once
 
 #include <string>
@@ -43,6 +44,7 @@ public:
 
     // Rows: appended at the end; missing cells are empty, extra cells are dropped. Returns its index.
     int AddRow(const std::vector<std::wstring>& cells);
+    int AddRow(std::vector<std::wstring>&& cells);
     void ClearRows();
     // Removes one row; the rows after it move up. Out-of-range rows are ignored.
     void DeleteRow(int row);
@@ -50,6 +52,12 @@ public:
     // Out-of-range positions read as empty text and are ignored when written.
     std::wstring Cell(int row, int column) const;
     void SetCell(int row, int column, const std::wstring& text);
+
+    // Many row changes as one: between BeginUpdate and the matching EndUpdate the list view does not
+    // repaint (it would after every insert, which makes a long list slow to fill); EndUpdate repaints
+    // once. Calls nest; only the outermost pair switches painting.
+    void BeginUpdate();
+    void EndUpdate();
 
     // The text drawn in the empty area while the grid has no rows.
     const std::wstring& EmptyCaption() const { return emptyCaption_; }
@@ -70,7 +78,9 @@ private:
     friend LRESULT CALLBACK GridSubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
     void SetRowHeight();
     void InsertColumnWindow(int index);
-    void InsertRowWindow(int row);
+    void SyncRowCount();
+    void FillItem(LVITEMW& item) const;
+    int FindRow(const LVFINDINFOW& find, int start) const;
     void PaintEmpty();
     LRESULT CustomDraw(NMLVCUSTOMDRAW* draw);
     LRESULT DrawHeaderItem(NMCUSTOMDRAW* draw);
@@ -80,6 +90,19 @@ private:
     std::wstring emptyCaption_;
     TFont headerFont_;
     HIMAGELIST rowHeightImages_ = nullptr;
+    int updateDepth_ = 0;
+};
+
+// One bulk update of a grid for the lifetime of the object.
+class TListGridUpdate {
+public:
+    explicit TListGridUpdate(TListGrid& grid) : grid_(grid) { grid_.BeginUpdate(); }
+    ~TListGridUpdate() { grid_.EndUpdate(); }
+    TListGridUpdate(const TListGridUpdate&) = delete;
+    TListGridUpdate& operator=(const TListGridUpdate&) = delete;
+
+private:
+    TListGrid& grid_;
 };
 
 }  // namespace memoline::ui

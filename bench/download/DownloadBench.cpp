@@ -1,11 +1,20 @@
-// Download throughput under Wine: the engine with its dialog, and bare WinINet loops with the engine's
-// read size and with 64 KiB reads. Prints "<mode> <bytes> <seconds> <MB/s>" lines.
-//   download_bench.exe URL engine|wininet|wininet64k TARGETDIR
+// Download throughput under Wine: the engine with its dialog, and bare WinINet loops doing the
+// engine's calls without dialog or events. Prints "<mode> <bytes> <seconds> <MB/s>" lines.
+//   download_bench.exe URL MODE TARGETDIR
+// Modes:
+//   engine      the engine with its dialog, started as the updater starts it (ThreadExecAndWait)
+//   platform    the bare loop with the engine's 64 KiB reads, on the same kind of thread as the engine:
+//               a worker hands it to the UI thread and waits, while the UI thread pumps its queue
+//   direct64k   the same loop called straight from the main thread
+//   direct4k    the same loop with 4096-byte reads, straight from the main thread
+//   synced4k    4096-byte reads on the engine's kind of thread
 #include <windows.h>
 #include <wininet.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/WebDownloader.h"
@@ -32,6 +41,25 @@ void Report(const char* mode, unsigned long long bytes, double seconds) {
     std::printf("%s %llu %.3f %.2f\n", mode, bytes, seconds, bytes / seconds / 1e6);
 }
 
+// Runs `work` as the engine runs a download: a worker thread hands it to the UI thread through the
+// framework's synchronous call and waits, while the UI thread waits for messages and pumps them.
+void OnTheEnginesKindOfThread(const std::function<void()>& work) {
+    bool done = false;
+    std::thread worker([&] {
+        ui::Synchronize(work);
+        ui::Synchronize([&] { done = true; });
+    });
+    while (!done) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    worker.join();
+}
+
 // The same calls and flags as the engine, without dialog or events; the bytes go to a file as there.
 int BareLoop(const std::wstring& url, const std::wstring& target, DWORD readSize, const char* mode) {
     LARGE_INTEGER start = Now();
@@ -45,6 +73,12 @@ int BareLoop(const std::wstring& url, const std::wstring& target, DWORD readSize
         std::printf("%s cannot open the URL (%lu)\n", mode, GetLastError());
         return 1;
     }
+    // The engine's two queries before the body.
+    DWORD status = 0, length = 0, size = sizeof status, index = 0;
+    HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+    size = sizeof length;
+    index = 0;
+    HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, &index);
     unique_file file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     std::vector<char> buffer(readSize);
@@ -110,7 +144,7 @@ int Engine(const std::wstring& url, const std::wstring& dir) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4) {
-        std::printf("usage: download_bench URL engine|wininet|wininet64k TARGETDIR\n");
+        std::printf("usage: download_bench URL engine|platform|direct64k|direct4k|synced4k TARGETDIR\n");
         return 2;
     }
     ui::InitMainThread();
@@ -121,9 +155,14 @@ int wmain(int argc, wchar_t** argv) {
         dir += L'\\';
     if (mode == L"engine")
         return Engine(url, dir);
-    if (mode == L"wininet")
-        return BareLoop(url, dir + L"wininet.bin", 4096, "wininet");
-    if (mode == L"wininet64k")
-        return BareLoop(url, dir + L"wininet64k.bin", 65536, "wininet64k");
-    return 2;
+    int result = 2;
+    if (mode == L"platform")
+        OnTheEnginesKindOfThread([&] { result = BareLoop(url, dir + L"platform.bin", 65536, "platform"); });
+    else if (mode == L"synced4k")
+        OnTheEnginesKindOfThread([&] { result = BareLoop(url, dir + L"synced4k.bin", 4096, "synced4k"); });
+    else if (mode == L"direct64k")
+        result = BareLoop(url, dir + L"direct64k.bin", 65536, "direct64k");
+    else if (mode == L"direct4k")
+        result = BareLoop(url, dir + L"direct4k.bin", 4096, "direct4k");
+    return result;
 }

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Download throughput over loopback from a local nginx: the engine with its dialog under Xvfb, bare
-# WinINet loops under the same Wine (4 KiB reads as the engine, and 64 KiB reads), and curl on the host.
-# Each Wine figure is the best of two runs. Expects ROOT and BUILD (./dev bench download sets them).
+# Download throughput over loopback from a local nginx, i686 programs under 32-bit Wine in a Wine
+# desktop on Xvfb: the engine with its dialog; the platform's own speed, a bare WinINet loop doing the
+# engine's calls with its 64 KiB reads on the same kind of thread (handed to the UI thread by a
+# worker); and for the record the bare loop called straight from the main thread with 64 KiB and
+# 4 KiB reads, 4 KiB reads on the engine's kind of thread, and curl on the host.
+# Each Wine figure is the best of RUNS runs (default 3), the modes taking turns.
+# Expects ROOT and BUILD (./dev bench download sets them).
 set -euo pipefail
 ROOT="${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 BUILD="${BUILD:-$ROOT/build}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 source "$ROOT/tools/devlib.sh"
+source "$ROOT/bench/common/wine32.sh"
+RUNS="${RUNS:-3}"
 
 WORK="$BUILD/bench-download"
 rm -rf "$WORK"
@@ -24,7 +30,7 @@ SIZE_MB=256
 head -c $((SIZE_MB * 1024 * 1024)) /dev/urandom >"$WORK/www/setup.bin"
 
 # A port the system picks: bind to 0, read it, let nginx take it.
-PORT="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')"
+PORT="$(free_port)"
 cat >"$WORK/nginx.conf" <<CONF
 worker_processes 1;
 daemon off;
@@ -51,43 +57,31 @@ for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break; 
 URL="http://127.0.0.1:$PORT/setup.bin"
 
 start_xvfb
-start_wine "$BUILD/x86_64/wineprefix"
-EXE="$BUILD/x86_64/bin/download_bench.exe"
+start_wine32
+EXE="$BIN32/download_bench.exe"
 TARGET="$(winepath -w "$WORK/out")"
 
-best() {  # best MODE FIELD: the highest MB/s of two runs
-    local mode="$1" line best_line="" best_rate=0
-    for run in 1 2; do
-        if [ "$mode" = engine ] && [ $run -eq 1 ]; then
-            # One look at the dialog during a transfer.
-            (sleep 5; import -window root "$WORK/dialog.png" 2>/dev/null || true) &
-        fi
+MODES=(engine platform direct64k direct4k synced4k)
+declare -A BEST
+for mode in "${MODES[@]}"; do BEST[$mode]=0; done
+log "$SIZE_MB MiB per run, $RUNS runs of each mode (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+for run in $(seq "$RUNS"); do
+    for mode in "${MODES[@]}"; do
         out="$(wine "$EXE" "$URL" "$mode" "$TARGET" | tr -d '\r')"
-        echo "$out" | sed 's/^/  /' >&2
-        line="$(echo "$out" | grep "^$mode ")"
-        rate="$(echo "$line" | awk '{print $4}')"
-        if awk -v a="$rate" -v b="$best_rate" 'BEGIN{exit !(a>b)}'; then best_rate="$rate"; best_line="$line"; fi
+        echo "$out" | sed 's/^/  /'
+        rate="$(echo "$out" | awk -v m="$mode" '$1 == m {print $4}')"
+        [ -n "$rate" ] || { echo "$mode failed"; exit 1; }
+        if awk -v a="$rate" -v b="${BEST[$mode]}" 'BEGIN{exit !(a>b)}'; then BEST[$mode]="$rate"; fi
+        rm -f "$WORK/out"/*
     done
-    echo "$best_rate"
-}
-
-log "engine with dialog (4096-byte reads), $SIZE_MB MiB"
-ENGINE="$(best engine)"
-log "bare WinINet loop, 4096-byte reads"
-WININET="$(best wininet)"
-log "bare WinINet loop, 64 KiB reads"
-WININET64="$(best wininet64k)"
+done
 log "curl on the host"
 CURL_BPS="$(curl -s -o /dev/null -w '%{speed_download}' "$URL")"
 CURL="$(awk -v b="$CURL_BPS" 'BEGIN{printf "%.2f", b/1e6}')"
 
 echo
-echo "engine_MBps=$ENGINE"
-echo "wininet_MBps=$WININET"
-echo "wininet64k_MBps=$WININET64"
+for mode in "${MODES[@]}"; do echo "${mode}_MBps=${BEST[$mode]}"; done
 echo "curl_MBps=$CURL"
-awk -v e="$ENGINE" -v w="$WININET" -v w64="$WININET64" -v c="$CURL" 'BEGIN{
-    printf "download_vs_wininet=%.3f\n", e / w
-    printf "download_vs_wininet64k=%.3f\n", e / w64
+awk -v e="${BEST[engine]}" -v p="${BEST[platform]}" -v c="$CURL" 'BEGIN{
+    printf "download_vs_platform=%.3f\n", e / p
     printf "download_vs_curl=%.3f\n", e / c }'
-[ -f "$WORK/dialog.png" ] && echo "screenshot of the dialog during the transfer: $WORK/dialog.png"

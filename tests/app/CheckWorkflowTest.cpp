@@ -1,6 +1,7 @@
 // The update check in the main window: the catalogue answer (from a loopback peer) split into rows,
 // the grid's caption and the operator's messages.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,26 @@ TEST_F(CheckWorkflow, CountsAndCaptions) {
         EXPECT_EQ(Rows().size(), c.rows) << c.name;
         EXPECT_EQ(form->grdUpdates->EmptyCaption(), c.caption) << c.name;
     }
+}
+
+TEST_F(CheckWorkflow, ALongCatalogueIsListedWholeAndInOrder) {
+    product.InstallServer(L"5.9.0");
+    std::string body;
+    for (int i = 1; i <= 5000; ++i) {
+        const std::string n = std::to_string(i);
+        body += "\"Server " + n + "\";6." + n + ";2026-04-01;https://h/s" + n + ".exe;x\r\n";
+        if (i % 1000 == 0)
+            body += "Older;5.8;D;L;E\r\n";  // skipped among them
+    }
+    auto server = Catalogue(body);
+    ExpectOneMessage(Check(), L"There are 5000 Server Updates available.", TMsgDlgType::Information);
+    const std::vector<Row> rows = Rows();
+    ASSERT_EQ(rows.size(), 5000u);
+    EXPECT_EQ(rows.front(), (Row{L"Server 1", L"6.1", L"2026-04-01", L"https://h/s1.exe"}));
+    EXPECT_EQ(rows.back(), (Row{L"Server 5000", L"6.5000", L"2026-04-01", L"https://h/s5000.exe"}));
+    EXPECT_EQ(ListView_GetItemCount(form->grdUpdates->Handle()), 5000);
+    EXPECT_TRUE(IsWindowVisible(form->grdUpdates->Handle()));
+    EXPECT_EQ(form->grdUpdates->SelectedRow(), -1);
 }
 
 TEST_F(CheckWorkflow, WorksWithOnlyTheClientInstalled) {

@@ -130,7 +130,7 @@ TEST_F(DownloadTest, FileLineNamesTheItemNumberAndServer) {
 }
 
 TEST_F(DownloadTest, DialogRefusesToCloseDuringTheRun) {
-    server_.Route("/Setup.exe", OkReply(PatternBody(10000)));
+    server_.Route("/Setup.exe", OkReply(PatternBody(2 * 65536 + 1000)));
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
     int refused = 0;
     d_.OnCopyProgress = [&](TObject*, int, uint32_t, uint32_t) {
@@ -140,7 +140,7 @@ TEST_F(DownloadTest, DialogRefusesToCloseDuringTheRun) {
     HWND form = nullptr;
     d_.OnCopyDone = [&](TObject*) { form = d_.ProgressForm(); };
     Run();
-    EXPECT_EQ(refused, 4);  // three chunks and the final empty read
+    EXPECT_EQ(refused, 4);  // three reads and the final empty one
     EXPECT_FALSE(IsWindow(form));  // closed before OnCopyDone
     EXPECT_TRUE(d_.Items()[0]->Success());
 }

@@ -14,8 +14,11 @@ namespace {
 
 using Lines = std::vector<std::wstring>;
 
+// The engine's read size: one OnCopyProgress per read.
+constexpr size_t kChunk = 65536;
+
 TEST_F(DownloadTest, DownloadsBodiesOfEverySizeWithTheirEvents) {
-    const size_t sizes[] = {0, 1, 4095, 4096, 4097, 3 * 1024 * 1024 + 17};
+    const size_t sizes[] = {0, 1, kChunk - 1, kChunk, kChunk + 1, 3 * 1024 * 1024 + 17};
     for (size_t size : sizes) {
         SCOPED_TRACE(size);
         std::string body = PatternBody(size);
@@ -27,13 +30,14 @@ TEST_F(DownloadTest, DownloadsBodiesOfEverySizeWithTheirEvents) {
 
         EXPECT_EQ(Joined(events_.lines), Joined({L"FileStart 0", L"CopyProgress", L"FileDone 0", L"CopyDone"}));
         EXPECT_EQ(ReadFileRaw(scratch_ / L"Setup.exe"), body);
-        // Every chunk is reported: counts grow by at most 4096, end at the size, with the total each time.
+        // Every read is reported: counts grow by at most one chunk, end at the size, with the total each time;
+        // the last report is the read that found the end.
         ASSERT_FALSE(events_.received.empty());
         EXPECT_EQ(events_.received.back(), size);
-        EXPECT_EQ(events_.received.size(), size / 4096 + 1 + (size % 4096 ? 1 : 0));
+        EXPECT_EQ(events_.received.size(), size / kChunk + 1 + (size % kChunk ? 1 : 0));
         for (size_t i = 0; i < events_.received.size(); ++i) {
             uint32_t before = i ? events_.received[i - 1] : 0;
-            EXPECT_LE(events_.received[i] - before, 4096u);
+            EXPECT_LE(events_.received[i] - before, kChunk);
             EXPECT_EQ(events_.totals[i], size);
         }
         // An empty body leaves an empty file but is no success.
@@ -161,7 +165,7 @@ TEST_F(DownloadTest, ExistingTargetFile) {
 }
 
 TEST_F(DownloadTest, ResponseWithoutLengthRunsTheMarqueeAndShowsNoTotal) {
-    std::string body = PatternBody(20000);
+    std::string body = PatternBody(300000);
     server_.Route("/Setup.exe", OkReplyWithoutLength(body));
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
     int checked = 0;
@@ -182,15 +186,15 @@ TEST_F(DownloadTest, ResponseWithoutLengthRunsTheMarqueeAndShowsNoTotal) {
     };
     Run();
     EXPECT_GE(checked, 5);
-    EXPECT_EQ(firstSize, L"Progress : 4.10 Kb");  // the first chunk is shown at once
-    EXPECT_EQ(lastSize, L"Progress : 20.00 Kb");
+    EXPECT_EQ(firstSize, L"Progress : 65.54 Kb");  // the first chunk is shown at once
+    EXPECT_EQ(lastSize, L"Progress : 300.00 Kb");
     EXPECT_EQ(lastTime.substr(lastTime.find(L" : ")), lastElapsed.substr(lastElapsed.find(L" : ")));
     EXPECT_EQ(ReadFileRaw(scratch_ / L"Setup.exe"), body);
     EXPECT_TRUE(d_.Items()[0]->Success());
 }
 
 TEST_F(DownloadTest, KnownLengthShowsTheTotalAndThePercentage) {
-    server_.Route("/Setup.exe", OkReply(PatternBody(8192)));
+    server_.Route("/Setup.exe", OkReply(PatternBody(2 * kChunk)));
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
     std::vector<std::wstring> captions;
     std::wstring firstSize, lastSize, lastRate;
@@ -211,8 +215,8 @@ TEST_F(DownloadTest, KnownLengthShowsTheTotalAndThePercentage) {
     EXPECT_EQ(captions[0], L"Downloading..... : 50% completed");
     EXPECT_EQ(captions[1], L"Downloading..... : 100% completed");
     EXPECT_EQ(captions[2], L"Downloading..... : 100% completed");
-    EXPECT_EQ(firstSize, L"Progress : 4.10 Kb of 8.19 Kb");
-    EXPECT_EQ(lastSize, L"Progress : 8.19 Kb of 8.19 Kb");
+    EXPECT_EQ(firstSize, L"Progress : 65.54 Kb of 131.07 Kb");
+    EXPECT_EQ(lastSize, L"Progress : 131.07 Kb of 131.07 Kb");
     EXPECT_EQ(lastRate, L"Transfer rate : " + d_.RateStr());
     EXPECT_EQ(barAtEnd, 100);
 }
@@ -266,9 +270,12 @@ TEST_F(DownloadTest, EveryRunStartsItsPercentageFromZero) {
 }
 
 TEST_F(DownloadTest, CancelInTheDialogDeletesTheFile) {
-    // The server sends the first 16 KiB of a 1 MiB file and then waits.
+    // The server sends the first four chunks of a 1 MiB file, one every 60 ms, and then waits: the
+    // engine asks for messages after each of them.
     CannedReply reply = OkReply(PatternBody(1 << 20));
-    reply.body.resize(16384);
+    reply.body.resize(4 * kChunk);
+    reply.pieceSize = kChunk;
+    reply.pieceDelayMs = 60;
     reply.holdOpen = true;
     server_.Route("/Setup.exe", reply);
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
@@ -424,7 +431,7 @@ TEST_F(DownloadTest, WriteFailureEndsTheRunLikeAFailedOne) {
         done(s);
         formAliveAtDone = IsWindow(d.ProgressForm());
     };
-    server_.Route("/Setup.exe", OkReply(PatternBody(20000)));
+    server_.Route("/Setup.exe", OkReply(PatternBody(3 * kChunk)));
     TWebDownloadItem* item = d.Items().Add();
     item->URL = server_.Url("/Setup.exe");
     item->TargetDir = scratch_.Path();
@@ -433,7 +440,7 @@ TEST_F(DownloadTest, WriteFailureEndsTheRunLikeAFailedOne) {
     std::wstring path = scratch_ / L"Setup.exe";
     EXPECT_EQ(Joined(events.lines), Joined({L"FileStart 0", L"CopyProgress", L"Error 5",
                                             L"ErrorInfo 5 Cannot write file " + path, L"FileDone 0", L"CopyDone"}));
-    EXPECT_EQ(events.received, std::vector<uint32_t>{4096});  // the failed chunk is not reported
+    EXPECT_EQ(events.received, std::vector<uint32_t>{kChunk});  // the failed chunk is not reported
     EXPECT_FALSE(d.Items()[0]->Success());
     EXPECT_FALSE(FileExists(path));
     EXPECT_FALSE(formAliveAtDone);

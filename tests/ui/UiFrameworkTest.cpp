@@ -306,6 +306,16 @@ TEST_F(ListGridTest, SelectingARowRaisesSelect) {
     EXPECT_EQ(grid->SelectedRow(), 0);
     ASSERT_EQ(selected.size(), 2u);
     EXPECT_EQ(selected[1], 0);
+    // The list view's search for typed letters finds rows by the start of their first cell.
+    grid->AddRow({L"Pear"});
+    LVFINDINFOW find{};
+    find.flags = LVFI_PARTIAL | LVFI_STRING;
+    find.psz = L"pe";
+    EXPECT_EQ(ListView_FindItem(grid->Handle(), -1, &find), 2);
+    find.flags = LVFI_STRING;
+    EXPECT_EQ(ListView_FindItem(grid->Handle(), -1, &find), -1);
+    find.psz = L"2";
+    EXPECT_EQ(ListView_FindItem(grid->Handle(), -1, &find), 1);
 }
 
 TEST_F(ListGridTest, RowAndHeaderHeightsAndHiddenColumn) {
@@ -319,6 +329,39 @@ TEST_F(ListGridTest, RowAndHeaderHeightsAndHiddenColumn) {
     EXPECT_EQ(ListView_GetColumnWidth(grid->Handle(), 2), 0);
     grid->SetColumnVisible(2, true);
     EXPECT_EQ(ListView_GetColumnWidth(grid->Handle(), 2), 80);
+}
+
+TEST_F(ListGridTest, ThousandsOfRowsInOneBulkUpdate) {
+    constexpr int kRows = 5000;
+    grid->AddRow({L"earlier"});
+    {
+        TListGridUpdate update(*grid);
+        grid->ClearRows();
+        for (int r = 0; r < kRows; ++r) {
+            const std::wstring n = std::to_wstring(r);
+            grid->AddRow({L"name " + n, L"5.9." + n, L"link " + n});
+        }
+    }
+    EXPECT_TRUE(IsWindowVisible(grid->Handle()));
+    EXPECT_EQ(grid->RowCount(), kRows);
+    EXPECT_EQ(ListView_GetItemCount(grid->Handle()), kRows);
+    EXPECT_EQ(ListText(0, 0), L"name 0");
+    EXPECT_EQ(ListText(0, 2), L"link 0");
+    EXPECT_EQ(ListText(kRows - 1, 0), L"name 4999");
+    EXPECT_EQ(ListText(kRows - 1, 1), L"5.9.4999");
+    EXPECT_EQ(ListText(kRows - 1, 2), L"link 4999");  // the hidden column
+    // The scroll bar was worked out again once painting was back on: it spans every row.
+    SCROLLINFO scroll{};
+    scroll.cbSize = sizeof scroll;
+    scroll.fMask = SIF_RANGE;
+    ASSERT_TRUE(GetScrollInfo(grid->Handle(), SB_VERT, &scroll));
+    EXPECT_GE(scroll.nMax - scroll.nMin + 1, kRows);
+    EXPECT_EQ(grid->SelectedRow(), -1);
+    EXPECT_TRUE(selected.empty());
+    grid->SetSelectedRow(kRows - 1);
+    EXPECT_EQ(grid->SelectedRow(), kRows - 1);
+    EXPECT_EQ(selected, std::vector<int>{kRows - 1});
+    EXPECT_GT(ListView_GetTopIndex(grid->Handle()), kRows - 100);  // scrolled to the selected row
 }
 
 // Counts the pixels of one colour in the grid's own painting.
@@ -350,6 +393,19 @@ TEST_F(ListGridTest, EmptyCaptionShowsOnlyWithoutRows) {
     Application().ProcessMessages();
     EXPECT_LT(CountGridPixels(grid->Handle(), captionColor), empty / 4);
     grid->ClearRows();
+    Application().ProcessMessages();
+    EXPECT_GT(CountGridPixels(grid->Handle(), captionColor), empty / 2);
+    // A bulk update that lists rows, and one that ends with none: painted once at the end either way.
+    {
+        TListGridUpdate update(*grid);
+        grid->AddRow({L"1"});
+    }
+    Application().ProcessMessages();
+    EXPECT_LT(CountGridPixels(grid->Handle(), captionColor), empty / 4);
+    {
+        TListGridUpdate update(*grid);
+        grid->ClearRows();
+    }
     Application().ProcessMessages();
     EXPECT_GT(CountGridPixels(grid->Handle(), captionColor), empty / 2);
 }
