@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/MainForm.h"
+#include "app/SupportLog.h"
 #include "app/UpdateLineParser.h"
 #include "catalogue/UpdateRequestHelper.h"
 #include "ui/MessageBox.h"
@@ -26,10 +27,16 @@ void TfrmMain::CheckForUpdates() {
         return;
     }
     const std::wstring installedVersion = GetInstalledVersion();
+    ShowWorkStatus(L"Checking for updates...");
+    // The grid is where the answer will appear: while it is empty it says what is going on.
+    if (grdUpdates->RowCount() == 0)
+        grdUpdates->SetEmptyCaption(L"Checking for updates...");
+    Log.Write(L"Check: asking " + AddressForLog(CatalogueAddress) + L" (installed version " + installedVersion + L")");
     const TServerUpdates response = RequestServerUpdates(
         [this](TObject*, const std::wstring& proxy, bool again, std::wstring& user, std::wstring& password) {
             return ProxySignIn.Credentials(proxy, again, user, password);
         });
+    ShowWorkStatus(L"");
     {
         // The whole list is one update of the grid, painted once at the end: however long the
         // catalogue, listing it costs about as much as reading it.
@@ -44,12 +51,15 @@ void TfrmMain::CheckForUpdates() {
     }
     // A failed request is no answer about updates: say so instead of "You have the latest".
     if (!response.Succeeded) {
+        Log.Write(L"Check failed: " + response.FailureMessage);
         grdUpdates->SetEmptyCaption(L"Unable to check for updates.");
         ui::MessageDlg(L"Unable to check for updates.\r\n\r\n" + response.FailureMessage, ui::TMsgDlgType::Error,
                        Handle());
         return;
     }
     const int rows = grdUpdates->RowCount();
+    Log.Write(L"Check succeeded: " + std::to_wstring(response.Lines.size()) + L" lines, " + std::to_wstring(rows) +
+              L" newer updates");
     if (rows == 0) {
         grdUpdates->SetEmptyCaption(L"There are no newer versions available.");
         ui::MessageDlg(L"You have the latest Server Update.", ui::TMsgDlgType::Information, Handle());
@@ -72,8 +82,10 @@ void TfrmMain::AddUpdateRow(const TUpdateEntry& entry) {
 }
 
 void TfrmMain::grdUpdatesSelect(TObject*) {
-    // Every listed update is installable: the row does not matter.
-    btnInstall->SetEnabled(true);
+    // Every listed update is installable: the row does not matter. During a workflow Install waits
+    // for its end.
+    FInstallAllowed = true;
+    btnInstall->SetEnabled(!FWorkflowBusy);
 }
 
 }  // namespace memoline

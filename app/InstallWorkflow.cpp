@@ -7,6 +7,7 @@
 #include "app/CommonMethods.h"
 #include "app/DownloadFileName.h"
 #include "app/InstalledProduct.h"
+#include "app/SupportLog.h"
 #include "app/SetupSignerConfig.h"
 #include "ui/MessageBox.h"
 
@@ -26,6 +27,8 @@ constexpr const wchar_t* kNotDownloaded = L"The Server Update could not be downl
 // A run that failed without an error of its own (an empty answer): still not a setup program.
 constexpr const wchar_t* kNoData = L"The download ended without data.";
 constexpr const wchar_t* kInstalled = L"Server Update has been installed.";
+constexpr const wchar_t* kAnotherInstall = L"Another Server Update is being installed on this computer.";
+constexpr const wchar_t* kNotInstalled = L"Memoline 5 is not installed on this computer.";
 constexpr const wchar_t* kNotVerified = L"The Server Update could not be verified.";
 
 // Exit codes of a setup program that installed: 0, and the two that ask for a restart.
@@ -153,6 +156,13 @@ bool TfrmMain::ConfirmAndStartDownload() {
         ui::MessageDlg(kNoSelection, ui::TMsgDlgType::Error, Handle());
         return false;
     }
+    // One install per computer: two would write the same setup program and run two at once. Asked
+    // before the confirmation, so the operator is not asked for nothing.
+    if (!FInstallLock.TryAcquire()) {
+        Log.Write(L"Install refused: another install is in progress on this computer");
+        ui::MessageDlg(kAnotherInstall, ui::TMsgDlgType::Information, Handle());
+        return false;
+    }
     if (ui::MessageDlg(kConfirm, ui::TMsgDlgType::Confirmation, Handle()) != IDYES)
         return false;
     FDownloadCancelled = false;
@@ -162,6 +172,7 @@ bool TfrmMain::ConfirmAndStartDownload() {
 
 bool TfrmMain::StartDownload() {
     const std::wstring link = grdUpdates->Cell(grdUpdates->SelectedRow(), colLink);
+    FUpdateName = grdUpdates->Cell(grdUpdates->SelectedRow(), colVersion);
     FDownloadFile = LinkFileName(link);
     // The file is written into the temporary directory under this name and then started: a name that
     // is empty or could reach elsewhere never gets that far.
@@ -178,6 +189,9 @@ bool TfrmMain::StartDownload() {
     WebDownload->DlgCaption = kDownloading;
     WebDownload->DlgDownload = kDownloading;
     FDownloadErrorText.clear();
+    ShowWorkStatus(L"Downloading " + FUpdateName + L" ...");
+    Log.Write(L"Download: " + AddressForLog(link) + L" to " + item->TargetDir + FDownloadFile);
+    FDownloadStartTicks = GetTickCount64();
     WebDownload->ThreadExecute();
     return true;
 }
@@ -198,26 +212,48 @@ void TfrmMain::WebDownloadCopyDone(TObject*) {
         TfrmMain* form;
         ~WorkflowEnd() { form->EndWorkflow(); }
     } end{this};
-    if (FDownloadCancelled || FDownloadError)
+    if (FDownloadCancelled || FDownloadError) {
+        LogDownloadEnd(FDownloadCancelled ? L"cancelled" : L"the address cannot be reached");
         return;
+    }
     // Only a completed download is installed: after an error status, a file that could not be
     // written or an incomplete transfer, a setup program left by an earlier install may lie there.
     const bool success = WebDownload->Items().Count() > 0 && WebDownload->Items()[0]->Success();
     if (!success) {
         const std::wstring reason = FDownloadErrorText.empty() ? std::wstring(kNoData) : FDownloadErrorText;
+        LogDownloadEnd(L"failed: " + reason);
         ui::MessageDlg(std::wstring(kNotDownloaded) + L"\n\n" + reason, ui::TMsgDlgType::Error, Handle());
         return;
     }
+    LogDownloadEnd(L"completed");
     // Held open against writers from the check until the setup program has ended, so the file that
     // runs is the file that was checked.
     unique_file setup;
     const std::optional<TSignatureCheck> check = VerifySetupProgram(DownloadedSetupPath(), setup);
+    if (!check)
+        Log.Write(L"Verification: not checked (this build names no signer)");
+    else if (check->Passed())
+        Log.Write(L"Verification passed");
+    else
+        Log.Write(L"Verification failed: " + RefusalReason(*check));
     if (check && !check->Passed()) {
         setup.reset();  // lets the file be deleted
         RefuseSetupProgram(*check);
         return;
     }
     LaunchInstaller();
+}
+
+void TfrmMain::LogDownloadEnd(const std::wstring& result) {
+    const std::wstring path = DownloadedSetupPath();
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    unsigned long long bytes = 0;
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    const ULONGLONG ms = GetTickCount64() - FDownloadStartTicks;
+    wchar_t seconds[32];
+    swprintf(seconds, 32, L"%.1f", static_cast<double>(ms) / 1000.0);
+    Log.Write(L"Download " + result + L": " + std::to_wstring(bytes) + L" bytes in " + seconds + L" seconds");
 }
 
 std::wstring TfrmMain::DownloadedSetupPath() const {
@@ -250,12 +286,16 @@ void TfrmMain::RefuseSetupProgram(const TSignatureCheck& check) {
 void TfrmMain::LaunchInstaller() {
     runInstaller->SetFileName(DownloadedSetupPath());
     runInstaller->SetParameters(L"/silent");
+    ShowWorkStatus(L"Installing " + FUpdateName + L" ...");
+    Log.Write(L"Starting " + runInstaller->FileName() + L" " + runInstaller->Parameters());
     runInstaller->Launch();
 }
 
 void TfrmMain::runInstallerFinished(TObject*) {
     const uint32_t exitCode = runInstaller->ExitCode();
+    Log.Write(runInstaller->FileName() + L" ended with exit code " + std::to_wstring(exitCode));
     if (!SetupSucceeded(exitCode)) {
+        ShowWorkStatus(L"");
         // The setup program may have changed the installation before it failed.
         ShowInstalledVersion();
         ui::MessageDlg(
@@ -269,12 +309,32 @@ void TfrmMain::runInstallerFinished(TObject*) {
 void TfrmMain::LaunchDataUpdate() {
     runDataUpdate->SetFileName(kDataUpdateProgramPath);
     runDataUpdate->SetParameters(L"");
+    ShowWorkStatus(L"Updating the data ...");
+    Log.Write(L"Starting " + runDataUpdate->FileName());
     runDataUpdate->Launch();
 }
 
 void TfrmMain::runDataUpdateFinished(TObject*) {
+    Log.Write(runDataUpdate->FileName() + L" ended with exit code " + std::to_wstring(runDataUpdate->ExitCode()));
+    ShowWorkStatus(L"");
     ShowInstalledVersion();
+    RemoveInstalledRows();
+    Log.Write(L"Installed " + FUpdateName + L"; installed version now " + GetInstalledVersion());
     ui::MessageDlg(kInstalled, ui::TMsgDlgType::Information, Handle());
+}
+
+void TfrmMain::RemoveInstalledRows() {
+    // The rule of the check, against the version now installed: what is not newer goes.
+    const std::wstring installed = GetInstalledVersion();
+    grdUpdates->SetSelectedRow(-1);
+    for (int row = grdUpdates->RowCount() - 1; row >= 0; --row) {
+        if (CompareVersions(grdUpdates->Cell(row, colBuild), installed) <= 0)
+            grdUpdates->DeleteRow(row);
+    }
+    FInstallAllowed = false;
+    btnInstall->SetEnabled(false);
+    if (grdUpdates->RowCount() == 0)
+        grdUpdates->SetEmptyCaption(L"There are no newer versions available.");
 }
 
 void TfrmMain::LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode) {
@@ -283,10 +343,16 @@ void TfrmMain::LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode
         ShowInstalledVersion();
     // Values up to 32 are the shell's own; above, they are the system's error codes.
     const std::wstring reason = errorCode <= 32 ? TProcessLauncher::GetErrorMsg(errorCode) : SystemErrorText(errorCode);
+    Log.Write(L"Could not start " + launcher.FileName() + L": " + reason);
+    ShowWorkStatus(L"");
     ui::MessageDlg(L"Unable to start " + launcher.FileName() + L": " + reason, ui::TMsgDlgType::Error, Handle());
 }
 
 void TfrmMain::ShowInstalledVersion() {
+    if (!IsInstalled()) {
+        lblCurrentVersion->SetCaption(kNotInstalled);
+        return;
+    }
     lblCurrentVersion->SetCaption(L"You currently have Version <b>" + GetInstalledVersion() + L"</b> installed.");
 }
 

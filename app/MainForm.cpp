@@ -3,6 +3,8 @@
 #include "app/CommonMethods.h"
 #include "app/InstalledProduct.h"
 #include "app/VersionCompare.h"
+#include "catalogue/CatalogueConfig.h"
+#include "catalogue/RequestLog.h"
 
 namespace memoline {
 
@@ -53,6 +55,16 @@ TfrmMain::TfrmMain() : ui::TForm(nullptr, kWindowClass) {
     Realign();
     OnShow = [this](TObject* s) { FormShow(s); };
     OnClose = [this](TObject* s) { FormClose(s); };
+    // The catalogue request reports its progress and failures to the support log; the access
+    // password it posts never reaches the file.
+    Log.AddSecret(kCataloguePassword);
+    RequestLogEvent = [this](uint8_t level, const std::wstring& text) {
+        Log.Write(std::wstring(level == kLogFailure ? L"Catalogue failure: " : L"Catalogue: ") + text);
+    };
+}
+
+TfrmMain::~TfrmMain() {
+    RequestLogEvent = nullptr;
 }
 
 void TfrmMain::CreateRegions() {
@@ -99,6 +111,9 @@ void TfrmMain::CreateButtons() {
         (*s.Field)->SetCaption(s.Caption);
         (*s.Field)->SetEnabled(s.Enabled);
     }
+    lblStatus = Make<ui::THtmlLabel>(this, ButtonPanel, kIdStatus);
+    lblStatus->SetBounds(14, 139, 96, 120);
+    lblStatus->SetCaption(L"");
     btnCheck->OnClick = [this](TObject* s) { btnCheckClick(s); };
     btnInstall->OnClick = [this](TObject* s) { btnInstallClick(s); };
     btnExit->OnClick = [this](TObject* s) { btnExitClick(s); };
@@ -165,8 +180,11 @@ int TfrmMain::CompareVersions(const std::wstring& a, const std::wstring& b) cons
 }
 
 void TfrmMain::FormShow(TObject*) {
-    VersionNumberPanel->SetCaption(L"Version " + GetFileVersionString(ProgramFilePath()));
+    const std::wstring ownVersion = GetFileVersionString(ProgramFilePath());
+    VersionNumberPanel->SetCaption(L"Version " + ownVersion);
     ShowInstalledVersion();
+    Log.Write(L"Memoline Server Updates " + ownVersion + L" started; installed version: " +
+              (IsInstalled() ? GetInstalledVersion() : std::wstring(L"none")));
 }
 
 void TfrmMain::FormClose(TObject*) {
@@ -180,6 +198,11 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         FCloseHeld = true;
         return 0;
     }
+    // While work waits, the pointer over the window says so; the window stays usable meanwhile.
+    if (msg == WM_SETCURSOR && FBusyCursor && LOWORD(lp) == HTCLIENT) {
+        SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+        return TRUE;
+    }
     return ui::TForm::WndProc(msg, wp, lp);
 }
 
@@ -187,17 +210,43 @@ bool TfrmMain::BeginWorkflow() {
     if (FWorkflowBusy)
         return false;
     FWorkflowBusy = true;
+    // Check and Install do nothing during a workflow: they show it. The focus leaves a button that
+    // goes grey, so Tab still starts from a control that takes part.
+    HWND focus = GetFocus();
+    if (focus && (focus == btnCheck->Handle() || focus == btnInstall->Handle()))
+        SetFocus(grdUpdates->Handle());
+    btnCheck->SetEnabled(false);
+    btnInstall->SetEnabled(false);
     return true;
 }
 
 void TfrmMain::EndWorkflow() {
     FWorkflowBusy = false;
+    FInstallLock.Release();
+    ShowWorkStatus(L"");
+    btnCheck->SetEnabled(true);
+    btnInstall->SetEnabled(FInstallAllowed);
     // A close asked for during the workflow is carried out now, from the message loop, once every
     // handler of the workflow has returned.
     if (FCloseHeld) {
         FCloseHeld = false;
         PostMessageW(Handle(), WM_CLOSE, 0, 0);
     }
+}
+
+void TfrmMain::ShowWorkStatus(const std::wstring& text) {
+    lblStatus->SetCaption(text);
+    FBusyCursor = !text.empty();
+    // The pointer changes at once when it is over the window, not only at the next mouse move.
+    POINT at{};
+    if (HandleAllocated() && GetCursorPos(&at)) {
+        HWND under = WindowFromPoint(at);
+        if (under && GetAncestor(under, GA_ROOT) == Handle())
+            SetCursor(LoadCursorW(nullptr, FBusyCursor ? IDC_APPSTARTING : IDC_ARROW));
+    }
+    // Shown before the wait begins, not at the wait's first message.
+    if (lblStatus->HandleAllocated())
+        UpdateWindow(lblStatus->Handle());
 }
 
 void TfrmMain::btnExitClick(TObject*) {

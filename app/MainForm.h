@@ -10,6 +10,8 @@
 #include "system/AuthenticodeCheck.h"
 #include "system/Handles.h"
 #include "system/ProcessLauncher.h"
+#include "app/SingleInstance.h"
+#include "app/SupportLog.h"
 #include "app/UpdateLineParser.h"
 #include "ui/Button.h"
 #include "ui/Form.h"
@@ -40,6 +42,7 @@ enum TfrmMainControlId : int {
     kIdGridPanel = 115,
     kIdGridGroup = 116,
     kIdUpdates = 117,
+    kIdStatus = 118,
 };
 
 class TfrmMain : public ui::TForm {
@@ -51,6 +54,7 @@ public:
 
     // Builds the window's controls; the window itself appears on Show().
     TfrmMain();
+    ~TfrmMain() override;
 
     // Regions.
     ui::TPanel* LeftPanel;
@@ -63,6 +67,8 @@ public:
     ui::TButton* btnCheck;
     ui::TButton* btnInstall;
     ui::TButton* btnExit;
+    // What a Check or an Install is doing right now, under the buttons; empty otherwise.
+    ui::THtmlLabel* lblStatus;
     // Sections.
     ui::TPanel* IntroductionPanel;
     ui::TGroupBox* grpIntroduction;
@@ -107,6 +113,9 @@ public:
     // The proxy's credentials for this run, asked for by the check and the download alike.
     TProxySignIn ProxySignIn;
 
+    // The support log; tests point it elsewhere.
+    TSupportLog Log;
+
 protected:
     // The state of the current download, used by the install workflow.
     bool FDownloadCancelled = false;  // the operator cancelled it
@@ -120,6 +129,15 @@ protected:
     void EndWorkflow();    // carries out a held close
     bool FWorkflowBusy = false;
     bool FCloseHeld = false;
+    // Install is enabled while a row is selected and no workflow is in progress.
+    bool FInstallAllowed = false;
+    // The line under the buttons and the busy cursor over the window; an empty text clears both.
+    void ShowWorkStatus(const std::wstring& text);
+    bool FBusyCursor = false;
+    // Held from the download of an install to the end of its last program.
+    TInstallLock FInstallLock;
+    ULONGLONG FDownloadStartTicks = 0;
+    std::wstring FUpdateName;  // the name of the update being installed, as listed
 
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -144,6 +162,8 @@ private:
     void LaunchDataUpdate();
     void LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode);
     void ShowInstalledVersion();
+    void RemoveInstalledRows();
+    void LogDownloadEnd(const std::wstring& result);
 };
 
 // The one main window of the running updater (null before start-up creates it).

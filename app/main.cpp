@@ -2,11 +2,19 @@
 #include <windows.h>
 
 #include "app/MainForm.h"
+#include "app/SingleInstance.h"
 #include "ui/Application.h"
 #include "ui/Style.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace memoline;
+    // Started again in the same logon session (a double double-click): the running updater comes to
+    // the front and this one ends, before it shows anything.
+    TSessionInstance instance;
+    if (!instance.First()) {
+        BringRunningUpdaterForward();
+        return 0;
+    }
     ui::TApplication& application = ui::Application();
     application.Initialize();
     application.MainFormOnTaskBar = true;

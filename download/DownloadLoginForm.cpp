@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "ui/Dpi.h"
+
 namespace memoline {
 namespace {
 
@@ -70,15 +72,16 @@ LRESULT CALLBACK TDownloadLoginForm::WindowProc(HWND hwnd, UINT msg, WPARAM wp, 
 
 void TDownloadLoginForm::CreateControls() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    HDC screen = GetDC(nullptr);
-    int height = -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72);  // 8 points
-    ReleaseDC(nullptr, screen);
+    // The layout is in 96-DPI units, scaled to the window's DPI; the font is 8 points at that DPI.
+    const int dpi = ui::WindowDpi(window_);
+    auto S = [dpi](int value) { return ui::ScaleToDpi(value, dpi); };
+    int height = -MulDiv(8, dpi, 72);
     font_ = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
     auto add = [&](const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle, int x, int y, int w, int h,
                    int id) {
-        HWND control = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+        HWND control = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, S(x), S(y), S(w), S(h),
+                                       window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         return control;
     };
@@ -116,6 +119,11 @@ bool TDownloadLoginForm::ShowModal() {
     if (!window_)
         return false;
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (const int dpi = ui::WindowDpi(window_); dpi != ui::kDesignDpi) {
+        const int w = ui::ScaleToDpi(kFormWidth, dpi), h = ui::ScaleToDpi(kFormHeight, dpi);
+        SetWindowPos(window_, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2,
+                     w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     CreateControls();
     if (owner)
         EnableWindow(owner, FALSE);

@@ -5,6 +5,7 @@
 
 #include "download/DownloadText.h"
 #include "download/WebDownloader.h"
+#include "ui/Dpi.h"
 #include "ui/ExceptionReport.h"
 
 namespace memoline {
@@ -17,6 +18,19 @@ constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 constexpr int kCancelButtonId = IDCANCEL;
 constexpr DWORD kRepaintIntervalMs = 100;  // at most ten updates of the lines a second
+
+// The stock dialog font (8 points) at 96 DPI; at another DPI its face at 8 points there. Whether the
+// system scales the stock font itself differs between systems, so its height is not relied on.
+HFONT ScaledStockFont(int dpi, unique_gdiobj& owned) {
+    auto stock = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    LOGFONTW lf{};
+    if (dpi == ui::kDesignDpi || !GetObjectW(stock, sizeof lf, &lf))
+        return stock;
+    lf.lfHeight = -MulDiv(8, dpi, 72);
+    lf.lfWidth = 0;
+    owned.reset(CreateFontIndirectW(&lf));
+    return owned ? static_cast<HFONT>(owned.get()) : stock;
+}
 
 wchar_t UserDecimalSeparator() {
     wchar_t text[8] = {};
@@ -78,11 +92,6 @@ void TWebDownloader::CreateProgressForm() {
     const int V = (ShowTime ? 20 : 0) + (ShowElapsedTime ? 20 : 0);
     const int B = ShowFileName ? 0 : 20;
     const int T = ShowFileName ? V + 100 : V + 80;
-    int height = GetSystemMetrics(SM_CYCAPTION) + V + 145;
-    if (!DlgShowCancel)
-        height -= 20;
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - W) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
     // A fixed dialog frame; the system menu (and with it the close box) only when closing is allowed.
     DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
@@ -90,14 +99,25 @@ void TWebDownloader::CreateProgressForm() {
         style |= WS_SYSMENU;
     // WS_EX_COMPOSITED paints the window and its lines off screen first: the per-chunk updates of the
     // lines, the bar and the caption do not flicker.
-    DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_COMPOSITED;
+    // WS_EX_CONTROLPARENT: the message loops give it dialog keys, so Esc is Cancel and Tab reaches the
+    // button.
+    DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_COMPOSITED | WS_EX_CONTROLPARENT;
     if (ShowDialogOnTop)
         exStyle |= WS_EX_TOPMOST;
-    FForm = CreateWindowExW(exStyle, kProgressFormClass, L"", style, left, top, W, height, nullptr, nullptr,
+    // Made first and placed once its DPI is known: the layout below is in 96-DPI units.
+    FForm = CreateWindowExW(exStyle, kProgressFormClass, L"", style, 0, 0, W, 100, nullptr, nullptr,
                             GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(FForm, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     FFormAlive = FForm != nullptr;
-    FFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    FDpi = ui::WindowDpi(FForm);
+    auto S = [this](int value) { return ui::ScaleToDpi(value, FDpi); };
+    int height = ui::SystemMetricForDpi(SM_CYCAPTION, FDpi) + S(V + 145);
+    if (!DlgShowCancel)
+        height -= S(20);
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - S(W)) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    SetWindowPos(FForm, nullptr, left, top, S(W), height, SWP_NOZORDER | SWP_NOACTIVATE);
+    FFont = ScaledStockFont(FDpi, FScaledFont);
     if (FMeasureDC)
         DeleteDC(FMeasureDC);
     FMeasureDC = CreateCompatibleDC(nullptr);
@@ -106,7 +126,7 @@ void TWebDownloader::CreateProgressForm() {
 
     auto makeLine = [&](int y, int width, const std::wstring& text, bool visible) {
         DWORD lineStyle = WS_CHILD | SS_LEFT | SS_NOPREFIX | (visible ? WS_VISIBLE : 0);
-        HWND line = CreateWindowExW(0, L"STATIC", L"", lineStyle, 10, y, width, kLineHeight, FForm, nullptr,
+        HWND line = CreateWindowExW(0, L"STATIC", L"", lineStyle, S(10), S(y), S(width), S(kLineHeight), FForm, nullptr,
                                     GetModuleHandleW(nullptr), nullptr);
         SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
         SetLabel(line, text, width == 0);
@@ -119,11 +139,11 @@ void TWebDownloader::CreateProgressForm() {
     FElapsedTimeLbl = makeLine(B + 100, 0, DlgElapsedTimeLabel, ShowElapsedTime);
     FCancelBtn = CreateWindowExW(0, L"BUTTON", DlgCancel.c_str(),
                                  WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON | (DlgShowCancel ? WS_VISIBLE : 0),
-                                 W - kButtonWidth - 20, T, kButtonWidth, kButtonHeight, FForm,
+                                 S(W - kButtonWidth - 20), S(T), S(kButtonWidth), S(kButtonHeight), FForm,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCancelButtonId)),
                                  GetModuleHandleW(nullptr), nullptr);
     SendMessageW(FCancelBtn, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
-    FProgress = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 10, 20, W - 30, 12, FForm,
+    FProgress = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, S(10), S(20), S(W - 30), S(12), FForm,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
     SendMessageW(FProgress, PBM_SETRANGE32, 0, 100);
     // A new bar starts at 0, and so does the percentage the caption shows: a run without a length
@@ -157,7 +177,8 @@ void TWebDownloader::SetLabel(HWND label, const std::wstring& text, bool autoSiz
     RECT r;
     GetClientRect(label, &r);
     if (r.right != extent.cx)
-        SetWindowPos(label, nullptr, 0, 0, extent.cx, kLineHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(label, nullptr, 0, 0, extent.cx, ui::ScaleToDpi(kLineHeight, FDpi),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TWebDownloader::SetProgressCaption(const std::wstring& caption) {

@@ -8,6 +8,7 @@
 #include "download/DownloadLoginForm.h"
 #include "download/DownloadText.h"
 #include "download/DownloadThread.h"
+#include "ui/DialogKeys.h"
 
 namespace memoline {
 namespace {
@@ -83,8 +84,7 @@ void TWebDownloader::ProcessMessages() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        ui::DispatchThreadMessage(msg);  // dialog keys (Esc in the dialog, Tab) work as in the main loop
     }
 }
 

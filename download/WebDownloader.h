@@ -216,7 +216,9 @@ private:
     HWND FTimeLbl = nullptr;
     HWND FElapsedTimeLbl = nullptr;
     HWND FCancelBtn = nullptr;
-    HFONT FFont = nullptr;  // stock font, not owned
+    HFONT FFont = nullptr;  // the stock font, or FScaledFont at another DPI than the system's
+    unique_gdiobj FScaledFont;
+    int FDpi = 96;  // the dialog's DPI: its 96-DPI layout is scaled to it
     bool FFormAlive = false;  // FForm has been created and not yet destroyed
     HDC FMeasureDC = nullptr;  // sizes the auto-sized lines; lives as long as the dialog
     // Repaint bounding during a transfer: every chunk's texts are computed (RateStr and the others

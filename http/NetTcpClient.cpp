@@ -8,6 +8,7 @@
 
 #include "http/NetErrors.h"
 #include "http/NetSocketApi.h"
+#include "ui/DialogKeys.h"
 
 namespace memoline {
 namespace {
@@ -277,8 +278,7 @@ bool TnetSyncConnection::WaitForSocketEvent() {
             PostQuitMessage(static_cast<int>(message.wParam));
             return false;
         }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        ui::DispatchThreadMessage(message);  // dialog keys work during the wait as in the main loop
         CheckTimeOut();
     }
     CheckTimeOut();

@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include "ui/DialogKeys.h"
 #include "ui/Synchronize.h"
 
 namespace memoline {
@@ -44,8 +45,7 @@ void ProcessPendingMessages(bool* quitSeen, int* quitCode) {
             *quitCode = static_cast<int>(msg.wParam);
             continue;
         }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        ui::DispatchThreadMessage(msg);  // dialog keys work during the wait as in the main loop
     }
 }
 

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "ui/DialogKeys.h"
 #include "ui/Synchronize.h"
 
 namespace memoline::ui {
@@ -21,11 +22,9 @@ void TApplication::Initialize() {
 }
 
 bool TApplication::DispatchOne(MSG& msg) {
-    // Tab and the arrow keys move between the main form's controls as in a dialog.
-    if (mainForm_ && mainForm_->HandleAllocated() && IsDialogMessageW(mainForm_->Handle(), &msg))
-        return true;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+    // Tab and the arrow keys move between the controls of the main form (and of any other window made
+    // for it) as in a dialog.
+    DispatchThreadMessage(msg);
     return true;
 }
 

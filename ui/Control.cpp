@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "ui/Dpi.h"
 #include "ui/ExceptionReport.h"
 #include "ui/Style.h"
 
@@ -131,7 +132,39 @@ void TControl::HandleDestroyed() {
     handle_ = nullptr;
 }
 
+int TControl::Scale(int value) const {
+    return ScaleToDpi(value, Dpi());
+}
+
 void TControl::SetBounds(int left, int top, int width, int height) {
+    designLeft_ = left;
+    designTop_ = top;
+    designWidth_ = std::max(width, 0);
+    designHeight_ = std::max(height, 0);
+    SetPixelBounds(Scale(left), Scale(top), Scale(width), Scale(height));
+}
+
+void TControl::ChangeDpi(int dpi) {
+    ApplyDpi(dpi);
+    Realign();
+}
+
+void TControl::ApplyDpi(int dpi) {
+    if (!parent_)
+        dpi_ = dpi;
+    if (!parentFont_) {
+        font_.SetPixelsPerInch(dpi);
+        FontChanged();
+    }
+    // Docked controls are placed by their parent's Realign; the others from their 96-DPI bounds.
+    if (align_ == TAlign::None)
+        SetPixelBounds(Scale(designLeft_), Scale(designTop_), Scale(designWidth_), Scale(designHeight_));
+    for (TControl* child : children_)
+        child->ApplyDpi(dpi);
+    DpiChanged();
+}
+
+void TControl::SetPixelBounds(int left, int top, int width, int height) {
     left_ = left;
     top_ = top;
     width_ = std::max(width, 0);
@@ -154,34 +187,42 @@ void TControl::SetPadding(int left, int top, int right, int bottom) {
 
 void TControl::Realign() {
     RECT r = AdjustClientRect(ClientRect());
-    r.left += padding_.Left;
-    r.top += padding_.Top;
-    r.right -= padding_.Right;
-    r.bottom -= padding_.Bottom;
+    r.left += Scale(padding_.Left);
+    r.top += Scale(padding_.Top);
+    r.right -= Scale(padding_.Right);
+    r.bottom -= Scale(padding_.Bottom);
     for (TAlign kind : {TAlign::Top, TAlign::Bottom, TAlign::Left, TAlign::Right, TAlign::Client}) {
         for (TControl* c : children_) {
             if (c->align_ != kind || !c->visible_)
                 continue;
             int w = r.right - r.left, h = r.bottom - r.top;
             switch (kind) {
-                case TAlign::Top:
-                    c->SetBounds(r.left, r.top, w, c->height_);
-                    r.top += c->height_;
+                case TAlign::Top: {
+                    const int height = Scale(c->designHeight_);
+                    c->SetPixelBounds(r.left, r.top, w, height);
+                    r.top += height;
                     break;
-                case TAlign::Bottom:
-                    c->SetBounds(r.left, r.bottom - c->height_, w, c->height_);
-                    r.bottom -= c->height_;
+                }
+                case TAlign::Bottom: {
+                    const int height = Scale(c->designHeight_);
+                    c->SetPixelBounds(r.left, r.bottom - height, w, height);
+                    r.bottom -= height;
                     break;
-                case TAlign::Left:
-                    c->SetBounds(r.left, r.top, c->width_, h);
-                    r.left += c->width_;
+                }
+                case TAlign::Left: {
+                    const int width = Scale(c->designWidth_);
+                    c->SetPixelBounds(r.left, r.top, width, h);
+                    r.left += width;
                     break;
-                case TAlign::Right:
-                    c->SetBounds(r.right - c->width_, r.top, c->width_, h);
-                    r.right -= c->width_;
+                }
+                case TAlign::Right: {
+                    const int width = Scale(c->designWidth_);
+                    c->SetPixelBounds(r.right - width, r.top, width, h);
+                    r.right -= width;
                     break;
+                }
                 case TAlign::Client:
-                    c->SetBounds(r.left, r.top, w, h);
+                    c->SetPixelBounds(r.left, r.top, w, h);
                     break;
                 case TAlign::None:
                     break;

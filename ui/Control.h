@@ -51,17 +51,26 @@ public:
     TControl* Parent() const { return parent_; }
     const std::vector<TControl*>& Controls() const { return children_; }
 
+    // The control's place in pixels at the window's DPI.
     int Left() const { return left_; }
     int Top() const { return top_; }
     int Width() const { return width_; }
     int Height() const { return height_; }
-    // Position relative to the parent's client area, size of the whole control.
-    virtual void SetBounds(int left, int top, int width, int height);
+    // Position relative to the parent's client area, size of the whole control, in units of a 96-DPI
+    // display: the control is placed at these values scaled to the window's DPI.
+    void SetBounds(int left, int top, int width, int height);
+    // The bounds as given to SetBounds (96-DPI units).
+    RECT DesignBounds() const { return RECT{designLeft_, designTop_, designLeft_ + designWidth_, designTop_ + designHeight_}; }
+
+    // The DPI of the top-level window this control is in (96 until it is known).
+    int Dpi() const { return parent_ ? parent_->Dpi() : dpi_; }
+    // A length of the 96-DPI layout at this control's DPI.
+    int Scale(int value) const;
     RECT ClientRect() const { return RECT{0, 0, width_, height_}; }
 
     TAlign Align() const { return align_; }
     void SetAlign(TAlign align);
-    TPadding& Padding() { return padding_; }
+    TPadding& Padding() { return padding_; }  // 96-DPI units
     void SetPadding(int left, int top, int right, int bottom);
 
     const std::wstring& Caption() const { return caption_; }
@@ -115,6 +124,14 @@ protected:
     // Called for every window of the tree when the top-level window goes away.
     void HandleDestroyed();
 
+    // Places the control in pixels, leaving its 96-DPI bounds alone (docking uses it).
+    void SetPixelBounds(int left, int top, int width, int height);
+    // A top-level window's new DPI: fonts, bounds and what controls derive from them follow, then
+    // the docked children are placed again.
+    void ChangeDpi(int dpi);
+    // After the DPI changed, for what a control derives from it (column widths, row heights).
+    virtual void DpiChanged() {}
+
     HWND handle_ = nullptr;
 
 private:
@@ -125,7 +142,10 @@ private:
 
     TControl* parent_;
     std::vector<TControl*> children_;
+    void ApplyDpi(int dpi);
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    int designLeft_ = 0, designTop_ = 0, designWidth_ = 0, designHeight_ = 0;
+    int dpi_ = 96;
     TAlign align_ = TAlign::None;
     TPadding padding_;
     std::wstring caption_;

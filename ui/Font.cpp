@@ -10,6 +10,7 @@ TFont::TFont(std::wstring name, int height, bool bold) : name_(std::move(name)),
 TFont::TFont(const TFont& other)
     : name_(other.name_),
       height_(other.height_),
+      ppi_(other.ppi_),
       bold_(other.bold_),
       color_(other.color_),
       quality_(other.quality_) {}
@@ -19,6 +20,7 @@ TFont& TFont::operator=(const TFont& other) {
         return *this;
     name_ = other.name_;
     height_ = other.height_;
+    ppi_ = other.ppi_;
     bold_ = other.bold_;
     color_ = other.color_;
     quality_ = other.quality_;
@@ -34,6 +36,12 @@ void TFont::SetHeight(int height) {
     height_ = height;
     Reset();
 }
+void TFont::SetPixelsPerInch(int ppi) {
+    if (ppi == ppi_)
+        return;
+    ppi_ = ppi;
+    Reset();
+}
 void TFont::SetBold(bool bold) {
     bold_ = bold;
     Reset();
@@ -46,7 +54,7 @@ void TFont::SetQuality(BYTE quality) {
 LOGFONTW TFont::LogFont() const {
     LOGFONTW lf{};
     // A negative height asks for the character height, not the cell height.
-    lf.lfHeight = -height_;
+    lf.lfHeight = -MulDiv(height_, ppi_, 96);
     lf.lfWeight = bold_ ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = ANSI_CHARSET;
     lf.lfOutPrecision = OUT_DEFAULT_PRECIS;

@@ -18,8 +18,11 @@ public:
     TFont& operator=(const TFont& other);
 
     const std::wstring& Name() const { return name_; }
-    // Character height in pixels (the em height without internal leading).
+    // Character height in pixels of a 96-DPI display (the em height without internal leading).
     int Height() const { return height_; }
+    // The display density the GDI font is made for: the height is scaled from 96 DPI to it.
+    int PixelsPerInch() const { return ppi_; }
+    void SetPixelsPerInch(int ppi);
     bool Bold() const { return bold_; }
     COLORREF Color() const { return color_; }
     BYTE Quality() const { return quality_; }
@@ -40,6 +43,7 @@ private:
 
     std::wstring name_ = L"Segoe UI";
     int height_ = 15;
+    int ppi_ = 96;
     bool bold_ = false;
     COLORREF color_ = GetSysColor(COLOR_WINDOWTEXT);
     BYTE quality_ = DEFAULT_QUALITY;

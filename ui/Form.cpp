@@ -1,6 +1,9 @@
 #include "ui/Form.h"
 
+#include <algorithm>
+
 #include "ui/Application.h"
+#include "ui/Dpi.h"
 
 namespace memoline::ui {
 namespace {
@@ -25,20 +28,38 @@ TControl::CreateParams TForm::GetCreateParams() {
 void TForm::SetClientSize(int width, int height) {
     // The stored size is the client size; the window's frame is added when it is placed.
     TControl::SetBounds(Left(), Top(), width, height);
-    if (HandleAllocated()) {
-        RECT r{0, 0, width, height};
-        AdjustWindowRectEx(&r, kFormStyle, FALSE, kFormExStyle);
-        SetWindowPos(handle_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
-    }
+    if (HandleAllocated())
+        FitWindowToClient(nullptr);
+}
+
+void TForm::FitWindowToClient(const POINT* position) {
+    RECT r = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
+    const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (position ? 0 : SWP_NOMOVE);
+    const int x = position ? position->x : 0, y = position ? position->y : 0;
+    SetWindowPos(handle_, nullptr, x, y, r.right - r.left, r.bottom - r.top, flags);
+    // The frame may be drawn at another DPI than asked (before Windows 10, or a frame the system does
+    // not scale): correct by what the client area came out as.
+    RECT client;
+    GetClientRect(handle_, &client);
+    const int dx = Width() - client.right, dy = Height() - client.bottom;
+    if (dx != 0 || dy != 0)
+        SetWindowPos(handle_, nullptr, 0, 0, r.right - r.left + dx, r.bottom - r.top + dy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TForm::Show() {
     HWND hwnd = Handle();
-    RECT r{0, 0, Width(), Height()};
-    AdjustWindowRectEx(&r, kFormStyle, FALSE, kFormExStyle);
+    RECT r = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
     int w = r.right - r.left, h = r.bottom - r.top;
-    int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    SetWindowPos(hwnd, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    POINT at{(GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2};
+    // A window larger than the screen (a high scale on a small display) keeps its title bar on the
+    // screen, so it can still be moved.
+    MONITORINFO monitor{sizeof monitor};
+    if (GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        at.x = std::max<LONG>(at.x, monitor.rcWork.left);
+        at.y = std::max<LONG>(at.y, monitor.rcWork.top);
+    }
+    FitWindowToClient(&at);
     ShowWindow(hwnd, SW_SHOW);
     UpdateWindow(hwnd);
 }
@@ -48,8 +69,33 @@ void TForm::Close() {
         SendMessageW(handle_, WM_CLOSE, 0, 0);
 }
 
+void TForm::HandleCreated() {
+    const int dpi = WindowDpi(handle_);
+    if (dpi != Dpi())
+        ChangeDpi(dpi);
+}
+
 LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another density (or its scale changed): lay out again for it and
+            // take the place the system suggests, with the client size the layout asks for.
+            ChangeDpi(HIWORD(wp));
+            const RECT* suggested = reinterpret_cast<const RECT*>(lp);
+            POINT at{suggested ? suggested->left : 0, suggested ? suggested->top : 0};
+            FitWindowToClient(suggested ? &at : nullptr);
+            InvalidateRect(handle_, nullptr, TRUE);
+            return 0;
+        }
+        case WM_GETMINMAXINFO: {
+            // The layout's size wins over the screen's: at a high scale the window may be larger.
+            LRESULT r = TControl::WndProc(msg, wp, lp);
+            auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+            RECT window = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
+            info->ptMaxTrackSize.x = std::max<LONG>(info->ptMaxTrackSize.x, 2 * (window.right - window.left));
+            info->ptMaxTrackSize.y = std::max<LONG>(info->ptMaxTrackSize.y, 2 * (window.bottom - window.top));
+            return r;
+        }
         case WM_SHOWWINDOW:
             if (wp && OnShow)
                 OnShow(this);

@@ -24,9 +24,13 @@ public:
 
 protected:
     CreateParams GetCreateParams() override;
+    // Takes the DPI of the monitor the window was made on, before its controls are made.
+    void HandleCreated() override;
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:
+    // Sizes the window so its client area is the layout's, at `position` (or where it is).
+    void FitWindowToClient(const POINT* position);
     std::wstring className_;
 };
 

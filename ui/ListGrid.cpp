@@ -25,12 +25,13 @@ int ColumnFormat(TAlignment alignment) {
 
 // Gives the header its fixed height: the list view asks the header for its layout and places the
 // rows below what the header reports.
-LRESULT CALLBACK HeaderSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK HeaderSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
     if (msg == HDM_LAYOUT) {
         LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
         auto* layout = reinterpret_cast<HDLAYOUT*>(lp);
-        layout->pwpos->cy = TListGrid::kHeaderHeight;
-        layout->prc->top = layout->pwpos->y + TListGrid::kHeaderHeight;
+        const int height = reinterpret_cast<const TListGrid*>(data)->Scale(TListGrid::kHeaderHeight);
+        layout->pwpos->cy = height;
+        layout->prc->top = layout->pwpos->y + height;
         return r;
     }
     if (msg == WM_NCDESTROY)
@@ -104,7 +105,7 @@ void TListGrid::HandleCreated() {
     headerFont_ = Font();
     headerFont_.SetBold(true);
     if (header) {
-        SetWindowSubclass(header, HeaderSubclassProc, kHeaderSubclassId, 0);
+        SetWindowSubclass(header, HeaderSubclassProc, kHeaderSubclassId, reinterpret_cast<DWORD_PTR>(this));
         SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(headerFont_.Handle()), TRUE);
     }
     for (int i = 0; i < ColumnCount(); ++i)
@@ -116,11 +117,26 @@ void TListGrid::HandleCreated() {
         SendMessageW(list, WM_SETREDRAW, FALSE, 0);  // made during a bulk update: quiet until its end
 }
 
+void TListGrid::DpiChanged() {
+    if (!HandleAllocated())
+        return;
+    headerFont_ = Font();
+    headerFont_.SetBold(true);
+    if (HWND header = ListView_GetHeader(handle_))
+        SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(headerFont_.Handle()), TRUE);
+    for (int i = 0; i < ColumnCount(); ++i)
+        ListView_SetColumnWidth(handle_, i, columns_[i].Visible ? Scale(columns_[i].Width) : 0);
+    SetRowHeight();
+    SyncRowCount();  // the measurement above leaves the list view without rows
+    SetWindowPos(handle_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+}
+
 void TListGrid::SetRowHeight() {
     // A list view makes its rows as high as its small images (a 1-pixel-wide list sets the height),
     // plus whatever padding the platform's list view adds: measure one row and correct for it.
     HWND list = handle_;
-    int imageHeight = kRowHeight;
+    const int rowHeight = Scale(kRowHeight);
+    int imageHeight = rowHeight;
     for (int attempt = 0; attempt < 2; ++attempt) {
         HIMAGELIST images = ImageList_Create(1, imageHeight, ILC_COLOR32, 1, 0);
         ListView_SetImageList(list, images, LVSIL_SMALL);
@@ -135,7 +151,7 @@ void TListGrid::SetRowHeight() {
         int padding = measured ? (r.bottom - r.top) - imageHeight : 0;
         if (padding == 0 || imageHeight - padding <= 0)
             return;
-        imageHeight = kRowHeight - padding;
+        imageHeight = rowHeight - padding;
     }
 }
 
@@ -154,7 +170,7 @@ void TListGrid::InsertColumnWindow(int index) {
     LVCOLUMNW col{};
     col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     col.fmt = ColumnFormat(c.Alignment);
-    col.cx = c.Visible ? c.Width : 0;
+    col.cx = c.Visible ? Scale(c.Width) : 0;
     col.pszText = const_cast<wchar_t*>(c.Header.c_str());
     col.iSubItem = index;
     ListView_InsertColumn(handle_, index, &col);
@@ -167,13 +183,13 @@ void TListGrid::InsertColumnWindow(int index) {
 void TListGrid::SetColumnVisible(int index, bool visible) {
     columns_.at(index).Visible = visible;
     if (HandleAllocated())
-        ListView_SetColumnWidth(handle_, index, visible ? columns_[index].Width : 0);
+        ListView_SetColumnWidth(handle_, index, visible ? Scale(columns_[index].Width) : 0);
 }
 
 void TListGrid::SetColumnWidth(int index, int width) {
     columns_.at(index).Width = width;
     if (HandleAllocated() && columns_[index].Visible)
-        ListView_SetColumnWidth(handle_, index, width);
+        ListView_SetColumnWidth(handle_, index, Scale(width));
 }
 
 int TListGrid::AddRow(const std::vector<std::wstring>& cells) {
@@ -205,6 +221,17 @@ void TListGrid::ClearRows() {
     if (HandleAllocated()) {
         ListView_DeleteAllItems(handle_);
         InvalidateRect(handle_, nullptr, TRUE);
+    }
+}
+
+void TListGrid::DeleteRow(int row) {
+    if (row < 0 || row >= RowCount())
+        return;
+    rows_.erase(rows_.begin() + row);
+    if (HandleAllocated() && updateDepth_ == 0) {
+        // The list view holds no rows of its own, only their number: the rest is drawn anew.
+        ListView_SetItemCountEx(handle_, RowCount(), LVSICF_NOSCROLL);
+        InvalidateRect(handle_, nullptr, TRUE);  // the rows below move up, or the empty caption comes back
     }
 }
 
@@ -268,7 +295,7 @@ void TListGrid::PaintEmpty() {
     FillRect(dc, &client, back);
     DeleteObject(back);
     // The caption sits a little below the header, centred across the grid.
-    RECT text{client.left + 4, client.top + kHeaderHeight + 12, client.right - 4, client.bottom};
+    RECT text{client.left + Scale(4), client.top + Scale(kHeaderHeight + 12), client.right - Scale(4), client.bottom};
     HGDIOBJ old = SelectObject(dc, Font().Handle());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, engine.Color(TStyleColor::GridEmptyText));
@@ -289,7 +316,7 @@ LRESULT TListGrid::DrawHeaderItem(NMCUSTOMDRAW* draw) {
     FillRect(draw->hdc, &r, back);
     DeleteObject(back);
     HBRUSH line = CreateSolidBrush(engine.Color(TStyleColor::Frame));
-    RECT divider{r.right - 1, r.top + 4, r.right, r.bottom - 4};
+    RECT divider{r.right - 1, r.top + Scale(4), r.right, r.bottom - Scale(4)};
     FillRect(draw->hdc, &divider, line);
     RECT bottom{r.left, r.bottom - 1, r.right, r.bottom};
     FillRect(draw->hdc, &bottom, line);
@@ -298,7 +325,7 @@ LRESULT TListGrid::DrawHeaderItem(NMCUSTOMDRAW* draw) {
     if (column >= 0 && column < ColumnCount() && r.right - r.left > 1) {
         const TListColumn& c = columns_[column];
         UINT align = c.Alignment == TAlignment::Center ? DT_CENTER : c.Alignment == TAlignment::Right ? DT_RIGHT : DT_LEFT;
-        RECT text{r.left + 6, r.top, r.right - 6, r.bottom};
+        RECT text{r.left + Scale(6), r.top, r.right - Scale(6), r.bottom};
         HGDIOBJ old = SelectObject(draw->hdc, headerFont_.Handle());
         SetBkMode(draw->hdc, TRANSPARENT);
         SetTextColor(draw->hdc, engine.Color(TStyleColor::GridHeaderText));

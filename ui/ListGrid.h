@@ -46,6 +46,8 @@ public:
     int AddRow(const std::vector<std::wstring>& cells);
     int AddRow(std::vector<std::wstring>&& cells);
     void ClearRows();
+    // Removes one row; the rows after it move up. Out-of-range rows are ignored.
+    void DeleteRow(int row);
     int RowCount() const { return static_cast<int>(rows_.size()); }
     // Out-of-range positions read as empty text and are ignored when written.
     std::wstring Cell(int row, int column) const;
@@ -69,6 +71,7 @@ public:
 protected:
     CreateParams GetCreateParams() override;
     void HandleCreated() override;
+    void DpiChanged() override;
     bool Notify(NMHDR* header, LRESULT& result) override;
 
 private:

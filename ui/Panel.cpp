@@ -26,7 +26,8 @@ TControl::CreateParams TGroupBox::GetCreateParams() {
 }
 
 const TFont& TGroupBox::CaptionFont() {
-    if (captionFont_.Name() != Font().Name() || captionFont_.Height() != Font().Height() || !captionFont_.Bold()) {
+    if (captionFont_.Name() != Font().Name() || captionFont_.Height() != Font().Height() ||
+        captionFont_.PixelsPerInch() != Font().PixelsPerInch() || !captionFont_.Bold()) {
         captionFont_ = Font();
         captionFont_.SetBold(true);
     }
@@ -46,7 +47,7 @@ int TGroupBox::CaptionHeight() {
 RECT TGroupBox::AdjustClientRect(RECT r) {
     // Children stay below the caption and inside the two-pixel etched frame.
     r.top += CaptionHeight();
-    InflateRect(&r, -2, -2);
+    InflateRect(&r, -Scale(2), -Scale(2));
     return r;
 }
 
@@ -62,11 +63,11 @@ void TGroupBox::Paint(HDC dc) {
     SIZE size{};
     GetTextExtentPoint32W(dc, Caption().c_str(), static_cast<int>(Caption().size()), &size);
     // The caption interrupts the top edge of the frame.
-    RECT text{8, 0, 8 + size.cx + 4, captionHeight};
+    RECT text{Scale(8), 0, Scale(8) + size.cx + Scale(4), captionHeight};
     PaintBackground(dc, text);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, TStyleManager::Engine().Color(TStyleColor::WindowText));
-    text.left += 2;
+    text.left += Scale(2);
     DrawTextW(dc, Caption().c_str(), static_cast<int>(Caption().size()), &text, DT_LEFT | DT_TOP | DT_SINGLELINE);
     SelectObject(dc, old);
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "catalogue/CatalogueConfig.h"
 #include "catalogue/UpdateRequestHelper.h"
 #include "tests/http/CannedHttpServer.h"
+#include "tests/support/DuringWait.h"
 #include "tests/support/MessageAnswers.h"
 #include "tests/support/TestFiles.h"
 #include "ui/Application.h"
@@ -347,6 +349,186 @@ TEST_F(CheckWorkflow, ListsTheNewerUpdatesOfALocalHttpsCatalogue) {
                           {L"Memoline Server 5.10 \"Spring\"", L"5.10.0", L"2026-04-01",
                            L"https://localhost:" + p + L"/setup/MemolineServer5100.exe"},
                       }));
+}
+
+// A catalogue that takes the connection and answers only when told to: the check waits meanwhile.
+class HeldCatalogue {
+public:
+    HeldCatalogue() {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(listener_, 4);
+        int n = sizeof a;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n);
+        CatalogueAddress = L"http://127.0.0.1:" + std::to_wstring(ntohs(a.sin_port)) +
+                           L"/vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates";
+    }
+    ~HeldCatalogue() {
+        if (client_ != INVALID_SOCKET)
+            closesocket(client_);
+        closesocket(listener_);
+        WSACleanup();
+    }
+    // Takes the waiting request (header and the body its length announces) and answers with `body`.
+    void Answer(const std::string& body) {
+        client_ = accept(listener_, nullptr, nullptr);
+        std::string request;
+        char buffer[4096];
+        for (;;) {
+            const size_t end = request.find("\r\n\r\n");
+            if (end != std::string::npos) {
+                const size_t at = request.find("Content-Length: ");
+                const size_t length = at == std::string::npos ? 0 : std::stoul(request.substr(at + 16));
+                if (request.size() >= end + 4 + length)
+                    break;
+            }
+            const int n = recv(client_, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            request.append(buffer, static_cast<size_t>(n));
+        }
+        const std::string reply = ResponseWithLength("HTTP/1.1 200 OK", {}, body);
+        send(client_, reply.data(), static_cast<int>(reply.size()), 0);
+    }
+
+private:
+    SOCKET listener_ = INVALID_SOCKET;
+    SOCKET client_ = INVALID_SOCKET;
+};
+
+// The window given the focus while the hook is set: what Tab did, even if another program takes the
+// activation (and with it the focus) afterwards.
+HWND g_focused = nullptr;
+HHOOK g_focusHook = nullptr;
+LRESULT CALLBACK RecordFocus(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_SETFOCUS)
+        g_focused = reinterpret_cast<HWND>(wp);
+    return CallNextHookEx(g_focusHook, code, wp, lp);
+}
+
+bool BusyCursorShown(HWND form) {
+    SendMessageW(form, WM_SETCURSOR, reinterpret_cast<WPARAM>(form), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    return GetCursor() == LoadCursorW(nullptr, IDC_APPSTARTING);
+}
+
+std::vector<std::string> LogLines(const std::wstring& path) {
+    std::vector<std::string> lines;
+    const std::string text = test::ReadFileRaw(path);
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find("\r\n", at);
+        // Date and time come first: "yyyy-mm-dd hh:mm:ss  ".
+        lines.push_back(text.substr(at + 21, end - at - 21));
+        at = end == std::string::npos ? text.size() : end + 2;
+    }
+    return lines;
+}
+
+// While the catalogue takes its time, the window says what it is doing, the pointer shows it is busy,
+// Check and Install are grey, and Tab still moves between the controls.
+TEST_F(CheckWorkflow, ShowsWhatItIsDoingWhileItWaitsAndTabStillMoves) {
+    product.InstallServer(L"5.9.0");
+    test::ScratchDir dir(L"check-log");
+    form->Log.SetPath(dir / L"ServerUpdates.log");
+    HeldCatalogue catalogue;
+    HWND window = form->Handle();
+    std::wstring status, caption;
+    bool busy = false, checkEnabled = true, installEnabled = true;
+    HWND exitButton = form->btnExit->Handle(), expectedFocus = nullptr, focusAfterTab = nullptr;
+    test::DuringWait wait({
+        [&] {
+            status = form->lblStatus->Caption();
+            caption = form->grdUpdates->EmptyCaption();
+            busy = BusyCursorShown(window);
+            checkEnabled = IsWindowEnabled(form->btnCheck->Handle());
+            installEnabled = IsWindowEnabled(form->btnInstall->Handle());
+            SetFocus(exitButton);
+            expectedFocus = GetNextDlgTabItem(window, exitButton, FALSE);
+            g_focused = nullptr;
+            g_focusHook = SetWindowsHookExW(WH_CBT, RecordFocus, nullptr, GetCurrentThreadId());
+            PostMessageW(exitButton, WM_KEYDOWN, VK_TAB, 0);
+        },
+        [&] {
+            UnhookWindowsHookEx(g_focusHook);
+            focusAfterTab = g_focused;
+            catalogue.Answer("N;5.9.1;D;L;E\r\nN;5.8;D;L;E\r\n");
+        },
+    });
+    ExpectOneMessage(Check(), L"There is one Server Updates available.", TMsgDlgType::Information);
+    ASSERT_EQ(wait.Done(), 2u) << "the check did not wait";
+    EXPECT_EQ(status, L"Checking for updates...");
+    EXPECT_EQ(caption, L"Checking for updates...");
+    EXPECT_TRUE(busy);
+    EXPECT_FALSE(checkEnabled);
+    EXPECT_FALSE(installEnabled);
+    ASSERT_NE(expectedFocus, exitButton);
+    EXPECT_EQ(focusAfterTab, expectedFocus) << "Tab did not move the focus during the wait";
+    // Afterwards: no status, a plain pointer, Check enabled again.
+    EXPECT_EQ(form->lblStatus->Caption(), L"");
+    EXPECT_FALSE(BusyCursorShown(window));
+    EXPECT_TRUE(IsWindowEnabled(form->btnCheck->Handle()));
+    EXPECT_FALSE(IsWindowEnabled(form->btnInstall->Handle()));
+
+    const std::string address = std::string(CatalogueAddress.begin(), CatalogueAddress.end());
+    EXPECT_EQ(LogLines(dir / L"ServerUpdates.log"),
+              (std::vector<std::string>{
+                  "Check: asking " + address + " (installed version 5.9.0)",
+                  "Catalogue: POST " + address + " START",
+                  "Catalogue: POST " + address + " OK (resp 28 bytes)",
+                  "Check succeeded: 2 lines, 1 newer updates",
+              }));
+}
+
+// Alt+F4 during the wait is held like the other ways to close, and carried out at the end.
+TEST_F(CheckWorkflow, AltF4DuringACheckClosesTheWindowOnlyAtItsEnd) {
+    product.InstallServer(L"5.9.0");
+    HeldCatalogue catalogue;
+    HWND window = form->Handle();
+    bool openAfterAltF4 = false;
+    test::DuringWait wait({
+        [&] {
+            SetFocus(form->btnExit->Handle());
+            // lParam bit 29: the Alt key is down.
+            PostMessageW(form->btnExit->Handle(), WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29));
+        },
+        [&] {
+            openAfterAltF4 = IsWindow(window) && IsWindowVisible(window);
+            catalogue.Answer("");
+        },
+    });
+    Check();
+    ASSERT_EQ(wait.Done(), 2u);
+    EXPECT_TRUE(openAfterAltF4) << "the window closed during the wait";
+    for (int i = 0; i < 50 && IsWindow(window); ++i) {
+        ui::Application().ProcessMessages();
+        Sleep(20);
+    }
+    EXPECT_FALSE(IsWindow(window)) << "the held close was not carried out";
+}
+
+TEST_F(CheckWorkflow, AFailedCheckIsLoggedWithoutThePassword) {
+    product.InstallServer(L"5.9.0");
+    test::ScratchDir dir(L"check-log");
+    form->Log.SetPath(dir / L"ServerUpdates.log");
+    auto server = Catalogue("gone", "HTTP/1.1 404 Not Found");
+    Check();
+    const std::string address = std::string(CatalogueAddress.begin(), CatalogueAddress.end());
+    EXPECT_EQ(LogLines(dir / L"ServerUpdates.log"),
+              (std::vector<std::string>{
+                  "Check: asking " + address + " (installed version 5.9.0)",
+                  "Catalogue: POST " + address + " START",
+                  "Catalogue failure: ERROR E6582: POST " + address + " FAILED: HTTP/1.1 404 Not Found",
+                  "Catalogue failure: ERROR E6583: The update catalogue request failed",
+                  "Check failed: HTTP/1.1 404 Not Found",
+              }));
+    // The password went out in the request, and nowhere into the log.
+    const std::string password(kCataloguePassword, kCataloguePassword + std::wcslen(kCataloguePassword));
+    ASSERT_NE(server->Requests()[0][0].find(password), std::string::npos);
+    EXPECT_EQ(test::ReadFileRaw(dir / L"ServerUpdates.log").find(password), std::string::npos);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "app/MainForm.h"
 #include "app/SetupSignerConfig.h"
 #include "tests/download/TestHttpServer.h"
+#include "tests/support/DuringWait.h"
 #include "tests/support/MessageAnswers.h"
 #include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
@@ -391,6 +392,170 @@ TEST_F(InstallWorkflow, PressesAndCloseDuringTheDownloadWaitForTheEndOfTheInstal
     EXPECT_EQ(Narrow(answers.Shown()[1].text), Narrow(kInstalled));
     EXPECT_EQ(EventLines().size(), 3u);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 10000)) << "the held close was not carried out";
+}
+
+std::vector<std::string> LogLines(const std::wstring& path) {
+    std::vector<std::string> lines;
+    const std::string text = test::ReadFileRaw(path);
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find("\r\n", at);
+        lines.push_back(text.substr(at + 21, end - at - 21));  // after "yyyy-mm-dd hh:mm:ss  "
+        at = end == std::string::npos ? text.size() : end + 2;
+    }
+    return lines;
+}
+
+void ExpectLinesBeginWith(const std::vector<std::string>& lines, const std::vector<std::string>& beginnings) {
+    ASSERT_EQ(lines.size(), beginnings.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].rfind(beginnings[i], 0), 0u) << lines[i] << "\n  should begin with\n" << beginnings[i];
+}
+
+bool InstallMarkExists() {
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kInstallMutexName);
+    if (mutex)
+        CloseHandle(mutex);
+    return mutex != nullptr;
+}
+
+// A slow download, a slow setup program and a slow data update: the window says which is running
+// with Check and Install grey and the install mark held; afterwards the list holds only what is newer
+// than the version now installed, and the support log tells the whole story.
+TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
+    SetEnvironmentVariableW(L"MEMOLINE_DEMO_DATAUPDATE_SLEEP_MS", L"1000");
+    test::ScratchDir dir(L"install-log");
+    form_->Log.SetPath(dir / L"ServerUpdates.log");
+    test::TestHttpServer server;
+    test::CannedReply slow = test::OkReply(test::SetupBytes(test::SetupVariant::Signed));
+    slow.pieceSize = slow.body.size() / 8 + 1;
+    slow.pieceDelayMs = 100;
+    server.Route("/r/Setup-sleep1000.exe", slow);
+    const std::wstring link = server.Url("/r/Setup-sleep1000.exe");
+    test::RemoveTree(GetTempDirectory() + L"Setup-sleep1000.exe");
+    ui::TListGrid& grid = *form_->grdUpdates;
+    grid.AddRow({L"Server Update 5.9.3", L"5.9.3", L"2026-09-21", link});
+    grid.AddRow({L"Server Update 5.10.0", L"5.10.0", L"2026-11-28", L"http://127.0.0.1:1/b.exe"});
+    grid.AddRow({L"Server Update 5.11.0", L"5.11.0", L"2026-12-01", L"http://127.0.0.1:1/c.exe"});
+    grid.SetSelectedRow(0);
+    ASSERT_TRUE(form_->btnInstall->Enabled());
+
+    std::vector<std::wstring> statuses;
+    bool buttonsEnabled = false, markMissing = false;
+    test::DuringWait observer(
+        {[&] {
+            const std::wstring status = form_->lblStatus->Caption();
+            if (statuses.empty() || statuses.back() != status)
+                statuses.push_back(status);
+            if (!status.empty()) {
+                buttonsEnabled |= IsWindowEnabled(form_->btnCheck->Handle()) || IsWindowEnabled(form_->btnInstall->Handle());
+                markMissing |= !InstallMarkExists();
+            }
+        }},
+        true);
+    test::ScopedMessageAnswers answers({IDYES});
+    form_->btnInstallClick(form_->btnInstall);
+    ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000));
+    SetEnvironmentVariableW(L"MEMOLINE_DEMO_DATAUPDATE_SLEEP_MS", nullptr);
+    ASSERT_EQ(answers.Shown().size(), 2u);
+    EXPECT_EQ(Narrow(answers.Shown()[1].text), Narrow(kInstalled));
+
+    std::vector<std::wstring> steps;
+    for (const auto& s : statuses)
+        if (!s.empty())
+            steps.push_back(s);
+    EXPECT_EQ(steps, (std::vector<std::wstring>{L"Downloading Server Update 5.9.3 ...",
+                                                L"Installing Server Update 5.9.3 ...", L"Updating the data ..."}));
+    EXPECT_FALSE(buttonsEnabled) << "Check or Install was enabled during the install";
+    EXPECT_FALSE(markMissing) << "the install mark was not held";
+    EXPECT_FALSE(InstallMarkExists()) << "the install mark outlived the install";
+    EXPECT_EQ(form_->lblStatus->Caption(), L"");
+    EXPECT_TRUE(IsWindowEnabled(form_->btnCheck->Handle()));
+
+    // 5.10.0 is installed now: only 5.11.0 is newer; nothing is selected and Install waits for a choice.
+    ASSERT_EQ(grid.RowCount(), 1);
+    EXPECT_EQ(Narrow(grid.Cell(0, form_->colBuild)), "5.11.0");
+    EXPECT_EQ(grid.SelectedRow(), -1);
+    EXPECT_FALSE(IsWindowEnabled(form_->btnInstall->Handle()));
+
+    const std::string setupPath = Narrow(GetTempDirectory()) + "Setup-sleep1000.exe";
+    ExpectLinesBeginWith(LogLines(dir / L"ServerUpdates.log"),
+                         {
+                             "Download: " + Narrow(link) + " to " + setupPath,
+                             "Download completed: " + std::to_string(slow.body.size()) + " bytes in ",
+                             *kSetupSigner ? "Verification passed" : "Verification: not checked",
+                             "Starting " + setupPath + " /silent",
+                             setupPath + " ended with exit code 0",
+                             "Starting C:\\Memoline5Server\\DataUpdate",
+                             "C:\\Memoline5Server\\DataUpdate ended with exit code 0",
+                             "Installed Server Update 5.9.3; installed version now 5.10.0",
+                         });
+}
+
+TEST_F(InstallWorkflow, WhenNothingNewerIsLeftTheGridSaysSo) {
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
+    test::TestHttpServer server;
+    server.Route("/n/Setup.exe", test::OkReply(test::SetupBytes(test::SetupVariant::Signed)));
+    ListAndSelect(server.Url("/n/Setup.exe"));
+    test::ScopedMessageAnswers answers({IDYES});
+    form_->btnInstallClick(form_->btnInstall);
+    ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000));
+    ASSERT_EQ(answers.Shown().size(), 2u);
+    EXPECT_EQ(Narrow(answers.Shown()[1].text), Narrow(kInstalled));
+    EXPECT_EQ(form_->grdUpdates->RowCount(), 0);
+    EXPECT_EQ(Narrow(form_->grdUpdates->EmptyCaption()), "There are no newer versions available.");
+    EXPECT_FALSE(IsWindowEnabled(form_->btnInstall->Handle()));
+}
+
+TEST_F(InstallWorkflow, AFailedDownloadIsLoggedAndTheListStays) {
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    test::ScratchDir dir(L"install-log");
+    form_->Log.SetPath(dir / L"ServerUpdates.log");
+    test::TestHttpServer server;
+    server.Route("/f/Gone.exe", test::StatusReply(404, "Not Found"));
+    const std::wstring link = server.Url("/f/Gone.exe");
+    test::RemoveTree(GetTempDirectory() + L"Gone.exe");
+    ListAndSelect(link);
+    test::ScopedMessageAnswers answers({IDYES});
+    form_->btnInstallClick(form_->btnInstall);
+    ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000));
+    ExpectLinesBeginWith(LogLines(dir / L"ServerUpdates.log"),
+                         {
+                             "Download: " + Narrow(link) + " to " + Narrow(GetTempDirectory()) + "Gone.exe",
+                             "Download failed: Returned http error code 404: 0 bytes in ",
+                         });
+    EXPECT_EQ(form_->grdUpdates->RowCount(), 1);
+    EXPECT_TRUE(IsWindowEnabled(form_->btnInstall->Handle())) << "Install stays available after a failure";
+    EXPECT_FALSE(InstallMarkExists());
+}
+
+// An install from another logon session holds the machine-wide mark: this one says so and does nothing.
+TEST_F(InstallWorkflow, ASecondInstallOnTheComputerIsRefused) {
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    ListAndSelect(L"http://127.0.0.1:1/Setup.exe");
+    form_->WebDownload->Items().Clear();
+    HANDLE other = CreateMutexW(nullptr, FALSE, kInstallMutexName);
+    ASSERT_TRUE(other);
+    {
+        test::ScopedMessageAnswers answers({IDYES});
+        form_->btnInstallClick(form_->btnInstall);
+        ASSERT_EQ(answers.Shown().size(), 1u);
+        EXPECT_EQ(Narrow(answers.Shown()[0].text), "Another Server Update is being installed on this computer.");
+        EXPECT_EQ(form_->WebDownload->Items().Count(), 0) << "a download was set up";
+    }
+    CloseHandle(other);
+    // With the other install ended, the question comes again.
+    test::ScopedMessageAnswers answers({IDNO});
+    form_->btnInstallClick(form_->btnInstall);
+    ASSERT_EQ(answers.Shown().size(), 1u);
+    EXPECT_EQ(Narrow(answers.Shown()[0].text), Narrow(kConfirm));
+    EXPECT_FALSE(InstallMarkExists()) << "a declined install kept the mark";
 }
 
 // A handler of the install that fails in the middle of the download: the run still ends, the error

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -212,7 +213,7 @@ TEST_F(MainFormTest, FormShowTextsWithoutInstallation) {
     Show();
     // The test program carries no version resource.
     EXPECT_EQ(WindowText(GetDlgItem(form->Handle(), kIdVersionNumberPanel)), L"Version 0.0.0");
-    EXPECT_EQ(WindowText(form->lblCurrentVersion->Handle()), L"You currently have Version <b></b> installed.");
+    EXPECT_EQ(WindowText(form->lblCurrentVersion->Handle()), L"Memoline 5 is not installed on this computer.");
     EXPECT_EQ(WindowText(form->CopyrightPanel->Handle()).empty(), false);
 }
 
@@ -311,6 +312,79 @@ BOOL CALLBACK KeepLabelsAndExit(HWND child, LPARAM data) {
     return TRUE;
 }
 
+// Every control window of the form by its ID, in the form's client coordinates.
+BOOL CALLBACK CollectControlRect(HWND child, LPARAM p) {
+    auto* d = reinterpret_cast<std::pair<HWND, std::map<int, RECT>>*>(p);
+    if (int id = GetDlgCtrlID(child); id >= kIdLeftPanel && id <= kIdStatus)
+        d->second[id] = RectIn(child, d->first);
+    return TRUE;
+}
+
+std::map<int, RECT> ControlRects(HWND form) {
+    std::pair<HWND, std::map<int, RECT>> data{form, {}};
+    EnumChildWindows(form, CollectControlRect, reinterpret_cast<LPARAM>(&data));
+    return data.second;
+}
+
+int HeaderHeight(HWND list) {
+    RECT r;
+    GetWindowRect(ListView_GetHeader(list), &r);
+    return r.bottom - r.top;
+}
+
+// At 144 and 192 DPI every rectangle is the 96-DPI one scaled, within a pixel of rounding; the fonts,
+// the grid's columns, rows and header follow; back at 96 DPI the layout is exactly the original.
+TEST_F(MainFormTest, TheLayoutScalesWithTheDpi) {
+    Show();
+    HWND hwnd = form->Handle();
+    HWND list = form->grdUpdates->Handle();
+    form->grdUpdates->AddRow({L"Server Update 5.10.0", L"5.10.0", L"2026-11-28", L"http://h/s.exe"});
+    const std::map<int, RECT> at96 = ControlRects(hwnd);
+    ASSERT_EQ(at96.size(), 19u);
+    RECT row96{};
+    ListView_GetItemRect(list, 0, &row96, LVIR_BOUNDS);
+    for (int dpi : {144, 192, 96}) {
+        SCOPED_TRACE("dpi " + std::to_string(dpi));
+        // Placed off the desktop: at 192 DPI the window is larger than the test desktop and would lie
+        // over the windows of the test programs running beside this one.
+        RECT suggested{-8000, -8000, -7900, -7900};
+        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        Pump();
+        auto scale = [dpi](LONG v) { return MulDiv(v, dpi, 96); };
+        RECT client;
+        GetClientRect(hwnd, &client);
+        EXPECT_EQ(client.right, scale(1011));
+        EXPECT_EQ(client.bottom, scale(738));
+        for (const auto& [id, r] : ControlRects(hwnd)) {
+            const RECT& o = at96.at(id);
+            const int tolerance = dpi == 96 ? 0 : 1;
+            EXPECT_NEAR(r.left, scale(o.left), tolerance) << "control " << id;
+            EXPECT_NEAR(r.top, scale(o.top), tolerance) << "control " << id;
+            EXPECT_NEAR(r.right, scale(o.right), tolerance) << "control " << id;
+            EXPECT_NEAR(r.bottom, scale(o.bottom), tolerance) << "control " << id;
+        }
+        // The window font: 9-point Segoe UI stays 9-point, so 15 pixels at 96 DPI become 15 * dpi / 96.
+        LOGFONTW lf{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(form->btnCheck->Handle(), WM_GETFONT, 0, 0)), sizeof lf, &lf);
+        EXPECT_EQ(lf.lfHeight, -scale(15));
+        HDC dc = GetDC(hwnd);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+        TEXTMETRICW tm{};
+        GetTextMetricsW(dc, &tm);
+        SelectObject(dc, old);
+        ReleaseDC(hwnd, dc);
+        EXPECT_NEAR(tm.tmHeight - tm.tmInternalLeading, scale(15), 1);  // the face's own rounding
+        // The grid: column widths, header and row heights.
+        EXPECT_EQ(ListView_GetColumnWidth(list, 0), scale(250));
+        EXPECT_EQ(ListView_GetColumnWidth(list, 2), scale(150));
+        EXPECT_EQ(ListView_GetColumnWidth(list, 3), 0);
+        EXPECT_EQ(HeaderHeight(list), scale(30));
+        RECT row{};
+        ListView_GetItemRect(list, 0, &row, LVIR_BOUNDS);
+        EXPECT_EQ(row.bottom - row.top, scale(row96.bottom - row96.top));
+    }
+}
+
 // The real updater, found and driven from this process as an end-to-end driver would.
 TEST(MainFormProcess, RealUpdaterShowsItsVersionAndExitEndsIt) {
     test::ProductInstallation product;
@@ -343,6 +417,62 @@ TEST(MainFormProcess, RealUpdaterShowsItsVersionAndExitEndsIt) {
         TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+}
+
+struct Process {
+    PROCESS_INFORMATION pi{};
+    explicit Process(const std::wstring& exe) {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        EXPECT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    }
+    ~Process() {
+        if (pi.hProcess && WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+};
+
+BOOL CALLBACK CountUpdaterWindow(HWND w, LPARAM data) {
+    if (ClassName(w) == L"TfrmMain" && IsWindowVisible(w))
+        ++*reinterpret_cast<int*>(data);
+    return TRUE;
+}
+
+int CountUpdaterWindows() {
+    int count = 0;
+    EnumWindows(CountUpdaterWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// A second start in the same session shows nothing of its own: the running window comes back to the
+// front (restored from the taskbar) and the second process ends.
+TEST(MainFormProcess, ASecondStartBringsTheFirstWindowForwardAndEnds) {
+    test::ProductInstallation product;
+    product.InstallServer(L"5.9.0");
+    const std::wstring exe = test::BinDir() + L"MemolineServerUpdates.exe";
+    Process first(exe);
+    HWND window = nullptr;
+    for (int i = 0; i < 200 && !(window && IsWindowVisible(window)); ++i) {
+        window = FindWindowW(L"TfrmMain", L"Memoline Server Updates");
+        Sleep(50);
+    }
+    ASSERT_TRUE(window);
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(window));
+    Process second(exe);
+    ASSERT_EQ(WaitForSingleObject(second.pi.hProcess, 15000), WAIT_OBJECT_0) << "the second updater stayed";
+    DWORD code = 1;
+    GetExitCodeProcess(second.pi.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    for (int i = 0; i < 100 && IsIconic(window); ++i)
+        Sleep(50);
+    EXPECT_FALSE(IsIconic(window)) << "the first window was not brought back";
+    EXPECT_EQ(CountUpdaterWindows(), 1);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(first.pi.hProcess, 10000), WAIT_OBJECT_0);
 }
 
 }  // namespace

@@ -35,6 +35,29 @@ void WriteResult(const std::wstring& path, const std::string& text) {
         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+// The line under the buttons that says what the updater is doing (control 118), empty when idle.
+BOOL CALLBACK FindStatusLine(HWND child, LPARAM data) {
+    if (GetDlgCtrlID(child) != 118)
+        return TRUE;
+    *reinterpret_cast<HWND*>(data) = child;
+    return FALSE;
+}
+
+std::wstring StatusText(HWND main) {
+    HWND status = nullptr;
+    EnumChildWindows(main, FindStatusLine, reinterpret_cast<LPARAM>(&status));
+    return status ? WindowText(status) : L"";
+}
+
+// Waits until the status line begins with `beginning`, then saves a screenshot.
+void ShootStatus(HWND main, const std::wstring& beginning, const std::wstring& shot, Duration timeout) {
+    WaitOrThrow([&] { return StatusText(main).rfind(beginning, 0) == 0; }, timeout,
+                L"the status line to read \"" + beginning + L"\"");
+    std::this_thread::sleep_for(300ms);  // let it paint
+    Say(L"  status line: " + StatusText(main));
+    SaveScreenshot(shot);
+}
+
 MessageBoxInfo ShowBox(DWORD pid, Duration timeout) {
     MessageBoxInfo box = WaitForMessageBox(pid, timeout);
     Say(L"  message box \"" + box.caption + L"\": " + box.text);
@@ -48,9 +71,22 @@ std::wstring Drive(const std::wstring& exe, const std::wstring& shots) {
     updater.WaitForMainWindow(60s);
     std::this_thread::sleep_for(1s);  // let it paint
     Say(L"main window is up; label: " + updater.CurrentVersionText());
+    RECT window;
+    GetWindowRect(updater.MainWindow(), &window);
+    RECT client;
+    GetClientRect(updater.MainWindow(), &client);
+    Say(L"window at (" + std::to_wstring(window.left) + L", " + std::to_wstring(window.top) + L"), " +
+        std::to_wstring(window.right - window.left) + L" x " + std::to_wstring(window.bottom - window.top) +
+        L", client area " + std::to_wstring(client.right) + L" x " + std::to_wstring(client.bottom) + L", screen " +
+        std::to_wstring(GetSystemMetrics(SM_CXSCREEN)) + L" x " + std::to_wstring(GetSystemMetrics(SM_CYSCREEN)));
+    if (window.left < 0 || window.top < 0 || window.right > GetSystemMetrics(SM_CXSCREEN) ||
+        window.bottom > GetSystemMetrics(SM_CYSCREEN))
+        return L"the window is not fully on the screen";
+    const HWND main = updater.MainWindow();
 
     Say(L"pressing Check");
     Click(updater.ButtonOf(L"Check"));
+    ShootStatus(main, L"Checking for updates", shots + L"1-checking.bmp", 30s);
     AnswerMessageBox(ShowBox(updater.Pid(), 120s), IDOK);
 
     RemoteListView grid = updater.Grid();
@@ -68,7 +104,7 @@ std::wstring Drive(const std::wstring& exe, const std::wstring& shots) {
         }
     }
     std::this_thread::sleep_for(500ms);
-    SaveScreenshot(shots + L"1-after-check.bmp");
+    SaveScreenshot(shots + L"2-after-check.bmp");
     if (newest < 0)
         return L"the check listed no update";
 
@@ -85,15 +121,18 @@ std::wstring Drive(const std::wstring& exe, const std::wstring& shots) {
     std::this_thread::sleep_for(2s);  // some of the transfer, so the bar has moved
     if (IsWindow(progress))
         Say(L"progress dialog: " + WindowText(progress));
-    SaveScreenshot(shots + L"2-progress.bmp");
+    SaveScreenshot(shots + L"3-progress.bmp");
+    ShootStatus(main, L"Installing", shots + L"4-installing.bmp", 120s);
+    ShootStatus(main, L"Updating the data", shots + L"5-updating-data.bmp", 120s);
 
     MessageBoxInfo done = ShowBox(updater.Pid(), 300s);
-    SaveScreenshot(shots + L"3-outcome.bmp");  // the install's last message, as the operator sees it
+    SaveScreenshot(shots + L"6-outcome.bmp");  // the install's last message, as the operator sees it
     AnswerMessageBox(done, IDOK);
     std::this_thread::sleep_for(1s);
     const std::wstring label = updater.CurrentVersionText();
     Say(L"label at the end: " + label);
-    SaveScreenshot(shots + L"4-end.bmp");
+    SaveScreenshot(shots + L"7-end.bmp");
+    Say(L"the grid lists " + std::to_wstring(grid.Count()) + L" update(s) after the install");
 
     Say(L"pressing Exit");
     Click(updater.ButtonOf(L"Exit"));

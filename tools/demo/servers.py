@@ -96,6 +96,8 @@ class CatalogueHandler(Handler):
             self.reply(403, b"Access denied")
             return
         self.record(200, f"password=ok type={ctype}")
+        # A real catalogue takes a moment: the updater shows that it is checking meanwhile.
+        time.sleep(self.config["catalogue_delay"])
         self.reply(200, self.config["catalogue"]())
 
     def do_GET(self):
@@ -195,7 +197,8 @@ def run(args):
         return "".join(line.replace("{http}", http_url) + "\r\n" for line in lines).encode("utf-8")
 
     cat_handler = make_handler(CatalogueHandler, name="catalogue", log=log, password=args.password,
-                               catalogue=catalogue_text)
+                               catalogue=catalogue_text,
+                               catalogue_delay=args.catalogue_delay)
     cat_servers = [QuietServer(("127.0.0.1", 0), cat_handler)]
     cat_port = cat_servers[0].server_address[1]
     # "localhost" may resolve to ::1 first: listen there too, on the same port, when the system allows.
@@ -312,6 +315,7 @@ def main():
     p.add_argument("--ports-file", help="where the addresses are written")
     p.add_argument("--log", help="request log")
     p.add_argument("--slow-seconds", type=float, default=8.0, help="duration of one /slow/ download")
+    p.add_argument("--catalogue-delay", type=float, default=0.0, help="seconds before the catalogue answers")
     p.add_argument("--daemon", action="store_true", help="detach; return once listening")
     p.add_argument("--pid-file", help="with --daemon: where the server's process id goes")
     p.add_argument("--stop", metavar="PIDFILE", help="end a detached server and exit")

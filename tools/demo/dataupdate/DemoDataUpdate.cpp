@@ -2,6 +2,7 @@
 // the server program version it found, which shows whether the setup program had run before it.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "tools/demo/setup/DemoEvents.h"
@@ -28,6 +29,11 @@ std::wstring ServerVersion() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+    // A real data update takes a while: tests and the demo ask for that through the environment,
+    // which the updater passes on to the programs it starts.
+    wchar_t sleep[16] = {};
+    if (GetEnvironmentVariableW(L"MEMOLINE_DEMO_DATAUPDATE_SLEEP_MS", sleep, 16) > 0)
+        Sleep(static_cast<DWORD>(_wtoi(sleep)));
     memoline::demo::RecordEvent(L"dataupdate server-version=" + ServerVersion() + L" args=" + commandLine);
     return 0;
 }

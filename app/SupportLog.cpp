@@ -1,0 +1,110 @@
+#include "app/SupportLog.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cstdio>
+
+#include "system/Handles.h"
+
+namespace memoline {
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring LocalTimeStamp() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+bool FileAtLeast(const std::wstring& path, unsigned long long bytes) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    const unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return size >= bytes;
+}
+
+}  // namespace
+
+TSupportLog::TSupportLog() : FPath(DefaultLogPath()) {}
+
+TSupportLog::TSupportLog(std::wstring path) : FPath(std::move(path)) {}
+
+std::wstring TSupportLog::DefaultLogPath() {
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) || !folder[0])
+        return L"";
+    return std::wstring(folder) + L"\\Memoline\\ServerUpdates.log";
+}
+
+std::wstring TSupportLog::OldLogPath(const std::wstring& path) {
+    const std::wstring ext = L".log";
+    if (path.size() >= ext.size() && path.compare(path.size() - ext.size(), ext.size(), ext) == 0)
+        return path.substr(0, path.size() - ext.size()) + L".old.log";
+    return path + L".old";
+}
+
+void TSupportLog::AddSecret(std::wstring secret) {
+    if (!secret.empty())
+        FSecrets.push_back(std::move(secret));
+}
+
+std::wstring TSupportLog::Clean(const std::wstring& text) const {
+    std::wstring line = text;
+    for (const std::wstring& secret : FSecrets) {
+        for (size_t at = line.find(secret); at != std::wstring::npos; at = line.find(secret, at))
+            line.replace(at, secret.size(), L"********");
+    }
+    for (wchar_t& c : line) {
+        if (c == L'\r' || c == L'\n')
+            c = L' ';
+    }
+    return line;
+}
+
+void TSupportLog::Write(const std::wstring& text) const {
+    if (FPath.empty())
+        return;
+    const size_t slash = FPath.find_last_of(L'\\');
+    if (slash != std::wstring::npos)
+        SHCreateDirectoryExW(nullptr, FPath.substr(0, slash).c_str(), nullptr);  // fails harmlessly when it exists
+    // One old file is kept: a full log becomes it, replacing the previous one.
+    if (FileAtLeast(FPath, kRotateBytes))
+        MoveFileExW(FPath.c_str(), OldLogPath(FPath).c_str(), MOVEFILE_REPLACE_EXISTING);
+    // FILE_APPEND_DATA only: every write lands at the end, also when another updater appends too.
+    unique_file file(CreateFileW(FPath.c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return;
+    const std::string bytes = Utf8(LocalTimeStamp() + L"  " + Clean(text) + L"\r\n");
+    DWORD written = 0;
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::wstring AddressForLog(const std::wstring& url) {
+    std::wstring out = url;
+    const size_t query = out.find_first_of(L"?#");
+    if (query != std::wstring::npos)
+        out.erase(query);
+    const size_t scheme = out.find(L"://");
+    const size_t hostStart = scheme == std::wstring::npos ? 0 : scheme + 3;
+    const size_t pathStart = out.find(L'/', hostStart);
+    const size_t at = out.rfind(L'@', pathStart == std::wstring::npos ? std::wstring::npos : pathStart);
+    if (at != std::wstring::npos && at >= hostStart)
+        out.erase(hostStart, at + 1 - hostStart);
+    return out;
+}
+
+}  // namespace memoline
