@@ -269,15 +269,20 @@ TEST_F(DownloadTest, EveryRunStartsItsPercentageFromZero) {
         EXPECT_EQ(caption, L"Downloading..... : 0% completed");
 }
 
-TEST_F(DownloadTest, CancelInTheDialogDeletesTheFile) {
-    // The server sends the first four chunks of a 1 MiB file, one every 60 ms, and then waits: the
-    // engine asks for messages after each of them.
+// The first four chunks of a 1 MiB file, one every 60 ms, and then the server waits: the transfer
+// loop (which asks for messages at most every 20 ms) sees the operator's input between them, and a
+// run that is not cancelled never ends.
+CannedReply StalledAfterFourChunks() {
     CannedReply reply = OkReply(PatternBody(1 << 20));
     reply.body.resize(4 * kChunk);
     reply.pieceSize = kChunk;
     reply.pieceDelayMs = 60;
     reply.holdOpen = true;
-    server_.Route("/Setup.exe", reply);
+    return reply;
+}
+
+TEST_F(DownloadTest, CancelInTheDialogDeletesTheFile) {
+    server_.Route("/Setup.exe", StalledAfterFourChunks());
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
     bool formAliveAtCancel = false;
     bool formAliveAtDone = true;
@@ -309,15 +314,8 @@ TEST_F(DownloadTest, CancelInTheDialogDeletesTheFile) {
 }
 
 // Esc in the dialog is its Cancel button, also while the dialog has the focus rather than the button.
-// As in the Cancel test, the chunks come 60 ms apart, so the transfer loop asks for messages between
-// them (it asks at most every 20 ms; on a burst the key would wait behind the held-open last read).
 TEST_F(DownloadTest, EscInTheDialogCancels) {
-    CannedReply reply = OkReply(PatternBody(1 << 20));
-    reply.body.resize(4 * kChunk);
-    reply.pieceSize = kChunk;
-    reply.pieceDelayMs = 60;
-    reply.holdOpen = true;
-    server_.Route("/Setup.exe", reply);
+    server_.Route("/Setup.exe", StalledAfterFourChunks());
     AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
     auto record = d_.OnCopyProgress;
     d_.OnCopyProgress = [&](TObject* s, int idx, uint32_t total, uint32_t received) {
