@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "system/FileVersionInfo.h"
-#include "system/Handles.h"
+#include "core/Handles.h"
 
 namespace memoline {
 

@@ -8,7 +8,7 @@
 #include "app/ProxySignIn.h"
 #include "download/WebDownloader.h"
 #include "system/AuthenticodeCheck.h"
-#include "system/Handles.h"
+#include "core/Handles.h"
 #include "system/ProcessLauncher.h"
 #include "app/SingleInstance.h"
 #include "app/SupportLog.h"

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "system/Handles.h"
+#include "core/Handles.h"
 
 namespace memoline {
 

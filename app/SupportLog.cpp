@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "system/Handles.h"
+#include "core/Handles.h"
 
 namespace memoline {
 namespace {

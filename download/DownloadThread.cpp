@@ -5,7 +5,7 @@
 
 #include "download/WebDownloader.h"
 #include "ui/ExceptionReport.h"
-#include "ui/Synchronize.h"
+#include "core/Synchronize.h"
 
 namespace memoline {
 
@@ -21,7 +21,7 @@ TDownloadThread::TDownloadThread(TWebDownloader* d) : downloader(d) {
         }
         try {
             // The termination notification, delivered on the UI thread like everything else of the run.
-            ui::Synchronize([this, failure] {
+            core::Synchronize([this, failure] {
                 downloader->ThreadDone();
                 ui::ShowException(failure);
             });
@@ -33,7 +33,7 @@ TDownloadThread::TDownloadThread(TWebDownloader* d) : downloader(d) {
 }
 
 void TDownloadThread::Execute() {
-    ui::Synchronize([this] { downloader->DoCopy(); });
+    core::Synchronize([this] { downloader->DoCopy(); });
 }
 
 }  // namespace memoline

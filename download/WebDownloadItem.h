@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/Component.h"
+#include "core/Component.h"
 
 namespace memoline {
 

@@ -8,7 +8,7 @@
 #include "download/DownloadLoginForm.h"
 #include "download/DownloadText.h"
 #include "download/DownloadThread.h"
-#include "ui/DialogKeys.h"
+#include "core/DialogKeys.h"
 
 namespace memoline {
 namespace {
@@ -84,7 +84,7 @@ void TWebDownloader::ProcessMessages() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
-        ui::DispatchThreadMessage(msg);  // dialog keys (Esc in the dialog, Tab) work as in the main loop
+        core::DispatchThreadMessage(msg);  // dialog keys (Esc in the dialog, Tab) work as in the main loop
     }
 }
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "download/WebDownloadItem.h"
-#include "system/Handles.h"
-#include "ui/Component.h"
+#include "core/Handles.h"
+#include "core/Component.h"
 
 namespace memoline {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "http/HeaderFieldList.h"
-#include "ui/Component.h"
+#include "core/Component.h"
 
 namespace memoline {
 

@@ -10,7 +10,7 @@
 
 #include "http/HttpHeader.h"
 #include "http/Stream.h"
-#include "ui/Component.h"
+#include "core/Component.h"
 
 namespace memoline {
 

@@ -8,7 +8,7 @@
 
 #include "http/NetErrors.h"
 #include "http/NetSocketApi.h"
-#include "ui/DialogKeys.h"
+#include "core/DialogKeys.h"
 
 namespace memoline {
 namespace {
@@ -278,7 +278,7 @@ bool TnetSyncConnection::WaitForSocketEvent() {
             PostQuitMessage(static_cast<int>(message.wParam));
             return false;
         }
-        ui::DispatchThreadMessage(message);  // dialog keys work during the wait as in the main loop
+        core::DispatchThreadMessage(message);  // dialog keys work during the wait as in the main loop
         CheckTimeOut();
     }
     CheckTimeOut();

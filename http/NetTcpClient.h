@@ -13,7 +13,7 @@
 #include <string>
 
 #include "http/Stream.h"
-#include "ui/Component.h"
+#include "core/Component.h"
 
 namespace memoline {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/Component.h"
+#include "core/Component.h"
 
 namespace memoline {
 

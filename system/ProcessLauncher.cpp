@@ -2,8 +2,8 @@
 
 #include <process.h>
 
-#include "ui/DialogKeys.h"
-#include "ui/Synchronize.h"
+#include "core/DialogKeys.h"
+#include "core/Synchronize.h"
 
 namespace memoline {
 namespace {
@@ -45,7 +45,7 @@ void ProcessPendingMessages(bool* quitSeen, int* quitCode) {
             *quitCode = static_cast<int>(msg.wParam);
             continue;
         }
-        ui::DispatchThreadMessage(msg);  // dialog keys work during the wait as in the main loop
+        core::DispatchThreadMessage(msg);  // dialog keys work during the wait as in the main loop
     }
 }
 
@@ -331,7 +331,7 @@ void TProcessLauncher::WaitInBackground() {
 }
 
 void TProcessLauncher::NotifyOnUiThread(void (TProcessLauncher::*notify)()) {
-    ui::Synchronize([this, notify] {
+    core::Synchronize([this, notify] {
         // Checked on the UI thread, where destruction also runs: a launcher being destroyed raises
         // nothing more.
         if (!FDestroying)

@@ -3,7 +3,7 @@
 // window messages, or on a worker thread of its own.
 #pragma once
 
-#include "system/Handles.h"
+#include "core/Handles.h"
 
 #include <shellapi.h>
 
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/Component.h"
+#include "core/Component.h"
 
 namespace memoline {
 

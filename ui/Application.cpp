@@ -3,8 +3,8 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "ui/DialogKeys.h"
-#include "ui/Synchronize.h"
+#include "core/DialogKeys.h"
+#include "core/Synchronize.h"
 
 namespace memoline::ui {
 
@@ -14,7 +14,7 @@ TApplication& Application() {
 }
 
 void TApplication::Initialize() {
-    InitMainThread();
+    core::InitMainThread();
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&icc);
     // The imaging component is COM; the UI thread keeps its apartment for the whole run.
@@ -24,7 +24,7 @@ void TApplication::Initialize() {
 bool TApplication::DispatchOne(MSG& msg) {
     // Tab and the arrow keys move between the controls of the main form (and of any other window made
     // for it) as in a dialog.
-    DispatchThreadMessage(msg);
+    core::DispatchThreadMessage(msg);
     return true;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/Component.h"
+#include "core/Component.h"
 #include "ui/Font.h"
 
 namespace memoline::ui {

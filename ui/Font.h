@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "system/Handles.h"
+#include "core/Handles.h"
 
 namespace memoline::ui {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "download/WebDownloader.h"
-#include "system/Handles.h"
-#include "ui/Synchronize.h"
+#include "core/Handles.h"
+#include "core/Synchronize.h"
 
 using namespace memoline;
 
@@ -46,8 +46,8 @@ void Report(const char* mode, unsigned long long bytes, double seconds) {
 void OnTheEnginesKindOfThread(const std::function<void()>& work) {
     bool done = false;
     std::thread worker([&] {
-        ui::Synchronize(work);
-        ui::Synchronize([&] { done = true; });
+        core::Synchronize(work);
+        core::Synchronize([&] { done = true; });
     });
     while (!done) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
@@ -147,7 +147,7 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("usage: download_bench URL engine|platform|direct64k|direct4k|synced4k TARGETDIR\n");
         return 2;
     }
-    ui::InitMainThread();
+    core::InitMainThread();
     std::wstring url = argv[1];
     std::wstring mode = argv[2];
     std::wstring dir = argv[3];

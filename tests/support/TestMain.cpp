@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/Synchronize.h"
+#include "core/Synchronize.h"
 
 int main(int argc, char** argv) {
     // Errors of a test must not hang the run on a system dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    memoline::ui::InitMainThread();
+    memoline::core::InitMainThread();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

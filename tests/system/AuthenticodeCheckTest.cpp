@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "system/AuthenticodeCheck.h"
-#include "system/Handles.h"
+#include "core/Handles.h"
 #include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
 

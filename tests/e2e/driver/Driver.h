@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "system/Handles.h"
+#include "core/Handles.h"
 
 namespace memoline::e2e {
 

@@ -1,10 +1,10 @@
-#include "ui/Synchronize.h"
+#include "core/Synchronize.h"
 
 #include <windows.h>
 
 #include <exception>
 
-namespace memoline::ui {
+namespace memoline::core {
 namespace {
 
 constexpr UINT kRunCall = WM_APP + 1;
@@ -60,4 +60,4 @@ void Synchronize(const std::function<void()>& fn) {
         std::rethrow_exception(call.error);
 }
 
-}  // namespace memoline::ui
+}  // namespace memoline::core

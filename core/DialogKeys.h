@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-namespace memoline::ui {
+namespace memoline::core {
 
 inline void DispatchThreadMessage(MSG& msg) {
     // Only windows made for keyboard navigation between their controls (WS_EX_CONTROLPARENT: the main
@@ -19,4 +19,4 @@ inline void DispatchThreadMessage(MSG& msg) {
     DispatchMessageW(&msg);
 }
 
-}  // namespace memoline::ui
+}  // namespace memoline::core

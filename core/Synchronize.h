@@ -4,7 +4,7 @@
 
 #include <functional>
 
-namespace memoline::ui {
+namespace memoline::core {
 
 // Marks the calling thread as the UI thread. Call once, early, on the thread that runs the message
 // loop (TApplication does). Creates the hidden window that receives the calls.
@@ -19,4 +19,4 @@ bool IsMainThread();
 // rethrown in the caller.
 void Synchronize(const std::function<void()>& fn);
 
-}  // namespace memoline::ui
+}  // namespace memoline::core
