@@ -8,7 +8,7 @@
 #include "download/DownloadLoginForm.h"
 #include "download/DownloadText.h"
 #include "download/DownloadThread.h"
-#include "core/DialogKeys.h"
+#include "core/MessagePump.h"
 
 namespace memoline {
 namespace {
@@ -77,15 +77,9 @@ TWebDownloader::~TWebDownloader() {
 }
 
 void TWebDownloader::ProcessMessages() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            // Leave the quit request for the application's own loop.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        core::DispatchThreadMessage(msg);  // dialog keys (Esc in the dialog, Tab) work as in the main loop
-    }
+    // Dialog keys (Esc in the dialog, Tab) work as in the main loop; a quit is left for the
+    // application's own loop.
+    core::ProcessPendingMessages(core::TQuitPolicy::StopAndRepost);
 }
 
 // The pump of the transfer loop. Asking whether anything waits is one call, but under Wine that call

@@ -8,7 +8,7 @@
 
 #include "http/NetErrors.h"
 #include "http/NetSocketApi.h"
-#include "core/DialogKeys.h"
+#include "core/MessagePump.h"
 
 namespace memoline {
 namespace {
@@ -269,17 +269,11 @@ bool TnetSyncConnection::WaitForSocketEvent() {
         RaiseOwn(kNetTimeout);
     if (result != WAIT_OBJECT_0 + 2)
         RaiseSocketError(static_cast<int>(GetLastError()));
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            // The application is ending: stop this operation and leave the quit request for the
-            // application's own message loop.
-            Abort();
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return false;
-        }
-        core::DispatchThreadMessage(message);  // dialog keys work during the wait as in the main loop
-        CheckTimeOut();
+    // A quit request means the application is ending: this operation stops, and the request is left
+    // for the application's own message loop.
+    if (core::ProcessPendingMessages(core::TQuitPolicy::StopAndRepost, nullptr, [this] { CheckTimeOut(); }).quit) {
+        Abort();
+        return false;
     }
     CheckTimeOut();
     return false;

@@ -2,7 +2,7 @@
 
 #include <process.h>
 
-#include "core/DialogKeys.h"
+#include "core/MessagePump.h"
 #include "core/Synchronize.h"
 
 namespace memoline {
@@ -33,20 +33,6 @@ int ShowCommand(TShowMode mode) {
             break;
     }
     return SW_SHOWNORMAL;
-}
-
-// Processes every message waiting in this thread's queue. A quit request is taken out of the queue
-// so it cannot end the wait; its exit code is kept in *quitCode for re-posting after the wait.
-void ProcessPendingMessages(bool* quitSeen, int* quitCode) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            *quitSeen = true;
-            *quitCode = static_cast<int>(msg.wParam);
-            continue;
-        }
-        core::DispatchThreadMessage(msg);  // dialog keys work during the wait as in the main loop
-    }
 }
 
 // Waits for a thread to end while letting other threads' sent messages (Synchronize calls) run, so a
@@ -246,23 +232,15 @@ void TProcessLauncher::WaitProcessingMessages() {
         return elapsed >= limit ? 0 : static_cast<DWORD>(limit - elapsed);
     };
 
-    bool quitSeen = false;
-    int quitCode = 0;
-    struct QuitRepost {  // a quit request taken from the queue is handed back once the wait is over
-        bool& seen;
-        int& code;
-        ~QuitRepost() {
-            if (seen)
-                PostQuitMessage(code);
-        }
-    } repost{quitSeen, quitCode};
+    // A quit request cannot end the wait; it is handed back once the wait is over.
+    core::TQuitHold quit;
 
     for (;;) {
         // QS_ALLINPUT: input, paint and timer messages wake the wait as well as posted and sent ones, so
         // the window stays responsive while the program runs.
         DWORD r = MsgWaitForMultipleObjects(1, &process, FALSE, remaining(), QS_ALLINPUT);
         if (r == WAIT_OBJECT_0 + 1) {
-            ProcessPendingMessages(&quitSeen, &quitCode);
+            core::ProcessPendingMessages(core::TQuitPolicy::HoldUntilWaitEnds, &quit);
             if (remaining() != 0)
                 continue;
             // Time is up while messages kept arriving: one last look at the process decides.

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "core/DialogKeys.h"
+#include "core/MessagePump.h"
 #include "core/Synchronize.h"
 
 namespace memoline::ui {
@@ -38,14 +38,7 @@ int TApplication::Run() {
 }
 
 void TApplication::ProcessMessages() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        DispatchOne(msg);
-    }
+    core::ProcessPendingMessages(core::TQuitPolicy::StopAndRepost);
 }
 
 }  // namespace memoline::ui
