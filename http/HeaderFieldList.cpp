@@ -1,6 +1,6 @@
 #include "http/HeaderFieldList.h"
 
-#include "http/TextUtil.h"
+#include "core/TextUtil.h"
 
 namespace memoline {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "http/TextUtil.h"
+#include "core/TextUtil.h"
 
 namespace memoline {
 namespace {

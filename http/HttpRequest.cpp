@@ -1,7 +1,7 @@
 #include "http/HttpRequest.h"
 
 #include "http/Charset.h"
-#include "http/TextUtil.h"
+#include "core/TextUtil.h"
 
 namespace memoline {
 namespace {

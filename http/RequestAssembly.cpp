@@ -1,21 +1,9 @@
 #include "http/RequestAssembly.h"
 
-#include <cwctype>
+#include "core/TextUtil.h"
 
 namespace memoline {
 namespace {
-
-std::wstring_view TrimView(std::wstring_view s) {
-    while (!s.empty() && static_cast<uint32_t>(s.front()) <= 0x20)
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<uint32_t>(s.back()) <= 0x20)
-        s.remove_suffix(1);
-    return s;
-}
-
-bool IsContinuation(const std::wstring& line) {
-    return !line.empty() && (line[0] == L' ' || line[0] == L'\t');
-}
 
 // A first line such as "POST /x HTTP/1.1": it has a space, before any colon.
 bool LooksLikeRequestLine(const std::wstring& line) {
@@ -40,66 +28,17 @@ int64_t ParseInt64(std::wstring_view s) {
     return value;
 }
 
-void AddField(TnetHeaderLines& lines, std::wstring_view name, std::wstring_view value) {
-    if (value.empty())
-        return;
-    lines.push_back(std::wstring(name) + L": " + std::wstring(value));
-}
-
-void AddFieldIfNotExist(TnetHeaderLines& lines, std::wstring_view name, std::wstring_view value) {
-    if (FindHeaderField(lines, name) < 0)
-        AddField(lines, name, value);
-}
-
-void RemoveAllFields(TnetHeaderLines& lines, std::wstring_view name) {
-    while (FindHeaderField(lines, name) >= 0)
-        RemoveHeaderField(lines, name);
+void RemoveAllFields(TnetHeaderFieldList& fields, std::wstring_view name) {
+    while (fields.FieldExists(name))
+        fields.RemoveField(name);
 }
 
 }  // namespace
 
-bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::towlower(a[i]) != std::towlower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-int FindHeaderField(const TnetHeaderLines& lines, std::wstring_view name) {
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::wstring& line = lines[i];
-        if (IsContinuation(line))
-            continue;
-        const size_t colon = line.find(L':');
-        if (colon == std::wstring::npos)
-            continue;
-        if (SameTextIgnoringCase(TrimView(std::wstring_view(line).substr(0, colon)), name))
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
-std::wstring HeaderFieldValue(const TnetHeaderLines& lines, std::wstring_view name) {
-    const int index = FindHeaderField(lines, name);
-    if (index < 0)
-        return {};
-    std::wstring value = lines[index].substr(lines[index].find(L':') + 1);
-    for (size_t i = index + 1; i < lines.size() && IsContinuation(lines[i]); ++i)
-        value += lines[i][0] == L'\t' ? lines[i].substr(1) : lines[i];
-    return std::wstring(TrimView(value));
-}
-
 void RemoveHeaderField(TnetHeaderLines& lines, std::wstring_view name) {
-    const int index = FindHeaderField(lines, name);
-    if (index < 0)
-        return;
-    size_t end = index + 1;
-    while (end < lines.size() && IsContinuation(lines[end]))
-        ++end;
-    lines.erase(lines.begin() + index, lines.begin() + end);
+    TnetHeaderFieldList fields;
+    fields.Parse(0, &lines);
+    fields.RemoveField(name);
 }
 
 std::wstring HostFieldValue(std::wstring_view host, int port) {
@@ -118,39 +57,42 @@ TnetHeaderLines AssembleRequestHeader(TnetHeaderLines lines, const TnetRequestHe
     const wchar_t* version = s.Version == TnetHttpVersion::hvHttp1_0 ? L"HTTP/1.0" : L"HTTP/1.1";
     lines.insert(lines.begin(), s.Method + L" " + s.Target + L" " + version);
 
-    RemoveAllFields(lines, L"Host");
+    // New fields go after the last header line, below the request line.
+    TnetHeaderFieldList fields;
+    fields.Parse(1, &lines);
+    RemoveAllFields(fields, L"Host");
     if (s.AllowCompression)
-        AddFieldIfNotExist(lines, L"Accept-Encoding", L"gzip");
-    AddField(lines, L"Host", s.Host);
-    AddFieldIfNotExist(lines, L"User-Agent", s.UserAgent);
+        fields.AddFieldIfNotExist(L"Accept-Encoding", L"gzip");
+    fields.AddField(L"Host", s.Host);
+    fields.AddFieldIfNotExist(L"User-Agent", s.UserAgent);
 
-    const bool hasLength = FindHeaderField(lines, L"Content-Length") >= 0;
-    if (hasLength && ParseInt64(HeaderFieldValue(lines, L"Content-Length")) != 0 && s.BodyBytesLeft <= 0) {
+    const bool hasLength = fields.FieldExists(L"Content-Length");
+    if (hasLength && ParseInt64(fields.GetFieldValue(L"Content-Length")) != 0 && s.BodyBytesLeft <= 0) {
         // What remains when a redirect has turned a POST into a GET without body.
-        RemoveHeaderField(lines, L"Content-Length");
-        RemoveHeaderField(lines, L"Content-Type");
+        fields.RemoveField(L"Content-Length");
+        fields.RemoveField(L"Content-Type");
     } else if (!hasLength && s.BodyBytesLeft > 0) {
-        AddField(lines, L"Content-Length", std::to_wstring(s.BodyBytesLeft));
-    } else if (!hasLength && SameTextIgnoringCase(s.Method, L"POST")) {
-        AddField(lines, L"Content-Length", L"0");
+        fields.AddField(L"Content-Length", std::to_wstring(s.BodyBytesLeft));
+    } else if (!hasLength && SameTextAscii(s.Method, L"POST")) {
+        fields.AddField(L"Content-Length", L"0");
     }
 
     if (!s.AllowCaching) {
         if (s.Version == TnetHttpVersion::hvHttp1_0)
-            AddFieldIfNotExist(lines, L"Pragma", L"no-cache");
+            fields.AddFieldIfNotExist(L"Pragma", L"no-cache");
         else
-            AddFieldIfNotExist(lines, L"Cache-Control", L"no-cache");
+            fields.AddFieldIfNotExist(L"Cache-Control", L"no-cache");
     }
     if (s.KeepConnection) {
         const wchar_t* name = s.UseProxy ? L"Proxy-Connection" : L"Connection";
-        AddFieldIfNotExist(lines, name, L"Keep-Alive");
+        fields.AddFieldIfNotExist(name, L"Keep-Alive");
     }
-    RemoveAllFields(lines, L"Expect");
+    RemoveAllFields(fields, L"Expect");
     if (s.Expect100Continue && s.BodyBytesLeft > 0)
-        AddField(lines, L"Expect", L"100-continue");
+        fields.AddField(L"Expect", L"100-continue");
     if (s.AllowCookies) {
-        RemoveAllFields(lines, L"Cookie");
-        AddField(lines, L"Cookie", s.Cookies);
+        RemoveAllFields(fields, L"Cookie");
+        fields.AddField(L"Cookie", s.Cookies);
     }
     lines.emplace_back();
     return lines;
@@ -174,8 +116,8 @@ bool MayKeepConnection(bool keepConnection, TnetHttpVersion request, TnetHttpVer
     if (!keepConnection)
         return false;
     if (request == TnetHttpVersion::hvHttp1_1 && response == TnetHttpVersion::hvHttp1_1)
-        return !SameTextIgnoringCase(connectionValue, L"close");
-    return SameTextIgnoringCase(connectionValue, L"Keep-Alive");
+        return !SameTextAscii(connectionValue, L"close");
+    return SameTextAscii(connectionValue, L"Keep-Alive");
 }
 
 int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion /*request*/,
@@ -183,8 +125,8 @@ int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVer
     // Only these answers have no body, whatever their header says. Every other one has a body, also a
     // redirect, a challenge or an error: left unread, it would stay in a kept-alive connection and be
     // taken for the next answer's status line.
-    if (SameTextIgnoringCase(method, L"HEAD") || (statusCode >= 100 && statusCode < 200) || statusCode == 204 ||
-        statusCode == 304 || (statusCode >= 200 && statusCode < 300 && SameTextIgnoringCase(method, L"CONNECT")))
+    if (SameTextAscii(method, L"HEAD") || (statusCode >= 100 && statusCode < 200) || statusCode == 204 ||
+        statusCode == 304 || (statusCode >= 200 && statusCode < 300 && SameTextAscii(method, L"CONNECT")))
         return 0;
     if (!TrimView(contentLength).empty())
         return ParseInt64(contentLength);

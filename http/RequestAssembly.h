@@ -7,18 +7,18 @@
 #include <string_view>
 #include <vector>
 
+#include "core/TextUtil.h"
+#include "http/HeaderFieldList.h"
+
 namespace memoline {
 
 enum class TnetHttpVersion { hvHttp1_0, hvHttp1_1 };
 
-// Header lines as text, one field per line (continuation lines start with a space or a tab).
-using TnetHeaderLines = std::vector<std::wstring>;
+// Header lines as text, one field per line (continuation lines start with a space or a tab). Fields
+// are found and edited with TnetHeaderFieldList, the one reader of header lines.
+using TnetHeaderLines = TnetStringList;
 
-// Index of the first line of the field `name` (case-insensitive), or -1.
-int FindHeaderField(const TnetHeaderLines& lines, std::wstring_view name);
-// The text after the first ":" of the field's first line, its continuation lines appended, trimmed.
-std::wstring HeaderFieldValue(const TnetHeaderLines& lines, std::wstring_view name);
-// Removes the first field of that name with its continuation lines.
+// Removes the first field of that name (any case) with its continuation lines.
 void RemoveHeaderField(TnetHeaderLines& lines, std::wstring_view name);
 
 // What the assembly needs besides the request's own header lines.
@@ -61,6 +61,10 @@ inline constexpr int64_t kOpenEnded = -1;
 int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion request,
                            TnetHttpVersion response, std::wstring_view contentLength);
 
-bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b);
+// The client's name for SameTextAscii: methods, connection and transfer-coding values compared
+// without regard to ASCII case.
+inline bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    return SameTextAscii(a, b);
+}
 
 }  // namespace memoline
