@@ -2,27 +2,11 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 
-#include "http/RequestAssembly.h"
+#include "core/TextUtil.h"
 
 namespace memoline {
 namespace {
-
-std::wstring Trim(std::wstring_view s) {
-    while (!s.empty() && static_cast<uint32_t>(s.front()) <= 0x20)
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<uint32_t>(s.back()) <= 0x20)
-        s.remove_suffix(1);
-    return std::wstring(s);
-}
-
-std::wstring Lower(std::wstring_view s) {
-    std::wstring r(s);
-    for (auto& c : r)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return r;
-}
 
 std::wstring Unquote(std::wstring s) {
     if (s.size() >= 2 && s.front() == L'"' && s.back() == L'"')
@@ -45,7 +29,7 @@ int MonthNumber(std::wstring_view name) {
                                              L"jul", L"aug", L"sep", L"oct", L"nov", L"dec"};
     if (name.size() < 3)
         return 0;
-    const std::wstring head = Lower(name.substr(0, 3));
+    const std::wstring head = LowerAscii(name.substr(0, 3));
     for (int i = 0; i < 12; ++i) {
         if (head == kMonths[i])
             return i + 1;
@@ -58,8 +42,8 @@ bool AllDigits(std::wstring_view s) {
 }
 
 bool DomainMatches(std::wstring_view host, std::wstring_view domain) {
-    const std::wstring dotted = L"." + Lower(host);
-    const std::wstring d = Lower(domain);
+    const std::wstring dotted = L"." + LowerAscii(host);
+    const std::wstring d = LowerAscii(domain);
     return dotted.size() >= d.size() && dotted.compare(dotted.size() - d.size(), d.size(), d) == 0;
 }
 
@@ -96,68 +80,94 @@ std::wstring DefaultPath(std::wstring_view requestPath) {
     return last == 0 ? std::wstring(L"/") : std::wstring(requestPath.substr(0, last));
 }
 
-bool ParseCookie(std::wstring_view text, std::wstring_view requestHost, std::wstring_view requestPath,
-                 int64_t now, TnetCookieItem& item) {
-    bool first = true;
-    bool hasMaxAge = false;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t semi = text.find(L';', start);
-        const std::wstring_view part = text.substr(start, semi == std::wstring_view::npos ? semi : semi - start);
-        start = semi == std::wstring_view::npos ? text.size() + 1 : semi + 1;
-        const size_t eq = part.find(L'=');
-        const std::wstring name = Trim(part.substr(0, eq));
-        const std::wstring value = eq == std::wstring_view::npos ? std::wstring() : Trim(part.substr(eq + 1));
-        if (first) {
-            if (name.empty())
-                return false;
-            item.Name = name;
-            item.Value = value;
-            first = false;
-            continue;
-        }
-        const std::wstring attr = Lower(name);
-        if (attr == L"expires") {
-            item.Expires = value;
-            if (!hasMaxAge) {
-                const int64_t at = ParseHttpDate(value);
-                if (at >= 0)
-                    item.ExpiresAt = at == 0 ? 1 : at;
-            }
-        } else if (attr == L"domain") {
-            item.Domain = Unquote(value);
-        } else if (attr == L"path") {
-            item.Path = Unquote(value);
-        } else if (attr == L"secure") {
-            item.Secure = true;
-        } else if (attr == L"comment") {
-            item.Comment = value;
-        } else if (attr == L"max-age") {
-            item.MaxAge = value;
-            hasMaxAge = true;
-            const std::wstring digits = Unquote(value);
-            if (!digits.empty() && digits[0] == L'-') {
-                item.ExpiresAt = 1;
-            } else if (AllDigits(digits) && digits.size() < 12) {
-                const int64_t seconds = std::stoll(digits);
-                item.ExpiresAt = seconds == 0 ? 1 : now + seconds;
-            }
-        } else if (attr == L"version") {
-            item.Version = value;
-        } else if (attr == L"commenturl") {
-            item.CommentUrl = value;
-        } else if (attr == L"port") {
-            item.Port = value;
-        } else if (attr == L"discard") {
-            item.Discard = true;
-        }
+// One "name=value" piece of a Set-Cookie value, both trimmed; the value is empty without "=".
+struct CookiePart {
+    std::wstring name;
+    std::wstring value;
+};
+
+// The piece that starts at `start`; moves `start` past its ";" (beyond the end after the last piece).
+CookiePart NextCookiePart(std::wstring_view text, size_t& start) {
+    const size_t semi = text.find(L';', start);
+    const std::wstring_view part = text.substr(start, semi == std::wstring_view::npos ? semi : semi - start);
+    start = semi == std::wstring_view::npos ? text.size() + 1 : semi + 1;
+    const size_t eq = part.find(L'=');
+    return {Trim(part.substr(0, eq)), eq == std::wstring_view::npos ? std::wstring() : Trim(part.substr(eq + 1))};
+}
+
+// "expires": a date that can be read sets the expiry, unless a "max-age" came first (it wins).
+void ApplyExpires(TnetCookieItem& item, const std::wstring& value, bool hasMaxAge) {
+    item.Expires = value;
+    if (hasMaxAge)
+        return;
+    const int64_t at = ParseHttpDate(value);
+    if (at >= 0)
+        item.ExpiresAt = at == 0 ? 1 : at;
+}
+
+// "max-age": seconds from now; zero or a negative number means already expired (time 1).
+void ApplyMaxAge(TnetCookieItem& item, const std::wstring& value, int64_t now) {
+    item.MaxAge = value;
+    const std::wstring digits = Unquote(value);
+    if (!digits.empty() && digits[0] == L'-') {
+        item.ExpiresAt = 1;
+    } else if (AllDigits(digits) && digits.size() < 12) {
+        const int64_t seconds = std::stoll(digits);
+        item.ExpiresAt = seconds == 0 ? 1 : now + seconds;
     }
+}
+
+// One attribute after the cookie's own name and value; unknown attributes are ignored.
+void ApplyCookieAttribute(TnetCookieItem& item, const CookiePart& part, int64_t now, bool& hasMaxAge) {
+    const std::wstring attr = LowerAscii(part.name);
+    const std::wstring& value = part.value;
+    if (attr == L"expires") {
+        ApplyExpires(item, value, hasMaxAge);
+    } else if (attr == L"domain") {
+        item.Domain = Unquote(value);
+    } else if (attr == L"path") {
+        item.Path = Unquote(value);
+    } else if (attr == L"secure") {
+        item.Secure = true;
+    } else if (attr == L"comment") {
+        item.Comment = value;
+    } else if (attr == L"max-age") {
+        ApplyMaxAge(item, value, now);
+        hasMaxAge = true;
+    } else if (attr == L"version") {
+        item.Version = value;
+    } else if (attr == L"commenturl") {
+        item.CommentUrl = value;
+    } else if (attr == L"port") {
+        item.Port = value;
+    } else if (attr == L"discard") {
+        item.Discard = true;
+    }
+}
+
+// A missing domain is the request's host, always with a leading "."; a missing path is the default
+// path of the request.
+void FillCookieDefaults(TnetCookieItem& item, std::wstring_view requestHost, std::wstring_view requestPath) {
     if (item.Domain.empty())
         item.Domain = requestHost;
     if (item.Domain[0] != L'.')
         item.Domain.insert(0, L".");
     if (item.Path.empty())
         item.Path = DefaultPath(requestPath);
+}
+
+bool ParseCookie(std::wstring_view text, std::wstring_view requestHost, std::wstring_view requestPath,
+                 int64_t now, TnetCookieItem& item) {
+    size_t start = 0;
+    const CookiePart own = NextCookiePart(text, start);
+    if (own.name.empty())
+        return false;
+    item.Name = own.name;
+    item.Value = own.value;
+    bool hasMaxAge = false;
+    while (start <= text.size())
+        ApplyCookieAttribute(item, NextCookiePart(text, start), now, hasMaxAge);
+    FillCookieDefaults(item, requestHost, requestPath);
     return true;
 }
 
@@ -208,7 +218,7 @@ TnetCookieList ParseResponseCookies(const std::vector<std::wstring>& headerLines
         const size_t colon = line.find(L':');
         if (colon == std::wstring::npos)
             continue;
-        const std::wstring name = Lower(Trim(std::wstring_view(line).substr(0, colon)));
+        const std::wstring name = LowerAscii(Trim(std::wstring_view(line).substr(0, colon)));
         if (name != L"set-cookie" && name != L"set-cookie2")
             continue;
         TnetCookieItem item;
@@ -224,8 +234,8 @@ void TnetCookieManager::Merge(const TnetCookieList& cookies, int64_t now) {
                  items_.end());
     for (const auto& cookie : cookies) {
         auto same = std::find_if(items_.begin(), items_.end(), [&](const TnetCookieItem& c) {
-            return SameTextIgnoringCase(c.Name, cookie.Name) && SameTextIgnoringCase(c.Domain, cookie.Domain) &&
-                   SameTextIgnoringCase(c.Path, cookie.Path);
+            return SameTextAscii(c.Name, cookie.Name) && SameTextAscii(c.Domain, cookie.Domain) &&
+                   SameTextAscii(c.Path, cookie.Path);
         });
         if (same != items_.end())
             items_.erase(same);
@@ -246,10 +256,10 @@ std::wstring TnetCookieManager::CookieHeader(std::wstring_view host, std::wstrin
             matching.push_back(&c);
         }
         std::stable_sort(matching.begin(), matching.end(), [](const TnetCookieItem* a, const TnetCookieItem* b) {
-            const std::wstring an = Lower(a->Name), bn = Lower(b->Name);
+            const std::wstring an = LowerAscii(a->Name), bn = LowerAscii(b->Name);
             if (an != bn)
                 return an < bn;
-            return Lower(a->Path) > Lower(b->Path);
+            return LowerAscii(a->Path) > LowerAscii(b->Path);
         });
         std::wstring header;
         for (const auto* c : matching) {
