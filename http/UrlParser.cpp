@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "core/TextUtil.h"
 #include "http/Punycode.h"
 #include "http/UrlText.h"
 
@@ -24,13 +25,7 @@ const SchemeInfo kSchemes[] = {
 
 const SchemeInfo* FindScheme(std::wstring_view name) {
     for (const auto& s : kSchemes) {
-        const std::wstring_view candidate = s.name;
-        if (candidate.size() != name.size())
-            continue;
-        bool same = true;
-        for (size_t i = 0; i < name.size() && same; ++i)
-            same = std::towlower(name[i]) == static_cast<wint_t>(candidate[i]);
-        if (same)
+        if (SameTextAscii(name, s.name))
             return &s;
     }
     return nullptr;
@@ -59,16 +54,6 @@ bool MustEscape(unsigned char b) {
         default:
             return false;
     }
-}
-
-std::wstring Trim(std::wstring_view text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && static_cast<uint32_t>(text[begin]) <= 0x20)
-        ++begin;
-    while (end > begin && static_cast<uint32_t>(text[end - 1]) <= 0x20)
-        --end;
-    return std::wstring(text.substr(begin, end - begin));
 }
 
 // A port text: 1 to 65535, digits only.
@@ -183,6 +168,58 @@ std::wstring Recompose(const UriParts& p) {
     if (p.hasFragment)
         result += L"#" + p.fragment;
     return result;
+}
+
+// The pieces of an authority "user:password@host:port", as views into it.
+struct AuthorityParts {
+    std::wstring_view userName;
+    std::wstring_view password;
+    std::wstring_view host;
+    std::wstring_view portText;
+    bool hasPort = false;  // a ":" after the host, even with no digits after it
+};
+
+// Takes "user:password@" off the front (up to the last "@") and returns what follows it.
+std::wstring_view SplitUserInfo(std::wstring_view authority, AuthorityParts& out) {
+    const size_t at = authority.rfind(L'@');
+    if (at == std::wstring_view::npos)
+        return authority;
+    const std::wstring_view userInfo = authority.substr(0, at);
+    const size_t colon = userInfo.find(L':');
+    out.userName = userInfo.substr(0, colon);
+    if (colon != std::wstring_view::npos)
+        out.password = userInfo.substr(colon + 1);
+    return authority.substr(at + 1);
+}
+
+// Splits "host:port"; an IPv6 host keeps its brackets, and only a ":" may follow the "]". False for
+// an unclosed "[" or text after the "]".
+bool SplitHostAndPort(std::wstring_view hostPort, AuthorityParts& out) {
+    out.host = hostPort;
+    size_t colon = std::wstring_view::npos;
+    if (!hostPort.empty() && hostPort[0] == L'[') {
+        const size_t close = hostPort.find(L']');
+        if (close == std::wstring_view::npos)
+            return false;
+        out.host = hostPort.substr(0, close + 1);
+        if (close + 1 == hostPort.size())
+            return true;
+        if (hostPort[close + 1] != L':')
+            return false;
+        colon = close + 1;
+    } else {
+        colon = hostPort.find(L':');
+        if (colon == std::wstring_view::npos)
+            return true;
+        out.host = hostPort.substr(0, colon);
+    }
+    out.hasPort = true;
+    out.portText = hostPort.substr(colon + 1);
+    return true;
+}
+
+bool SplitAuthority(std::wstring_view authority, AuthorityParts& out) {
+    return SplitHostAndPort(SplitUserInfo(authority, out), out);
 }
 
 }  // namespace
@@ -305,44 +342,16 @@ bool TnetUrlParser::Split(std::wstring_view url) {
     FUrlType = scheme->type;
     FPort = scheme->defaultPort;
 
-    std::wstring_view authority = parts.authority;
-    const size_t at = authority.rfind(L'@');
-    if (at != std::wstring_view::npos) {
-        const std::wstring_view userInfo = authority.substr(0, at);
-        const size_t colon = userInfo.find(L':');
-        FUserName = userInfo.substr(0, colon);
-        if (colon != std::wstring_view::npos)
-            FPassword = userInfo.substr(colon + 1);
-        authority.remove_prefix(at + 1);
-    }
-    std::wstring_view host = authority;
-    std::wstring_view portText;
-    bool hasPort = false;
-    if (!authority.empty() && authority[0] == L'[') {
-        const size_t close = authority.find(L']');
-        if (close == std::wstring_view::npos)
-            return false;
-        host = authority.substr(0, close + 1);
-        const std::wstring_view rest = authority.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest[0] != L':')
-                return false;
-            hasPort = true;
-            portText = rest.substr(1);
-        }
-    } else {
-        const size_t colon = authority.find(L':');
-        if (colon != std::wstring_view::npos) {
-            host = authority.substr(0, colon);
-            hasPort = true;
-            portText = authority.substr(colon + 1);
-        }
-    }
-    if (hasPort && !portText.empty() && !ParsePort(portText, FPort))
+    AuthorityParts authority;
+    if (!SplitAuthority(parts.authority, authority))
         return false;
-    if ((FUrlType == TnetUrlType::utHTTP || FUrlType == TnetUrlType::utHTTPS) && host.empty())
+    FUserName = authority.userName;
+    FPassword = authority.password;
+    if (authority.hasPort && !authority.portText.empty() && !ParsePort(authority.portText, FPort))
         return false;
-    FHost = HostToAscii(host);
+    if ((FUrlType == TnetUrlType::utHTTP || FUrlType == TnetUrlType::utHTTPS) && authority.host.empty())
+        return false;
+    FHost = HostToAscii(authority.host);
 
     FUrlpath = parts.path;
     if (FUrlpath.empty() || FUrlpath[0] != L'/')
