@@ -42,16 +42,44 @@ bool IsScalarValue(char32_t c) {
     return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
 }
 
-}  // namespace
-
-std::string PunycodeEncode(std::u32string_view input) {
-    std::string output;
+// The basic (ASCII) code points of the input in their order; throws on a value that is no code point.
+std::string BasicCodePoints(std::u32string_view input) {
+    std::string basic;
     for (char32_t c : input) {
         if (!IsScalarValue(c))
             throw EnetIdnError(kBadInputText);
         if (c < 0x80)
-            output += static_cast<char>(c);
+            basic += static_cast<char>(c);
     }
+    return basic;
+}
+
+// The smallest code point of the input that is not below n (kMaxInt when there is none).
+uint32_t SmallestFrom(std::u32string_view input, uint32_t n) {
+    uint32_t m = kMaxInt;
+    for (char32_t c : input) {
+        if (c >= n && c < m)
+            m = c;
+    }
+    return m;
+}
+
+// Writes q as a generalized variable-length integer with the thresholds the bias gives.
+void AppendVariableLengthInteger(std::string& output, uint32_t q, uint32_t bias) {
+    for (uint32_t k = kBase;; k += kBase) {
+        const uint32_t t = k <= bias ? kTMin : (k >= bias + kTMax ? kTMax : k - bias);
+        if (q < t)
+            break;
+        output += EncodeDigit(t + (q - t) % (kBase - t));
+        q = (q - t) / (kBase - t);
+    }
+    output += EncodeDigit(q);
+}
+
+}  // namespace
+
+std::string PunycodeEncode(std::u32string_view input) {
+    std::string output = BasicCodePoints(input);
     const uint32_t basicCount = static_cast<uint32_t>(output.size());
     uint32_t handled = basicCount;
     if (basicCount > 0)
@@ -62,32 +90,17 @@ std::string PunycodeEncode(std::u32string_view input) {
     uint32_t bias = kInitialBias;
     const uint32_t length = static_cast<uint32_t>(input.size());
     while (handled < length) {
-        // The smallest code point not yet handled.
-        uint32_t m = kMaxInt;
-        for (char32_t c : input) {
-            if (c >= n && c < m)
-                m = c;
-        }
+        const uint32_t m = SmallestFrom(input, n);
         if (m - n > (kMaxInt - delta) / (handled + 1))
             throw EnetIdnError(kOverflowText);
         delta += (m - n) * (handled + 1);
         n = m;
         for (char32_t c : input) {
-            if (c < n) {
-                if (++delta == 0)
-                    throw EnetIdnError(kOverflowText);
-            }
+            if (c < n && ++delta == 0)
+                throw EnetIdnError(kOverflowText);
             if (c != n)
                 continue;
-            uint32_t q = delta;
-            for (uint32_t k = kBase;; k += kBase) {
-                const uint32_t t = k <= bias ? kTMin : (k >= bias + kTMax ? kTMax : k - bias);
-                if (q < t)
-                    break;
-                output += EncodeDigit(t + (q - t) % (kBase - t));
-                q = (q - t) / (kBase - t);
-            }
-            output += EncodeDigit(q);
+            AppendVariableLengthInteger(output, delta, bias);
             bias = Adapt(delta, handled + 1, handled == basicCount);
             delta = 0;
             ++handled;
