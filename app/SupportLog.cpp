@@ -6,18 +6,10 @@
 #include <cstdio>
 
 #include "core/Handles.h"
+#include "core/TextUtil.h"
 
 namespace memoline {
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 std::wstring LocalTimeStamp() {
     SYSTEMTIME t;
@@ -88,7 +80,7 @@ void TSupportLog::Write(const std::wstring& text) const {
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return;
-    const std::string bytes = Utf8(LocalTimeStamp() + L"  " + Clean(text) + L"\r\n");
+    const std::string bytes = ToUtf8(LocalTimeStamp() + L"  " + Clean(text) + L"\r\n");
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

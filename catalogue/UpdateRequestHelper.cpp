@@ -1,10 +1,10 @@
 #include "catalogue/UpdateRequestHelper.h"
 
-#include <cwctype>
 #include <exception>
 
 #include "catalogue/CatalogueConfig.h"
 #include "catalogue/RequestLog.h"
+#include "core/TextUtil.h"
 #include "http/NetErrors.h"
 #include "http/NetHttp.h"
 #include "http/ResponseLines.h"
@@ -12,16 +12,6 @@
 
 namespace memoline {
 namespace {
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::towlower(a[i]) != std::towlower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 std::wstring NameOf(const std::wstring& line) {
     return line.substr(0, line.find(L'='));
@@ -31,7 +21,7 @@ std::wstring NameOf(const std::wstring& line) {
 std::wstring ValueOf(const std::vector<std::wstring>& lines, const std::wstring& name) {
     for (const auto& line : lines) {
         const size_t eq = line.find(L'=');
-        if (eq != std::wstring::npos && SameName(line.substr(0, eq), name))
+        if (eq != std::wstring::npos && SameTextAscii(line.substr(0, eq), name))
             return line.substr(eq + 1);
     }
     return {};

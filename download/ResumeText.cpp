@@ -1,6 +1,6 @@
 #include "download/ResumeText.h"
 
-#include <cwctype>
+#include "core/TextUtil.h"
 
 namespace memoline::download {
 namespace {
@@ -46,10 +46,8 @@ bool ParseContentRange(const std::wstring& value, uint64_t& first, uint64_t& las
     std::wstring text = Trimmed(value);
     if (text.size() < 6)
         return false;
-    for (size_t i = 0; i < 5; ++i) {
-        if (std::towlower(text[i]) != static_cast<wint_t>(L"bytes"[i]))
-            return false;
-    }
+    if (!StartsWithAscii(text, L"bytes"))
+        return false;
     size_t pos = text.find_first_not_of(L' ', 5);
     if (pos == 5 || pos == std::wstring::npos)
         return false;

@@ -1,21 +1,11 @@
 #include "http/Charset.h"
 
+#include "core/TextUtil.h"
+
 namespace memoline {
-namespace {
-
-std::wstring_view Trimmed(std::wstring_view text) {
-    // Control characters count as blanks, as they do for header values.
-    while (!text.empty() && text.front() <= L' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() <= L' ')
-        text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
 
 unsigned CharsetCodePage(std::wstring_view charsetName, const ICharsetPlatform& platform) {
-    const std::wstring_view name = Trimmed(charsetName);
+    const std::wstring_view name = TrimView(charsetName);
     if (name.empty())
         return platform.AnsiCodePage();
     const unsigned codePage = platform.CodePageFromName(name);

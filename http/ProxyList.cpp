@@ -1,16 +1,11 @@
 #include "http/ProxyList.h"
 
-#include <cwctype>
 #include <vector>
+
+#include "core/TextUtil.h"
 
 namespace memoline {
 namespace {
-
-std::wstring Lower(std::wstring s) {
-    for (auto& c : s)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return s;
-}
 
 std::vector<std::wstring> SplitEntries(const std::wstring& list, const wchar_t* separators) {
     std::vector<std::wstring> entries;
@@ -95,7 +90,7 @@ std::wstring EntryHost(const std::wstring& entry) {
 }  // namespace
 
 bool SelectProxyServer(const std::wstring& list, const std::wstring& scheme, TnetProxyServer& server) {
-    const std::wstring wanted = Lower(scheme);
+    const std::wstring wanted = LowerAscii(scheme);
     bool found = false;
     TnetProxyServer general;
     bool haveGeneral = false;
@@ -109,7 +104,7 @@ bool SelectProxyServer(const std::wstring& list, const std::wstring& scheme, Tne
             }
             continue;
         }
-        if (!found && Lower(entry.substr(0, eq)) == wanted && ParseServer(entry.substr(eq + 1), candidate)) {
+        if (!found && LowerAscii(entry.substr(0, eq)) == wanted && ParseServer(entry.substr(eq + 1), candidate)) {
             server = candidate;
             found = true;
         }
@@ -122,10 +117,10 @@ bool SelectProxyServer(const std::wstring& list, const std::wstring& scheme, Tne
 }
 
 bool BypassesProxy(const std::wstring& bypassList, const std::wstring& host) {
-    const std::wstring name = Lower(host.size() > 2 && host.front() == L'[' ? host.substr(1, host.size() - 2) : host);
+    const std::wstring name = LowerAscii(host.size() > 2 && host.front() == L'[' ? host.substr(1, host.size() - 2) : host);
     bool loopbackDirect = true;
     for (const std::wstring& raw : SplitEntries(bypassList, L"; ,\t\r\n")) {
-        const std::wstring entry = Lower(raw);
+        const std::wstring entry = LowerAscii(raw);
         if (entry == L"<-loopback>") {
             loopbackDirect = false;
         } else if (entry == L"<local>") {

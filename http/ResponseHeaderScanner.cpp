@@ -2,16 +2,10 @@
 
 #include <cctype>
 
+#include "core/TextUtil.h"
+
 namespace memoline {
 namespace {
-
-std::string_view TrimView(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20)
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20)
-        s.remove_suffix(1);
-    return s;
-}
 
 int ParseDecimal(std::string_view s) {
     if (s.empty() || s.size() > 9)

@@ -1,6 +1,6 @@
 #include "ui/HtmlText.h"
 
-#include <cwctype>
+#include "core/TextUtil.h"
 
 namespace memoline::ui {
 namespace {
@@ -18,7 +18,7 @@ Tag ReadTag(const std::wstring& s, size_t at, size_t& length) {
         return Tag::None;
     std::wstring name;
     for (size_t i = at + 1; i < close; ++i)
-        name += static_cast<wchar_t>(std::towlower(s[i]));
+        name += LowerAscii(s[i]);
     length = close - at + 1;
     if (name == L"b")
         return Tag::BoldOn;

@@ -6,17 +6,10 @@
 #include <cwchar>
 #include <string>
 
+#include "core/TextUtil.h"
+
 namespace memoline::child {
 namespace {
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 std::wstring FromUtf8(const std::string& bytes) {
     if (bytes.empty())
