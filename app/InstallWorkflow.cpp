@@ -9,6 +9,7 @@
 #include "app/InstalledProduct.h"
 #include "app/SupportLog.h"
 #include "app/SetupSignerConfig.h"
+#include "core/ErrorText.h"
 #include "ui/MessageBox.h"
 
 namespace memoline {
@@ -47,15 +48,8 @@ std::wstring IncludeTrailingPathDelimiter(std::wstring path) {
 
 // The system's text for an error value, without its line break; "error N" when it has none.
 std::wstring SystemErrorText(uint32_t code) {
-    wchar_t* buffer = nullptr;
-    DWORD n =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n && buffer ? std::wstring(buffer, n) : L"error " + std::to_wstring(code);
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
-        text.pop_back();
-    return text;
+    const std::wstring text = ErrorText(static_cast<long>(code));
+    return text.empty() ? L"error " + std::to_wstring(code) : text;
 }
 
 // A system text as the end of a sentence.
@@ -208,10 +202,7 @@ void TfrmMain::WebDownloadCopyCancel(TObject*) {
 
 void TfrmMain::WebDownloadCopyDone(TObject*) {
     // The download run, and with it the whole install, ends when this handler returns.
-    struct WorkflowEnd {
-        TfrmMain* form;
-        ~WorkflowEnd() { form->EndWorkflow(); }
-    } end{this};
+    const TWorkflowEnd end(this);
     if (FDownloadCancelled || FDownloadError) {
         LogDownloadEnd(FDownloadCancelled ? L"cancelled" : L"the address cannot be reached");
         return;

@@ -6,15 +6,13 @@
 
 #include <iterator>
 
+#include "core/ErrorText.h"
+
 namespace memoline {
 namespace {
 
 // Texts for the codes this check reports, used where the system has none of its own.
-struct ErrorText {
-    LONG code;
-    const wchar_t* text;
-};
-const ErrorText kErrorTexts[] = {
+const TErrorText kErrorTexts[] = {
     {static_cast<LONG>(TRUST_E_NOSIGNATURE), L"No signature was present in the subject."},
     {static_cast<LONG>(TRUST_E_SUBJECT_FORM_UNKNOWN),
      L"The form specified for the subject is not one supported or "
@@ -157,20 +155,9 @@ private:
 }  // namespace
 
 std::wstring TrustErrorText(LONG code) {
-    wchar_t* buffer = nullptr;
-    DWORD n =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n && buffer ? std::wstring(buffer, n) : std::wstring();
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
-        text.pop_back();
+    std::wstring text = ErrorText(code, kErrorTexts);
     if (!text.empty())
         return text;
-    for (const ErrorText& entry : kErrorTexts) {
-        if (entry.code == code)
-            return entry.text;
-    }
     wchar_t hex[16];
     swprintf(hex, std::size(hex), L"0x%08lX", static_cast<unsigned long>(code));
     return std::wstring(L"Error ") + hex + L".";
