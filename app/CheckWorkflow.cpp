@@ -14,10 +14,7 @@ void TfrmMain::btnCheckClick(TObject*) {
     // A Check or an Install in progress (the window stays usable meanwhile): the press does nothing.
     if (!BeginWorkflow())
         return;
-    struct WorkflowEnd {
-        TfrmMain* form;
-        ~WorkflowEnd() { form->EndWorkflow(); }
-    } end{this};
+    const TWorkflowEnd end(this);
     CheckForUpdates();
 }
 

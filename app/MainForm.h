@@ -127,6 +127,17 @@ protected:
     // in progress, Check and Install do nothing and a close is held until it has ended.
     bool BeginWorkflow();  // false when a workflow is already in progress
     void EndWorkflow();    // carries out a held close
+    // Ends the workflow in progress when the handler that ends it returns, by any road.
+    class TWorkflowEnd {
+    public:
+        explicit TWorkflowEnd(TfrmMain* form) : FForm(form) {}
+        TWorkflowEnd(const TWorkflowEnd&) = delete;
+        TWorkflowEnd& operator=(const TWorkflowEnd&) = delete;
+        ~TWorkflowEnd() { FForm->EndWorkflow(); }
+
+    private:
+        TfrmMain* FForm;
+    };
     bool FWorkflowBusy = false;
     bool FCloseHeld = false;
     // Install is enabled while a row is selected and no workflow is in progress.
