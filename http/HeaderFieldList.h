@@ -21,7 +21,8 @@ public:
 
     bool FieldExists(std::wstring_view AName) const { return FindField(AName) != kNone; }
     // The first field of that name (any case): the text after the ":" of its line, with its
-    // continuation lines appended, trimmed. Empty when there is no such field.
+    // continuation lines appended (a leading tab as one blank, so folded words stay apart), trimmed.
+    // Empty when there is no such field.
     std::wstring GetFieldValue(std::wstring_view AName) const;
     // Inserts "AName: AValue" after the last header line; an empty value adds nothing.
     void AddField(std::wstring_view AName, std::wstring_view AValue);
