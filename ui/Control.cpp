@@ -277,7 +277,7 @@ void TControl::FontChanged() {
             child->FontChanged();
 }
 
-void TControl::SetFocus() {
+void TControl::Focus() {
     ::SetFocus(Handle());
 }
 

@@ -90,7 +90,7 @@ public:
 
     void Invalidate();
     // Gives the control the keyboard focus (its window is made if needed).
-    void SetFocus();
+    void Focus();
     // The colour the control's background is painted in: the style's window colour unless a control
     // has its own. Controls that show through to their parent (labels) take the parent's.
     virtual COLORREF BackgroundColor() const;

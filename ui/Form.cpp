@@ -58,7 +58,7 @@ void TForm::Show() {
     ShowWindow(handle_, SW_SHOW);
     UpdateWindow(handle_);
     if (activeControl_ && activeControl_->HandleAllocated())
-        activeControl_->SetFocus();
+        activeControl_->Focus();
 }
 
 void TForm::CenterOnScreen() {
