@@ -10,7 +10,7 @@
 namespace memoline {
 namespace {
 
-constexpr int kFormWidth = 328;   // outer size
+constexpr int kFormWidth = 328;  // outer size
 constexpr int kFormHeight = 223;
 
 // The banner: the product's name on a band of its colour.
@@ -35,8 +35,7 @@ protected:
 
 }  // namespace
 
-TDownloadLoginForm::TDownloadLoginForm(std::wstring caption)
-    : TForm(nullptr, kClassName), owner_(GetActiveWindow()) {
+TDownloadLoginForm::TDownloadLoginForm(std::wstring caption) : TForm(nullptr, kClassName), owner_(GetActiveWindow()) {
     SetFont(ui::TFont(L"MS Sans Serif", MulDiv(8, ui::kDesignDpi, 72)));
     SetCaption(std::move(caption));
     SizeWindow();

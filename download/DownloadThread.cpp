@@ -10,7 +10,9 @@
 
 namespace memoline {
 
-TDownloadThread::TDownloadThread(TWebDownloader& d) : downloader(d), thread_([this] {
+TDownloadThread::TDownloadThread(TWebDownloader& d) : downloader(d), thread_([this] { Run(); }) {}
+
+void TDownloadThread::Run() {
     // Nothing may leave a thread body: an event handler's exception, carried back from the UI
     // thread, is taken here and handed to the UI thread again to be reported there.
     std::exception_ptr failure;
@@ -29,7 +31,7 @@ TDownloadThread::TDownloadThread(TWebDownloader& d) : downloader(d), thread_([th
         // Nothing is left to tell.
     }
     ended_ = true;
-}) {}
+}
 
 TDownloadThread::~TDownloadThread() {
     WaitForEnd();

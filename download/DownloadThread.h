@@ -28,6 +28,7 @@ public:
     TWebDownloader& downloader;
 
 private:
+    void Run();  // the thread body
     void Execute();
 
     std::atomic<bool> ended_{false};

@@ -63,13 +63,17 @@ void TDownloadProgressDialog::SetCaption(const std::wstring& caption) {
     form_->SetCaption(caption);
 }
 
-void TDownloadProgressDialog::SetFileLine(int fileNum, int itemCount, int activeItems, const std::wstring& displayName,
+void TDownloadProgressDialog::SetFileLine(int fileNum,
+                                          int itemCount,
+                                          int activeItems,
+                                          const std::wstring& displayName,
                                           const std::wstring& url) {
     if (!form_)
         return;
     std::wstring prefix;
     if (itemCount >= 2)
-        prefix = std::to_wstring(fileNum) + L" " + engine_.DlgFileOfLabel + L" " + std::to_wstring(activeItems) + L" : ";
+        prefix =
+            std::to_wstring(fileNum) + L" " + engine_.DlgFileOfLabel + L" " + std::to_wstring(activeItems) + L" : ";
     form_->FileLine().SetCaption(prefix);
     std::wstring line = engine_.DlgFileLabel + L" " + prefix + displayName;
     if (engine_.ShowServer)

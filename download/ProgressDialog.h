@@ -29,7 +29,10 @@ public:
     void CreateProgressForm();
     void SetCaption(const std::wstring& caption);
     // The file line for the item numbered fileNum of itemCount (activeItems of them active).
-    void SetFileLine(int fileNum, int itemCount, int activeItems, const std::wstring& displayName,
+    void SetFileLine(int fileNum,
+                     int itemCount,
+                     int activeItems,
+                     const std::wstring& displayName,
                      const std::wstring& url);
     // A normal bar once the total size is known, a marquee without one.
     void SetBarStyle(bool marquee);
