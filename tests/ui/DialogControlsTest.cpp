@@ -1,7 +1,8 @@
 // The framework's pieces for dialogs: a modal form and how it ends, the close query, labels that size
 // themselves to their text, password edits and progress bars.
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
