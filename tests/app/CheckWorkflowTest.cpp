@@ -15,9 +15,10 @@
 #include "app/MainForm.h"
 #include "catalogue/CatalogueConfig.h"
 #include "catalogue/UpdateRequestHelper.h"
-#include "tests/http/CannedHttpServer.h"
+#include "tests/support/CannedHttpServer.h"
 #include "tests/support/DuringWait.h"
 #include "tests/support/MessageAnswers.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TestFiles.h"
 #include "ui/Application.h"
 
@@ -298,12 +299,7 @@ TEST_F(CheckWorkflow, PressesAndCloseDuringASlowCheckWaitForItsEnd) {
     ExpectOneMessage(shown, L"There is one Server Updates available.", TMsgDlgType::Information);
     EXPECT_EQ(Rows().size(), 1u);
     EXPECT_TRUE(IsWindow(window)) << "the close did not wait for the check";
-    const ULONGLONG end = GetTickCount64() + 10000;
-    while (IsWindow(window) && GetTickCount64() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        ui::Application().ProcessMessages();
-    }
-    EXPECT_FALSE(IsWindow(window)) << "the held close was not carried out";
+    EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(window); })) << "the held close was not carried out";
 }
 
 TEST_F(CheckWorkflow, SelectingARowEnablesInstallForGood) {
@@ -503,11 +499,7 @@ TEST_F(CheckWorkflow, AltF4DuringACheckClosesTheWindowOnlyAtItsEnd) {
     Check();
     ASSERT_EQ(wait.Done(), 2u);
     EXPECT_TRUE(openAfterAltF4) << "the window closed during the wait";
-    for (int i = 0; i < 50 && IsWindow(window); ++i) {
-        ui::Application().ProcessMessages();
-        Sleep(20);
-    }
-    EXPECT_FALSE(IsWindow(window)) << "the held close was not carried out";
+    EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(window); })) << "the held close was not carried out";
 }
 
 TEST_F(CheckWorkflow, AFailedCheckIsLoggedWithoutThePassword) {

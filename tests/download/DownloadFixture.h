@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "download/WebDownloader.h"
-#include "tests/download/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/support/TestFiles.h"
 
 namespace memoline::test {

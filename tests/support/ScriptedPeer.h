@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/LoopbackSocket.h"
+
 namespace memoline::test {
 
 class ScriptedPeer {
@@ -32,8 +34,5 @@ private:
     int port_ = 0;
     std::thread thread_;
 };
-
-// A loopback port with nobody listening (bound once by the system, then released).
-int UnusedLoopbackPort();
 
 }  // namespace memoline::test

@@ -1,29 +1,12 @@
-#include "tests/http/CannedHttpServer.h"
+#include "tests/support/CannedHttpServer.h"
 
-#include <ws2tcpip.h>
-#include <zlib.h>
+#include <chrono>
+#include <cstdlib>
 
-#include <cstdio>
+#include "tests/support/LoopbackSocket.h"
 
 namespace memoline::test {
 namespace {
-
-struct WinsockStarted {
-    WinsockStarted() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-};
-
-void SendAll(SOCKET s, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const int n = send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0)
-            return;
-        sent += static_cast<size_t>(n);
-    }
-}
 
 size_t ContentLength(const std::string& header) {
     std::string lower;
@@ -61,21 +44,12 @@ std::string ReadRequest(SOCKET s, std::string& buffer, bool& closed) {
 }  // namespace
 
 CannedHttpServer::CannedHttpServer(std::vector<std::vector<CannedReply>> connections) {
-    static WinsockStarted started;
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;  // the system picks the port
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(listener_, 4);
+    listener_ = LoopbackListener(4, &port_);
     thread_ = std::thread([this, connections = std::move(connections)]() mutable { Run(std::move(connections)); });
 }
 
 CannedHttpServer::~CannedHttpServer() {
+    stop_ = true;
     closesocket(listener_);
     if (thread_.joinable())
         thread_.join();
@@ -109,7 +83,7 @@ void CannedHttpServer::Run(std::vector<std::vector<CannedReply>> connections) {
                 ended = true;
                 break;
             }
-            SendAll(s, reply.bytes);
+            SendReply(s, reply, stop_);
             if (reply.close) {
                 ended = true;
                 break;
@@ -127,7 +101,16 @@ void CannedHttpServer::Run(std::vector<std::vector<CannedReply>> connections) {
         if (ended)
             shutdown(s, SD_SEND);
         closesocket(s);
+        std::lock_guard<std::mutex> guard(lock_);
+        ++closedConnections_;
+        closed_.notify_all();
     }
+}
+
+bool CannedHttpServer::WaitForClosedConnections(size_t count, unsigned timeoutMs) {
+    std::unique_lock<std::mutex> guard(lock_);
+    return closed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                            [&] { return closedConnections_ >= count; });
 }
 
 std::vector<std::vector<std::string>> CannedHttpServer::Requests() {
@@ -137,47 +120,6 @@ std::vector<std::vector<std::string>> CannedHttpServer::Requests() {
         thread_.join();
     std::lock_guard<std::mutex> guard(lock_);
     return requests_;
-}
-
-std::string Response(const std::string& statusLine, const std::vector<std::string>& headers,
-                     const std::string& body) {
-    std::string r = statusLine + "\r\n";
-    for (const auto& h : headers)
-        r += h + "\r\n";
-    return r + "\r\n" + body;
-}
-
-std::string ResponseWithLength(const std::string& statusLine, const std::vector<std::string>& headers,
-                               const std::string& body) {
-    std::vector<std::string> all = headers;
-    all.push_back("Content-Length: " + std::to_string(body.size()));
-    return Response(statusLine, all, body);
-}
-
-std::string Gzip(const std::string& data) {
-    z_stream z{};
-    // 31: a gzip wrapper around the deflate data.
-    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 32, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-std::string Chunked(const std::string& data, size_t chunkSize) {
-    std::string out;
-    char size[32];
-    for (size_t i = 0; i < data.size(); i += chunkSize) {
-        const std::string piece = data.substr(i, chunkSize);
-        snprintf(size, sizeof size, "%zx", piece.size());
-        out += std::string(size) + "\r\n" + piece + "\r\n";
-    }
-    return out + "0\r\n\r\n";
 }
 
 }  // namespace memoline::test
