@@ -1,47 +1,10 @@
 #include "tests/support/CannedHttpServer.h"
 
 #include <chrono>
-#include <cstdlib>
 
 #include "tests/support/LoopbackSocket.h"
 
 namespace memoline::test {
-namespace {
-
-size_t ContentLength(const std::string& header) {
-    std::string lower;
-    for (char c : header)
-        lower += static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    const size_t at = lower.find("\r\ncontent-length:");
-    if (at == std::string::npos)
-        return 0;
-    return static_cast<size_t>(strtoul(header.c_str() + at + 17, nullptr, 10));
-}
-
-// One request: the header up to its empty line and the body it announces. Empty when the client
-// closed before a whole request came; whatever came is then in `rest`.
-std::string ReadRequest(SOCKET s, std::string& buffer, bool& closed) {
-    char chunk[4096];
-    while (true) {
-        const size_t end = buffer.find("\r\n\r\n");
-        if (end != std::string::npos) {
-            const size_t total = end + 4 + ContentLength(buffer.substr(0, end + 2));
-            if (buffer.size() >= total) {
-                std::string request = buffer.substr(0, total);
-                buffer.erase(0, total);
-                return request;
-            }
-        }
-        const int n = recv(s, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            closed = true;
-            return {};
-        }
-        buffer.append(chunk, static_cast<size_t>(n));
-    }
-}
-
-}  // namespace
 
 CannedHttpServer::CannedHttpServer(std::vector<std::vector<CannedReply>> connections) {
     listener_ = LoopbackListener(4, &port_);
@@ -72,7 +35,7 @@ void CannedHttpServer::Run(std::vector<std::vector<CannedReply>> connections) {
         bool closed = false;
         bool ended = false;
         for (const auto& reply : replies) {
-            std::string request = ReadRequest(s, buffer, closed);
+            std::string request = ReceiveRequest(s, buffer, closed);
             if (closed)
                 break;
             {
@@ -91,7 +54,7 @@ void CannedHttpServer::Run(std::vector<std::vector<CannedReply>> connections) {
         }
         // Anything the client still sends on this connection is recorded until it closes.
         while (!ended && !closed) {
-            std::string request = ReadRequest(s, buffer, closed);
+            std::string request = ReceiveRequest(s, buffer, closed);
             std::lock_guard<std::mutex> guard(lock_);
             if (!request.empty())
                 requests_.back().push_back(request);

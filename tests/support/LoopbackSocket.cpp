@@ -2,6 +2,8 @@
 
 #include <ws2tcpip.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace memoline::test {
@@ -35,7 +37,38 @@ SOCKET BoundLoopbackSocket(int* port) {
     return s;
 }
 
+size_t ContentLength(const std::string& header) {
+    std::string lower;
+    for (char c : header)
+        lower += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    const size_t at = lower.find("\r\ncontent-length:");
+    if (at == std::string::npos)
+        return 0;
+    return static_cast<size_t>(strtoul(header.c_str() + at + 17, nullptr, 10));
+}
+
 }  // namespace
+
+std::string ReceiveRequest(SOCKET s, std::string& buffer, bool& closed) {
+    char chunk[4096];
+    while (true) {
+        const size_t end = buffer.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            const size_t total = end + 4 + ContentLength(buffer.substr(0, end + 2));
+            if (buffer.size() >= total) {
+                std::string request = buffer.substr(0, total);
+                buffer.erase(0, total);
+                return request;
+            }
+        }
+        const int n = recv(s, chunk, sizeof chunk, 0);
+        if (n <= 0) {
+            closed = true;
+            return {};
+        }
+        buffer.append(chunk, static_cast<size_t>(n));
+    }
+}
 
 SOCKET LoopbackListener(int backlog, int* port) {
     SOCKET s = BoundLoopbackSocket(port);

@@ -18,6 +18,11 @@ SOCKET LoopbackListener(int backlog, int* port);
 // Sends all of `bytes`; false when the connection failed first.
 bool SendAll(SOCKET s, const std::string& bytes);
 
+// Reads one HTTP request from `s`: the header up to its empty line and the body its Content-Length
+// announces; bytes that came after it stay in `buffer` for the next call. Empty, with `closed` set,
+// when the connection ended before a whole request came (whatever came is then in `buffer`).
+std::string ReceiveRequest(SOCKET s, std::string& buffer, bool& closed);
+
 // Sends the reply's head, then its body (in pieces when it asks for them); stops between pieces
 // once `stop` is set. False when the connection failed or the peer was stopped first.
 bool SendReply(SOCKET s, const CannedReply& reply, const std::atomic<bool>& stop);

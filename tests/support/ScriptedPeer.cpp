@@ -10,6 +10,7 @@ ScriptedPeer::ScriptedPeer(Script script) {
     listener_ = LoopbackListener(1, &port_);
     thread_ = std::thread([this, script = std::move(script)] {
         SOCKET connection = accept(listener_, nullptr, nullptr);
+        CloseListener();
         if (connection == INVALID_SOCKET)
             return;  // the listener was closed: the client never came
         script(connection);
@@ -18,8 +19,14 @@ ScriptedPeer::ScriptedPeer(Script script) {
 }
 
 ScriptedPeer::~ScriptedPeer() {
-    closesocket(listener_);
+    CloseListener();
     Join();
+}
+
+void ScriptedPeer::CloseListener() {
+    const SOCKET listener = listener_.exchange(INVALID_SOCKET);
+    if (listener != INVALID_SOCKET)
+        closesocket(listener);
 }
 
 void ScriptedPeer::Join() {
