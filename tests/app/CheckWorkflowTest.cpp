@@ -226,8 +226,7 @@ TEST_F(CheckWorkflow, ACatalogueAnswerCutShortIsAFailure) {
 // instead of waiting.
 class HeldCatalogue {
 public:
-    explicit HeldCatalogue(std::string body = "")
-        : body_(std::move(body)), peer_([this](SOCKET s) { Serve(s); }) {}
+    explicit HeldCatalogue(std::string body = "") : body_(std::move(body)), peer_([this](SOCKET s) { Serve(s); }) {}
     ~HeldCatalogue() { Release(); }
     // Lets the peer answer with `body`.
     void Answer(std::string body) {

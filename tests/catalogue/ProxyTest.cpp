@@ -13,8 +13,8 @@
 #include "catalogue/UpdateRequestHelper.h"
 #include "download/WebDownloader.h"
 #include "http/SystemProxyScript.h"
-#include "tests/support/TestHttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace memoline {
 namespace {

@@ -72,8 +72,7 @@ void CannedHttpServer::Run(std::vector<std::vector<CannedReply>> connections) {
 
 bool CannedHttpServer::WaitForClosedConnections(size_t count, unsigned timeoutMs) {
     std::unique_lock<std::mutex> guard(lock_);
-    return closed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                            [&] { return closedConnections_ >= count; });
+    return closed_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return closedConnections_ >= count; });
 }
 
 std::vector<std::vector<std::string>> CannedHttpServer::Requests() {

@@ -11,15 +11,15 @@ std::string StatusLine(int status, const std::string& reason) {
 
 }  // namespace
 
-std::string Response(const std::string& statusLine, const std::vector<std::string>& headers,
-                     const std::string& body) {
+std::string Response(const std::string& statusLine, const std::vector<std::string>& headers, const std::string& body) {
     std::string r = statusLine + "\r\n";
     for (const auto& h : headers)
         r += h + "\r\n";
     return r + "\r\n" + body;
 }
 
-std::string ResponseWithLength(const std::string& statusLine, const std::vector<std::string>& headers,
+std::string ResponseWithLength(const std::string& statusLine,
+                               const std::vector<std::string>& headers,
                                const std::string& body) {
     std::vector<std::string> all = headers;
     all.push_back("Content-Length: " + std::to_string(body.size()));
@@ -28,8 +28,8 @@ std::string ResponseWithLength(const std::string& statusLine, const std::vector<
 
 CannedReply OkReply(std::string body) {
     CannedReply reply;
-    reply.head = Response(StatusLine(200, "OK"), {"Content-Type: application/octet-stream",
-                                                  "Content-Length: " + std::to_string(body.size())});
+    reply.head = Response(StatusLine(200, "OK"),
+                          {"Content-Type: application/octet-stream", "Content-Length: " + std::to_string(body.size())});
     reply.body = std::move(body);
     return reply;
 }
@@ -67,8 +67,8 @@ CannedReply TruncatedReply(size_t announced, std::string body) {
 
 CannedReply ChunkedCutReply(const std::string& body) {
     CannedReply reply;
-    reply.head = Response(StatusLine(200, "OK"),
-                          {"Content-Type: application/octet-stream", "Transfer-Encoding: chunked"});
+    reply.head =
+        Response(StatusLine(200, "OK"), {"Content-Type: application/octet-stream", "Transfer-Encoding: chunked"});
     reply.body = Chunked(body, 4096);
     reply.body.resize(reply.body.size() - kLastChunk.size());
     reply.close = true;

@@ -21,10 +21,12 @@ struct CannedReply {
 };
 
 // An HTTP response: status line, the header lines, an empty line, the body.
-std::string Response(const std::string& statusLine, const std::vector<std::string>& headers,
+std::string Response(const std::string& statusLine,
+                     const std::vector<std::string>& headers,
                      const std::string& body = "");
 // The same with "Content-Length" of the body added.
-std::string ResponseWithLength(const std::string& statusLine, const std::vector<std::string>& headers,
+std::string ResponseWithLength(const std::string& statusLine,
+                               const std::vector<std::string>& headers,
                                const std::string& body);
 
 // 200 with Content-Length.
