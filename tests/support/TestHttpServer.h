@@ -1,6 +1,6 @@
-// A loopback HTTP peer for the download tests: canned raw replies by path, served from threads of the
-// test process on 127.0.0.1 with a port the system picks, any number of connections at once. Records
-// the exact request heads it got.
+// A loopback HTTP peer for the download engine's, the install's and the proxy's tests: canned raw
+// replies by path, served from threads of the test process on 127.0.0.1 with a port the system picks,
+// any number of connections at once. Records the exact request heads it got.
 #pragma once
 
 #include <atomic>
