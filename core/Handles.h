@@ -78,6 +78,27 @@ struct gdi {
     static pointer invalid() { return nullptr; }
     static void close(pointer h) { ::DeleteObject(h); }
 };
+// The GDI objects we draw with, typed so they go to the drawing calls without casts.
+struct brush {
+    using pointer = HBRUSH;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DeleteObject(h); }
+};
+struct bitmap {
+    using pointer = HBITMAP;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DeleteObject(h); }
+};
+struct memory_dc {  // CreateCompatibleDC: freed with DeleteDC, never ReleaseDC
+    using pointer = HDC;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DeleteDC(h); }
+};
+struct screen_dc {  // GetDC(nullptr): released, not deleted
+    using pointer = HDC;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::ReleaseDC(nullptr, h); }
+};
 struct window {
     using pointer = HWND;
     static pointer invalid() { return nullptr; }
@@ -91,6 +112,10 @@ using unique_hinternet = unique_any<handle_traits::hinternet>;
 using unique_socket = unique_any<handle_traits::socket>;
 using unique_hmodule = unique_any<handle_traits::module>;
 using unique_gdiobj = unique_any<handle_traits::gdi>;
+using unique_hbrush = unique_any<handle_traits::brush>;
+using unique_hbitmap = unique_any<handle_traits::bitmap>;
+using unique_memory_dc = unique_any<handle_traits::memory_dc>;
+using unique_screen_dc = unique_any<handle_traits::screen_dc>;
 using unique_hwnd = unique_any<handle_traits::window>;
 
 }  // namespace memoline
