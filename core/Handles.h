@@ -63,11 +63,6 @@ struct hinternet {
     static pointer invalid() { return nullptr; }
     static void close(pointer h) { ::InternetCloseHandle(h); }
 };
-struct socket {
-    using pointer = SOCKET;
-    static pointer invalid() { return INVALID_SOCKET; }
-    static void close(pointer s) { ::closesocket(s); }
-};
 struct module {
     using pointer = HMODULE;
     static pointer invalid() { return nullptr; }
@@ -88,7 +83,6 @@ struct window {
 using unique_handle = unique_any<handle_traits::kernel>;
 using unique_file = unique_any<handle_traits::file>;
 using unique_hinternet = unique_any<handle_traits::hinternet>;
-using unique_socket = unique_any<handle_traits::socket>;
 using unique_hmodule = unique_any<handle_traits::module>;
 using unique_gdiobj = unique_any<handle_traits::gdi>;
 using unique_hwnd = unique_any<handle_traits::window>;
