@@ -86,8 +86,8 @@ struct TnetHttpAuthenticator::SspiSession {
         ULONG attributes = 0;
         // The provider allocates the output token; connection semantics as HTTP needs them.
         const ULONG flags = ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION;
-        const SECURITY_STATUS status = handles.InitializeContext(target.c_str(), flags, SECURITY_NATIVE_DREP,
-                                                                 input.empty() ? nullptr : &inDesc, &outDesc, attributes);
+        const SECURITY_STATUS status = handles.InitializeContext(
+            target.c_str(), flags, SECURITY_NATIVE_DREP, input.empty() ? nullptr : &inDesc, &outDesc, attributes);
         std::string token = TakeSspiBuffer(outBuffer);
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_COMPLETE_NEEDED &&
             status != SEC_I_COMPLETE_AND_CONTINUE)

@@ -301,8 +301,7 @@ SECURITY_STATUS TnetTlsClientSspi::ContinueHandshake(std::string& input, std::st
 }
 
 bool TnetTlsClientSspi::HandshakeGoesOn() const {
-    return FStatusCode == kContinueNeeded || FStatusCode == kIncompleteMessage ||
-           FStatusCode == kIncompleteCredentials;
+    return FStatusCode == kContinueNeeded || FStatusCode == kIncompleteMessage || FStatusCode == kIncompleteCredentials;
 }
 
 TnetSspiReturnCode TnetTlsClientSspi::FinishHandshake(const std::string& input) {
@@ -313,9 +312,8 @@ TnetSspiReturnCode TnetTlsClientSspi::FinishHandshake(const std::string& input) 
 }
 
 void TnetTlsClientSspi::CheckServerCertificate() {
-    SECURITY_STATUS status =
-        SspiFunctions().QueryContextAttributesA(handles_.Context(), SECPKG_ATTR_REMOTE_CERT_CONTEXT,
-                                                FPeerCertificate.put());
+    SECURITY_STATUS status = SspiFunctions().QueryContextAttributesA(
+        handles_.Context(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, FPeerCertificate.put());
     if (status != SEC_E_OK || !FPeerCertificate)
         RaiseSspi(status, kSspiServerCheckFailed);
     PCCERT_CONTEXT certificate = FPeerCertificate.get();

@@ -176,8 +176,8 @@ private:
     TnetCertificateVerifyFlags FCertificateFlags;
     TnetSspiHandles handles_;
     std::optional<SecPkgContext_StreamSizes> FStreamSizes;
-    long FStatusCode = 0;                 // the provider's last handshake status
-    std::optional<long> FServerVerdict;   // the certificate check's status, 0 when certified
+    long FStatusCode = 0;                  // the provider's last handshake status
+    std::optional<long> FServerVerdict;    // the certificate check's status, 0 when certified
     unique_cert_context FPeerCertificate;  // the server's certificate, kept after the check
 };
 

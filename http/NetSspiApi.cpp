@@ -76,9 +76,9 @@ SECURITY_STATUS TnetSspiHandles::AcquireCredentials(const char* package, void* a
     }
     CredHandle acquired;
     TimeStamp expiry;
-    const SECURITY_STATUS status = sspi.AcquireCredentialsHandleA(nullptr, const_cast<char*>(package),
-                                                                  SECPKG_CRED_OUTBOUND, nullptr, authData, nullptr,
-                                                                  nullptr, &acquired, &expiry);
+    const SECURITY_STATUS status =
+        sspi.AcquireCredentialsHandleA(nullptr, const_cast<char*>(package), SECPKG_CRED_OUTBOUND, nullptr, authData,
+                                       nullptr, nullptr, &acquired, &expiry);
     if (status == SEC_E_OK)
         credentials_ = acquired;
     return status;
@@ -99,8 +99,9 @@ SECURITY_STATUS TnetSspiHandles::InitializeContext(const char* target,
                                                dataRepresentation, input, 0, &context_, output, &attributes, &expiry);
     }
     CtxtHandle made;
-    const SECURITY_STATUS status = sspi.InitializeSecurityContextA(
-        &credentials_, nullptr, targetName, requestFlags, 0, dataRepresentation, input, 0, &made, output, &attributes, &expiry);
+    const SECURITY_STATUS status =
+        sspi.InitializeSecurityContextA(&credentials_, nullptr, targetName, requestFlags, 0, dataRepresentation, input,
+                                        0, &made, output, &attributes, &expiry);
     if (!FAILED(status))
         context_ = made;
     return status;

@@ -232,8 +232,7 @@ int TnetConnection::Receive(char* buffer, int count) {
 
 TnetSyncConnection::TnetSyncConnection()
     // Manual reset, as WSACreateEvent makes it: WSAEnumNetworkEvents resets it.
-    : FSocketEvent(MakeEvent(true)),
-      FAbortEvent(MakeEvent(false)) {}
+    : FSocketEvent(MakeEvent(true)), FAbortEvent(MakeEvent(false)) {}
 
 void TnetSyncConnection::Abort() {
     FIsAborted = true;
