@@ -46,8 +46,9 @@ public:
 
     bool HasCredentials() const { return SecIsValidHandle(&credentials_); }
     bool HasContext() const { return SecIsValidHandle(&context_); }
-    // The context for the per-message calls; a handle the provider refuses when there is none.
-    CtxtHandle* Context() { return &context_; }
+    // The context for the per-message calls; null when there is none, which the provider refuses
+    // (an invalidated handle it might follow instead).
+    CtxtHandle* Context() { return HasContext() ? &context_ : nullptr; }
 
     // Deletes the context and frees the credentials.
     void Reset();
