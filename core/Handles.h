@@ -1,5 +1,6 @@
 // Move-only owners for the platform's handle kinds. Each kind names its failure value and its close
-// function once, here, so no caller repeats them.
+// function once, here, so no caller repeats them. A kind closed through a library loaded at run time
+// (sockets) is declared beside that library's loader.
 #pragma once
 
 #include <winsock2.h>
