@@ -74,6 +74,11 @@ struct gdi {
     static pointer invalid() { return nullptr; }
     static void close(pointer h) { ::DeleteObject(h); }
 };
+struct memory_dc {  // CreateCompatibleDC: freed with DeleteDC, never ReleaseDC
+    using pointer = HDC;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DeleteDC(h); }
+};
 struct window {
     using pointer = HWND;
     static pointer invalid() { return nullptr; }
@@ -87,5 +92,6 @@ using unique_hinternet = unique_any<handle_traits::hinternet>;
 using unique_hmodule = unique_any<handle_traits::module>;
 using unique_gdiobj = unique_any<handle_traits::gdi>;
 using unique_hwnd = unique_any<handle_traits::window>;
+using unique_memory_dc = unique_any<handle_traits::memory_dc>;
 
 }  // namespace memoline

@@ -94,6 +94,8 @@ void TControl::CreateHandle() {
     if (handle_)  // the parent made this window while making its own children
         return;
     CreateParams params = GetCreateParams();
+    if (!parent_)
+        parentWindow = params.Owner;
     if (params.OwnClass)
         RegisterControlClass(params.ClassName);
     DWORD style = params.Style;
@@ -275,6 +277,14 @@ void TControl::FontChanged() {
             child->FontChanged();
 }
 
+void TControl::Focus() {
+    ::SetFocus(Handle());
+}
+
+COLORREF TControl::BackgroundColor() const {
+    return TStyleManager::Engine().Color(TStyleColor::Window);
+}
+
 void TControl::Invalidate() {
     if (handle_)
         InvalidateRect(handle_, nullptr, TRUE);
@@ -285,7 +295,7 @@ LRESULT TControl::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void TControl::PaintBackground(HDC dc, const RECT& r) {
-    HBRUSH brush = CreateSolidBrush(TStyleManager::Engine().Color(TStyleColor::Window));
+    HBRUSH brush = CreateSolidBrush(BackgroundColor());
     FillRect(dc, &r, brush);
     DeleteObject(brush);
 }
@@ -312,6 +322,10 @@ bool TControl::ForwardToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
             if (!child && header->hwndFrom)
                 child = FromHandle(GetParent(header->hwndFrom));
             return child && child != this && child->Notify(header, result);
+        }
+        case WM_CTLCOLORSTATIC: {
+            TControl* child = FromHandle(reinterpret_cast<HWND>(lp));
+            return child && child != this && child->ControlColor(reinterpret_cast<HDC>(wp), result);
         }
         case WM_DRAWITEM: {
             auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
