@@ -1,5 +1,6 @@
 // Move-only owners for the platform's handle kinds. Each kind names its failure value and its close
-// function once, here, so no caller repeats them.
+// function once, here, so no caller repeats them. A kind closed through a library loaded at run time
+// (sockets) is declared beside that library's loader.
 #pragma once
 
 #include <winsock2.h>
@@ -63,11 +64,6 @@ struct hinternet {
     static pointer invalid() { return nullptr; }
     static void close(pointer h) { ::InternetCloseHandle(h); }
 };
-struct socket {
-    using pointer = SOCKET;
-    static pointer invalid() { return INVALID_SOCKET; }
-    static void close(pointer s) { ::closesocket(s); }
-};
 struct module {
     using pointer = HMODULE;
     static pointer invalid() { return nullptr; }
@@ -109,7 +105,6 @@ struct window {
 using unique_handle = unique_any<handle_traits::kernel>;
 using unique_file = unique_any<handle_traits::file>;
 using unique_hinternet = unique_any<handle_traits::hinternet>;
-using unique_socket = unique_any<handle_traits::socket>;
 using unique_hmodule = unique_any<handle_traits::module>;
 using unique_gdiobj = unique_any<handle_traits::gdi>;
 using unique_hbrush = unique_any<handle_traits::brush>;
