@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
-#include <cwctype>
+#include "core/TextUtil.h"
 
 #include "http/Charset.h"
 #include "http/ChunkedStream.h"
@@ -22,12 +22,6 @@ constexpr size_t kMaxHeaderBytes = 65536;
 // Socket codes of a kept-alive connection that the server has dropped.
 constexpr int kConnectionAborted = 10053;  // WSAECONNABORTED
 constexpr int kNotSocket = 10038;          // WSAENOTSOCK: read after the peer closed
-
-std::wstring Lower(std::wstring s) {
-    for (auto& c : s)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return s;
-}
 
 int64_t Now() {
     return static_cast<int64_t>(std::time(nullptr));
@@ -262,7 +256,7 @@ bool TnetHttp::TakeFinalResponse(Exchange& x) {
         FailWithHttpError(x, ReadBodyText(x));
         return true;
     }
-    if (!SameTextIgnoringCase(FMethod, L"HEAD"))
+    if (!SameTextAscii(FMethod, L"HEAD"))
         ReadBody(x, *x.response);
     return true;
 }
@@ -362,11 +356,11 @@ void TnetHttp::ReadBody(Exchange& x, TnetStream& destination) {
     const int64_t length = BodyLength();
     std::unique_ptr<TnetGZipInflateStream> gzip;
     TnetStream* target = &destination;
-    if (Lower(FResponseHeader.ContentEncoding()).find(L"gzip") != std::wstring::npos) {
+    if (LowerAscii(FResponseHeader.ContentEncoding()).find(L"gzip") != std::wstring::npos) {
         gzip = std::make_unique<TnetGZipInflateStream>(destination);
         target = gzip.get();
     }
-    if (length != 0 && SameTextIgnoringCase(FResponseHeader.TransferEncoding(), L"chunked")) {
+    if (length != 0 && SameTextAscii(FResponseHeader.TransferEncoding(), L"chunked")) {
         TnetChunkedStream chunked(*target);
         chunked.Write(already.data(), already.size());
         TransportSink sink(chunked);
@@ -429,7 +423,7 @@ bool TnetHttp::FollowRedirect(Exchange& x) {
     // The form carries a password: what was sent over TLS is never repeated in clear.
     if (FUrl.UrlType() == TnetUrlType::utHTTPS && next.UrlType() != TnetUrlType::utHTTPS)
         return false;
-    if (Lower(CutAfterLastSlash(next.AbsoluteUri())).rfind(Lower(CutAfterLastSlash(FUrl.AbsoluteUri())), 0) != 0)
+    if (LowerAscii(CutAfterLastSlash(next.AbsoluteUri())).rfind(LowerAscii(CutAfterLastSlash(FUrl.AbsoluteUri())), 0) != 0)
         RemoveHeaderField(x.requestLines, L"Authorization");
     if (FStatusCode == 302 || FStatusCode == 303) {
         FMethod = L"GET";

@@ -1,6 +1,6 @@
 #include "http/NetHttpAuth.h"
 
-#include <cwctype>
+#include "core/TextUtil.h"
 #include <vector>
 
 #include "http/Base64.h"
@@ -11,17 +11,11 @@
 namespace memoline {
 namespace {
 
-std::wstring Lower(std::wstring s) {
-    for (auto& c : s)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return s;
-}
-
 // The challenge line that names the scheme, or nullptr.
 const std::wstring* FindChallenge(const TnetStringList& challenges, const wchar_t* scheme) {
-    const std::wstring lowerScheme = Lower(scheme);
+    const std::wstring lowerScheme = LowerAscii(scheme);
     for (const auto& c : challenges) {
-        if (Lower(c).find(lowerScheme) != std::wstring::npos)
+        if (LowerAscii(c).find(lowerScheme) != std::wstring::npos)
             return &c;
     }
     return nullptr;

@@ -4,17 +4,14 @@
 
 #include <mutex>
 
+#include "core/ErrorText.h"
 #include "http/NetErrors.h"
 
 namespace memoline {
 namespace {
 
 // Windows' own texts, for codes whose text the running system may not have.
-struct FallbackText {
-    int code;
-    const wchar_t* text;
-};
-constexpr FallbackText kFallbackTexts[] = {
+constexpr TErrorText kFallbackTexts[] = {
     {10035, L"A non-blocking socket operation could not be completed immediately."},
     {10038, L"An operation was attempted on something that is not a socket."},
     {10053, L"An established connection was aborted by the software in your host machine."},
@@ -31,15 +28,6 @@ constexpr FallbackText kFallbackTexts[] = {
     {11004, L"The requested name is valid, but no data of the requested type was found."},
 };
 
-std::wstring Trim(std::wstring text) {
-    const wchar_t* blanks = L" \t\r\n";
-    size_t end = text.find_last_not_of(blanks);
-    if (end == std::wstring::npos)
-        return {};
-    size_t start = text.find_first_not_of(blanks);
-    return text.substr(start, end - start + 1);
-}
-
 template <typename T>
 void Load(HMODULE module, const char* name, T& slot, bool& ok) {
     slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -49,21 +37,8 @@ void Load(HMODULE module, const char* name, T& slot, bool& ok) {
 }  // namespace
 
 std::wstring SocketErrorText(int code) {
-    wchar_t* buffer = nullptr;
-    DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text;
-    if (length != 0 && buffer != nullptr)
-        text = Trim(std::wstring(buffer, length));
-    LocalFree(buffer);
-    if (!text.empty())
-        return text;
-    for (const auto& fallback : kFallbackTexts) {
-        if (fallback.code == code)
-            return fallback.text;
-    }
-    return L"Socket error " + std::to_wstring(code);
+    std::wstring text = ErrorText(code, kFallbackTexts);
+    return text.empty() ? L"Socket error " + std::to_wstring(code) : text;
 }
 
 void RaiseSocketError(int code) {

@@ -61,10 +61,4 @@ inline constexpr int64_t kOpenEnded = -1;
 int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion request,
                            TnetHttpVersion response, std::wstring_view contentLength);
 
-// The client's name for SameTextAscii: methods, connection and transfer-coding values compared
-// without regard to ASCII case.
-inline bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    return SameTextAscii(a, b);
-}
-
 }  // namespace memoline
