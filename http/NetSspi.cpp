@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/Crypt32.h"
 #include "http/NetErrors.h"
 
 namespace memoline {
@@ -248,7 +249,7 @@ void TnetTlsClientSspi::Release() {
         sspi.FreeCredentialsHandle(&FCredHandle);
     haveContext_ = haveCredentials_ = false;
     if (FPeerCertificate != nullptr) {
-        CertFreeCertificateContext(FPeerCertificate);
+        core::crypt32::CertFreeCertificateContext(FPeerCertificate);
         FPeerCertificate = nullptr;
     }
 }
@@ -360,7 +361,7 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     CERT_CHAIN_PARA chainPara{};
     chainPara.cbSize = sizeof chainPara;  // no usage requirement
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
+    if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
                                  &chain))
         RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
 
@@ -374,9 +375,9 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     policyPara.pvExtraPolicyPara = &sslPara;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policyStatus)) {
+    if (!core::crypt32::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policyStatus)) {
         DWORD error = GetLastError();
-        CertFreeCertificateChain(chain);
+        core::crypt32::CertFreeCertificateChain(chain);
         RaiseSspi(static_cast<long>(error), kSspiServerCheckFailed);
     }
     long verdict = static_cast<long>(policyStatus.dwError);
@@ -385,7 +386,7 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     if (verdict == 0 && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0 &&
         !FCertificateFlags.Has(TnetCertificateVerifyFlag::cfIgnoreUnknownAuthority))
         verdict = static_cast<long>(CERT_E_CHAINING);  // 0x800B010A
-    CertFreeCertificateChain(chain);
+    core::crypt32::CertFreeCertificateChain(chain);
     FCertified = verdict == 0;
     if (!FCertified)
         FStatusCode = verdict;
