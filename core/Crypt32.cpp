@@ -13,17 +13,24 @@ TLazyLibrary& Library() {
 
 }  // namespace
 
-BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, FILETIME* time,
-                             HCERTSTORE additionalStore, CERT_CHAIN_PARA* para, DWORD flags, void* reserved,
+BOOL CertGetCertificateChain(HCERTCHAINENGINE engine,
+                             PCCERT_CONTEXT certificate,
+                             FILETIME* time,
+                             HCERTSTORE additionalStore,
+                             CERT_CHAIN_PARA* para,
+                             DWORD flags,
+                             void* reserved,
                              PCCERT_CHAIN_CONTEXT* chain) {
     static const TLazyFunction<decltype(&::CertGetCertificateChain)> fn(Library(), "CertGetCertificateChain");
     return fn.CallOr(FALSE, engine, certificate, time, additionalStore, para, flags, reserved, chain);
 }
 
-BOOL CertVerifyCertificateChainPolicy(const char* policy, PCCERT_CHAIN_CONTEXT chain, CERT_CHAIN_POLICY_PARA* para,
+BOOL CertVerifyCertificateChainPolicy(const char* policy,
+                                      PCCERT_CHAIN_CONTEXT chain,
+                                      CERT_CHAIN_POLICY_PARA* para,
                                       CERT_CHAIN_POLICY_STATUS* status) {
     static const TLazyFunction<decltype(&::CertVerifyCertificateChainPolicy)> fn(Library(),
-                                                                                   "CertVerifyCertificateChainPolicy");
+                                                                                 "CertVerifyCertificateChainPolicy");
     return fn.CallOr(FALSE, policy, chain, para, status);
 }
 
@@ -37,7 +44,11 @@ BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate) {
     return fn.CallOr(FALSE, certificate);
 }
 
-DWORD CertGetNameStringW(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typePara, wchar_t* name,
+DWORD CertGetNameStringW(PCCERT_CONTEXT certificate,
+                         DWORD type,
+                         DWORD flags,
+                         void* typePara,
+                         wchar_t* name,
                          DWORD nameLength) {
     static const TLazyFunction<decltype(&::CertGetNameStringW)> fn(Library(), "CertGetNameStringW");
     return fn.CallOr(DWORD{0}, certificate, type, flags, typePara, name, nameLength);

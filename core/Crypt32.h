@@ -5,18 +5,30 @@
 #pragma once
 
 #include <windows.h>
+
 #include <wincrypt.h>
 
 namespace memoline::core::crypt32 {
 
-BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, FILETIME* time,
-                             HCERTSTORE additionalStore, CERT_CHAIN_PARA* para, DWORD flags, void* reserved,
+BOOL CertGetCertificateChain(HCERTCHAINENGINE engine,
+                             PCCERT_CONTEXT certificate,
+                             FILETIME* time,
+                             HCERTSTORE additionalStore,
+                             CERT_CHAIN_PARA* para,
+                             DWORD flags,
+                             void* reserved,
                              PCCERT_CHAIN_CONTEXT* chain);
-BOOL CertVerifyCertificateChainPolicy(const char* policy, PCCERT_CHAIN_CONTEXT chain, CERT_CHAIN_POLICY_PARA* para,
+BOOL CertVerifyCertificateChainPolicy(const char* policy,
+                                      PCCERT_CHAIN_CONTEXT chain,
+                                      CERT_CHAIN_POLICY_PARA* para,
                                       CERT_CHAIN_POLICY_STATUS* status);
 void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chain);
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate);
-DWORD CertGetNameStringW(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typePara, wchar_t* name,
+DWORD CertGetNameStringW(PCCERT_CONTEXT certificate,
+                         DWORD type,
+                         DWORD flags,
+                         void* typePara,
+                         wchar_t* name,
                          DWORD nameLength);
 
 }  // namespace memoline::core::crypt32

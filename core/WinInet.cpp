@@ -13,14 +13,21 @@ TLazyLibrary& Library() {
 
 }  // namespace
 
-HINTERNET InternetOpenW(const wchar_t* agent, DWORD accessType, const wchar_t* proxy, const wchar_t* proxyBypass,
+HINTERNET InternetOpenW(const wchar_t* agent,
+                        DWORD accessType,
+                        const wchar_t* proxy,
+                        const wchar_t* proxyBypass,
                         DWORD flags) {
     static const TLazyFunction<decltype(&::InternetOpenW)> fn(Library(), "InternetOpenW");
     return fn.CallOr(HINTERNET{}, agent, accessType, proxy, proxyBypass, flags);
 }
 
-HINTERNET InternetOpenUrlW(HINTERNET session, const wchar_t* url, const wchar_t* headers, DWORD headersLength,
-                           DWORD flags, DWORD_PTR context) {
+HINTERNET InternetOpenUrlW(HINTERNET session,
+                           const wchar_t* url,
+                           const wchar_t* headers,
+                           DWORD headersLength,
+                           DWORD flags,
+                           DWORD_PTR context) {
     static const TLazyFunction<decltype(&::InternetOpenUrlW)> fn(Library(), "InternetOpenUrlW");
     return fn.CallOr(HINTERNET{}, session, url, headers, headersLength, flags, context);
 }
@@ -50,7 +57,10 @@ BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* buf
     return fn.CallOr(FALSE, request, infoLevel, buffer, bufferLength, index);
 }
 
-BOOL HttpSendRequestW(HINTERNET request, const wchar_t* headers, DWORD headersLength, void* optional,
+BOOL HttpSendRequestW(HINTERNET request,
+                      const wchar_t* headers,
+                      DWORD headersLength,
+                      void* optional,
                       DWORD optionalLength) {
     static const TLazyFunction<decltype(&::HttpSendRequestW)> fn(Library(), "HttpSendRequestW");
     return fn.CallOr(FALSE, request, headers, headersLength, optional, optionalLength);

@@ -8,16 +8,26 @@
 
 namespace memoline::core::wininet {
 
-HINTERNET InternetOpenW(const wchar_t* agent, DWORD accessType, const wchar_t* proxy, const wchar_t* proxyBypass,
+HINTERNET InternetOpenW(const wchar_t* agent,
+                        DWORD accessType,
+                        const wchar_t* proxy,
+                        const wchar_t* proxyBypass,
                         DWORD flags);
-HINTERNET InternetOpenUrlW(HINTERNET session, const wchar_t* url, const wchar_t* headers, DWORD headersLength,
-                           DWORD flags, DWORD_PTR context);
+HINTERNET InternetOpenUrlW(HINTERNET session,
+                           const wchar_t* url,
+                           const wchar_t* headers,
+                           DWORD headersLength,
+                           DWORD flags,
+                           DWORD_PTR context);
 BOOL InternetQueryOptionW(HINTERNET handle, DWORD option, void* buffer, DWORD* bufferLength);
 BOOL InternetSetOptionW(HINTERNET handle, DWORD option, void* buffer, DWORD bufferLength);
 BOOL InternetReadFile(HINTERNET file, void* buffer, DWORD bytesToRead, DWORD* bytesRead);
 BOOL InternetCloseHandle(HINTERNET handle);
 BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* bufferLength, DWORD* index);
-BOOL HttpSendRequestW(HINTERNET request, const wchar_t* headers, DWORD headersLength, void* optional,
+BOOL HttpSendRequestW(HINTERNET request,
+                      const wchar_t* headers,
+                      DWORD headersLength,
+                      void* optional,
                       DWORD optionalLength);
 
 }  // namespace memoline::core::wininet

@@ -118,9 +118,7 @@ public:
     }
 
     // The inflated rows, once the stream ended having filled the buffer exactly.
-    std::vector<unsigned char>* Finished() {
-        return ok_ && ended_ && z_.avail_out == 0 ? &out_ : nullptr;
-    }
+    std::vector<unsigned char>* Finished() { return ok_ && ended_ && z_.avail_out == 0 ? &out_ : nullptr; }
 
 private:
     z_stream z_{};
