@@ -21,7 +21,7 @@ bool TProxySignIn::Credentials(const std::wstring& proxy, bool again, std::wstri
 
 bool TProxySignIn::Ask(const std::wstring& proxy, std::wstring& userName, std::wstring& password) {
     TDownloadLoginForm form(L"Connect to " + proxy);
-    if (!form.ShowModal())
+    if (form.ShowModal() != IDOK)
         return false;
     userName = form.UserName();
     password = form.Password();

@@ -1,5 +1,6 @@
 // Move-only owners for the platform's handle kinds. Each kind names its failure value and its close
-// function once, here, so no caller repeats them.
+// function once, here, so no caller repeats them. A kind closed through a library loaded at run time
+// (sockets) is declared beside that library's loader.
 #pragma once
 
 #include <winsock2.h>
@@ -65,11 +66,6 @@ struct hinternet {
     static pointer invalid() { return nullptr; }
     static void close(pointer h) { core::wininet::InternetCloseHandle(h); }
 };
-struct socket {
-    using pointer = SOCKET;
-    static pointer invalid() { return INVALID_SOCKET; }
-    static void close(pointer s) { ::closesocket(s); }
-};
 struct module {
     using pointer = HMODULE;
     static pointer invalid() { return nullptr; }
@@ -79,6 +75,27 @@ struct gdi {
     using pointer = HGDIOBJ;
     static pointer invalid() { return nullptr; }
     static void close(pointer h) { ::DeleteObject(h); }
+};
+// The GDI objects we draw with, typed so they go to the drawing calls without casts.
+struct brush {
+    using pointer = HBRUSH;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DeleteObject(h); }
+};
+struct bitmap {
+    using pointer = HBITMAP;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DeleteObject(h); }
+};
+struct memory_dc {  // CreateCompatibleDC: freed with DeleteDC, never ReleaseDC
+    using pointer = HDC;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::DeleteDC(h); }
+};
+struct screen_dc {  // GetDC(nullptr): released, not deleted
+    using pointer = HDC;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { ::ReleaseDC(nullptr, h); }
 };
 struct window {
     using pointer = HWND;
@@ -90,9 +107,12 @@ struct window {
 using unique_handle = unique_any<handle_traits::kernel>;
 using unique_file = unique_any<handle_traits::file>;
 using unique_hinternet = unique_any<handle_traits::hinternet>;
-using unique_socket = unique_any<handle_traits::socket>;
 using unique_hmodule = unique_any<handle_traits::module>;
 using unique_gdiobj = unique_any<handle_traits::gdi>;
+using unique_hbrush = unique_any<handle_traits::brush>;
+using unique_hbitmap = unique_any<handle_traits::bitmap>;
+using unique_memory_dc = unique_any<handle_traits::memory_dc>;
+using unique_screen_dc = unique_any<handle_traits::screen_dc>;
 using unique_hwnd = unique_any<handle_traits::window>;
 
 }  // namespace memoline

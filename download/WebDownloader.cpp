@@ -7,10 +7,11 @@
 #include <exception>
 #include <vector>
 
+#include "core/MessagePump.h"
 #include "download/DownloadLoginForm.h"
 #include "download/DownloadText.h"
 #include "download/DownloadThread.h"
-#include "core/MessagePump.h"
+#include "download/ProgressDialog.h"
 
 namespace memoline {
 namespace {
@@ -65,17 +66,29 @@ std::wstring ParentDirectory(const std::wstring& path) {
 
 }  // namespace
 
-TWebDownloader::TWebDownloader(TComponent* owner) : TComponent(owner), FItems(new TWebDownloadItems) {}
+TWebDownloader::TWebDownloader(TComponent* owner)
+    : TComponent(owner),
+      FItems(std::make_unique<TWebDownloadItems>()),
+      FDialog(std::make_unique<TDownloadProgressDialog>(*this)) {
+    FDialog->OnCancel = [this](TObject*) { CancelBtnClick(); };
+}
 
+// A dialog left behind by a handler that threw out of a run goes with the dialog object. A worker
+// that has handed its run back but not yet told its end is waited for: its last call reaches this
+// component on this thread.
 TWebDownloader::~TWebDownloader() {
-    // A handler that threw out of a run leaves the dialog behind; it must not outlive its engine.
-    if (FFormAlive) {
-        FCancelIsClose = true;
-        DestroyWindow(FForm);
-    }
-    if (FMeasureDC)
-        DeleteDC(FMeasureDC);
-    delete FItems;
+    for (auto& thread : FThreads)
+        thread->WaitForEnd();
+}
+
+const std::wstring& TWebDownloader::RateStr() const {
+    return FDialog->RateStr();
+}
+const std::wstring& TWebDownloader::TimeLeftStr() const {
+    return FDialog->TimeLeftStr();
+}
+const std::wstring& TWebDownloader::ElapsedTimeStr() const {
+    return FDialog->ElapsedTimeStr();
 }
 
 void TWebDownloader::ProcessMessages() {
@@ -98,7 +111,12 @@ void TWebDownloader::PumpIfPending() {
 }
 
 void TWebDownloader::ThreadExecute() {
-    new TDownloadThread(this);
+    ReleaseEndedThreads();
+    FThreads.push_back(std::make_unique<TDownloadThread>(*this));
+}
+
+void TWebDownloader::ReleaseEndedThreads() {
+    std::erase_if(FThreads, [](const std::unique_ptr<TDownloadThread>& thread) { return thread->Ended(); });
 }
 
 void TWebDownloader::Execute() {
@@ -150,7 +168,7 @@ void TWebDownloader::DoCopy() {
 
     root.reset();
     FHinternet = nullptr;
-    CloseProgressForm();
+    FDialog->CloseProgressForm();
     if (OnCopyDone)
         OnCopyDone(this);
     if (failure)
@@ -166,7 +184,7 @@ void TWebDownloader::CopyItems() {
         ++FFileNum;
         if (OnFileStart)
             OnFileStart(this, i);
-        SetProgressCaption(DlgDownload + L" ...");
+        FDialog->SetCaption(DlgDownload + L" ...");
         bool transferred = false;
         if (item.Protocol == TWebDownloadProtocol::wpHttp)
             transferred = HttpDownload(item);
@@ -190,7 +208,7 @@ void TWebDownloader::RaiseError(int code, const std::wstring& info) {
 
 bool TWebDownloader::AskLogin(const std::wstring& url, std::wstring& userID, std::wstring& password) {
     TDownloadLoginForm form(L"Connect to " + ExtractURLHost(url));
-    if (!form.ShowModal())
+    if (form.ShowModal() != IDOK)
         return false;
     userID = form.UserName();
     password = form.Password();
@@ -236,27 +254,46 @@ bool TWebDownloader::WriteTargetData(HANDLE file, const char* data, DWORD size) 
 }
 
 bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
-    bool result = false;
     item.FNoNewVersion = false;
-    std::wstring urlName = ExtractURLFileName(item.URL);
-    std::wstring url = InsertProxyCredentials(item.URL, ProxyUserID, ProxyPassword);
-    SetFileLine(item, item.DisplayURL.empty() ? urlName : item.DisplayURL);
+    const std::wstring url = InsertProxyCredentials(item.URL, ProxyUserID, ProxyPassword);
+    FDialog->SetFileLine(FFileNum, FItems->Count(), FItems->ActiveItems(),
+                         item.DisplayURL.empty() ? ExtractURLFileName(item.URL) : item.DisplayURL, item.URL);
     ProcessMessages();
 
     std::wstring userID = item.HTTPUserID;
     std::wstring password = item.HTTPPassword;
-    bool mayAsk = item.Authenticate != TWebDownloadAuthentication::waNever;
-    if (item.Authenticate == TWebDownloadAuthentication::waAlways && (userID.empty() || password.empty())) {
-        if (!AskLogin(url, userID, password))
-            return false;
-    }
-
     unique_hinternet request;
+    if (!OpenRequest(item, url, userID, password, request))
+        return false;
+    std::wstring path;
+    unique_file file = CreateTarget(item, request, url, path);
+    if (!file)
+        return false;
+
+    TTransferState transfer = StartBody(item, request.get());
+    TBodyEnd end = TBodyEnd::Complete;
+    size_t retriesUsed = 0;
+    do {
+        end = ReadBody(request.get(), file.get(), transfer);
+    } while (end == TBodyEnd::Dropped && !FCancelled &&
+             ResumeAfterDrop(request, file.get(), url, userID, password, transfer, retriesUsed));
+    FDialog->FlushProgress();  // the dialog shows the transfer's last values
+    file.reset();
+    request.reset();
+    return FinishTarget(path, end, transfer.anyData);
+}
+
+// Opens the URL, asking for credentials where the item allows it, as often as the server refuses
+// them. False ends the item: the login was cancelled (no event), the server answered an error status,
+// or the URL could not be opened.
+bool TWebDownloader::OpenRequest(const TWebDownloadItem& item, const std::wstring& url, std::wstring& userID,
+                                 std::wstring& password, unique_hinternet& request) {
+    const bool mayAsk = item.Authenticate != TWebDownloadAuthentication::waNever;
+    if (item.Authenticate == TWebDownloadAuthentication::waAlways && (userID.empty() || password.empty()) &&
+        !AskLogin(url, userID, password))
+        return false;
     DWORD status = 0;  // a failed query leaves it as it was
-    for (;;) {
-        request = OpenURL(url, userID, password);
-        if (!request)
-            break;
+    while ((request = OpenURL(url, userID, password))) {
         DWORD size = sizeof status;
         DWORD index = 0;
         core::wininet::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
@@ -273,21 +310,25 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
             RaiseError(static_cast<int>(status), L"Returned http error code " + std::to_wstring(status));
             return false;
         }
-        break;
+        return true;
     }
-    if (!request) {
-        if (OnURLNotFound)
-            OnURLNotFound(this, url);
-        return false;
-    }
+    if (OnURLNotFound)
+        OnURLNotFound(this, url);
+    return false;
+}
 
-    std::wstring name = TargetName(item, request.get(), url);
+// The target file at the item's path, created (an existing one truncated) with its missing folders.
+// An invalid handle ends the item: the name is unsafe or the file cannot be created (both reported),
+// or the owner refused to overwrite an existing file (not reported).
+unique_file TWebDownloader::CreateTarget(const TWebDownloadItem& item, unique_hinternet& request,
+                                         const std::wstring& url, std::wstring& path) {
+    const std::wstring name = TargetName(item, request.get(), url);
     if (!IsSafeTargetFilename(name)) {
         request.reset();
         RaiseError(kDownloadErrorCreateFile, L"Cannot create file " + name);
-        return false;
+        return unique_file();
     }
-    std::wstring path = JoinPath(item.TargetDir, name);
+    path = JoinPath(item.TargetDir, name);
     FLastFile = path;
     FLastDir = item.TargetDir;
     if (FileExistsAt(path)) {
@@ -295,7 +336,7 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
         if (OnCopyOverWrite)
             OnCopyOverWrite(this, path, allow);
         if (!allow)
-            return false;
+            return unique_file();
         if (CreateUniqueFilenames) {
             int n = 1;
             while (FileExistsAt(NumberedFilename(path, n)))
@@ -311,39 +352,34 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
     if (!file) {
         request.reset();
         RaiseError(kDownloadErrorCreateFile, L"Cannot create file " + path);
-        return false;
     }
+    return file;
+}
 
+// Where the transfer of the answer's body starts: its announced length (or the item's assumed size)
+// and its version, for a resume; the dialog's bar runs as a marquee when no size is known.
+TWebDownloader::TTransferState TWebDownloader::StartBody(const TWebDownloadItem& item, HINTERNET request) {
     DWORD announced = 0;
     DWORD size = sizeof announced;
     DWORD index = 0;
-    core::wininet::HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, &index);
-    uint32_t total = announced;
-    if (total == 0 && item.FileSize > 0)
-        total = item.FileSize;
+    core::wininet::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, &index);
     TTransferState transfer;
-    transfer.total = total;
+    transfer.total = announced == 0 && item.FileSize > 0 ? item.FileSize : announced;
     transfer.start = GetTickCount();
     transfer.expectedEnd = announced;
-    transfer.validator = ValidatorOf(request.get());
-    SetProgressBarStyle(total == 0);
+    transfer.validator = ValidatorOf(request);
+    FDialog->SetBarStyle(transfer.total == 0);
+    return transfer;
+}
 
-    TBodyEnd end = TBodyEnd::Complete;
-    size_t retriesUsed = 0;
-    do {
-        end = ReadBody(request.get(), file.get(), transfer);
-    } while (end == TBodyEnd::Dropped && !FCancelled &&
-             ResumeAfterDrop(request, file.get(), url, userID, password, transfer, retriesUsed));
-    result = transfer.anyData;
-    FlushProgress();  // the dialog shows the transfer's last values
-    file.reset();
-    request.reset();
-
+// After the body, with the file closed: the result of the item. A cancelled transfer's file is
+// removed; a partial file must not pass for the program it was meant to be, so it is removed and
+// reported too.
+bool TWebDownloader::FinishTarget(const std::wstring& path, TBodyEnd end, bool anyData) {
     if (FCancelled) {
         DeleteFileW(path.c_str());
         return false;
     }
-    // A partial file must not pass for the program it was meant to be: it is removed and reported.
     if (end == TBodyEnd::WriteFailed) {
         DeleteFileW(path.c_str());
         RaiseError(kDownloadErrorWriteFile, L"Cannot write file " + path);
@@ -354,7 +390,26 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
         RaiseError(kDownloadErrorIncomplete, L"Download incomplete: " + path);
         return false;
     }
-    return result;
+    return anyData;
+}
+
+void TWebDownloader::CreateProgressForm() {
+    FFormClosed = false;
+    FCancelled = false;
+    FDialog->CreateProgressForm();
+    FCancelled = false;
+}
+
+void TWebDownloader::CancelBtnClick() {
+    // The press cancels the run even when the handler fails.
+    struct SetCancelled {
+        bool& flag;
+        ~SetCancelled() { flag = true; }
+    } cancel{FCancelled};
+    if (OnCopyCancel)
+        OnCopyCancel(this);
+    // Refused while the run is active: the window goes when the engine has noticed the flag.
+    FDialog->RequestClose();
 }
 
 TWebDownloader::TBodyEnd TWebDownloader::ReadBody(HINTERNET request, HANDLE file, TTransferState& transfer) {
@@ -374,7 +429,7 @@ TWebDownloader::TBodyEnd TWebDownloader::ReadBody(HINTERNET request, HANDLE file
         if (n > 0 && n <= kChunkSize && !WriteTargetData(file, buffer.data(), n))
             return TBodyEnd::WriteFailed;
         transfer.received += n;
-        ShowTransferProgress(transfer.received, transfer.total, transfer.start);
+        FDialog->ShowTransferProgress(transfer.received, transfer.total, transfer.start);
         if (OnCopyProgress)
             OnCopyProgress(this, FFileNum, transfer.total, static_cast<uint32_t>(transfer.received));
         PumpIfPending();

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ using TProxyLoginEvent = std::function<bool(TObject* Sender, const std::wstring&
 constexpr int kDownloadErrorCreateFile = 3;  // "Cannot create file " + path (or the refused name)
 constexpr int kDownloadErrorIncomplete = 4;  // "Download incomplete: " + path
 constexpr int kDownloadErrorWriteFile = 5;   // "Cannot write file " + path
+
+class TDownloadProgressDialog;
+class TDownloadThread;
 
 class TWebDownloader : public TComponent {
 public:
@@ -119,18 +123,19 @@ public:
     bool FormClosed() const { return FFormClosed; }
     const std::wstring& LastFile() const { return FLastFile; }
     const std::wstring& LastDir() const { return FLastDir; }
-    const std::wstring& RateStr() const { return FRateStr; }
-    const std::wstring& TimeLeftStr() const { return FTimeLeftStr; }
-    const std::wstring& ElapsedTimeStr() const { return FElapsedTimeStr; }
-    // The current run's dialog and controls; stale (destroyed) after the run until the next one.
-    HWND ProgressForm() const { return FForm; }
-    HWND ProgressBar() const { return FProgress; }
-    HWND ProgressFileLabel() const { return FFileLbl; }
-    HWND ProgressSizeLabel() const { return FSizeLbl; }
-    HWND ProgressRateLabel() const { return FRateLbl; }
-    HWND ProgressTimeLabel() const { return FTimeLbl; }
-    HWND ProgressElapsedTimeLabel() const { return FElapsedTimeLbl; }
-    HWND ProgressCancelButton() const { return FCancelBtn; }
+    // The last texts the dialog computed.
+    const std::wstring& RateStr() const;
+    const std::wstring& TimeLeftStr() const;
+    const std::wstring& ElapsedTimeStr() const;
+    // The windows of the current run's dialog; null when there is none (before and after the run).
+    HWND ProgressForm() const;
+    HWND ProgressBar() const;
+    HWND ProgressFileLabel() const;
+    HWND ProgressSizeLabel() const;
+    HWND ProgressRateLabel() const;
+    HWND ProgressTimeLabel() const;
+    HWND ProgressElapsedTimeLabel() const;
+    HWND ProgressCancelButton() const;
 
     // Pumps the calling thread's pending window messages once.
     static void ProcessMessages();
@@ -160,7 +165,6 @@ private:
         std::wstring validator;    // If-Range value of the version being received; empty: none
         bool anyData = false;
     };
-    friend LRESULT CALLBACK ProgressFormProc(HWND, UINT, WPARAM, LPARAM);
 
     void CopyItems();  // the items of a run, in order
     bool HttpDownload(TWebDownloadItem& item);
@@ -181,58 +185,36 @@ private:
     std::wstring TargetName(const TWebDownloadItem& item, HINTERNET request, const std::wstring& url);
     void RaiseError(int code, const std::wstring& info);
     void ThreadDone() { FCopyCompleted = true; }
+    // Joins the workers of earlier runs that have ended.
+    void ReleaseEndedThreads();
 
-    // Progress dialog.
+    // The steps of one HTTP item (HttpDownload).
+    bool OpenRequest(const TWebDownloadItem& item, const std::wstring& url, std::wstring& userID,
+                     std::wstring& password, unique_hinternet& request);
+    unique_file CreateTarget(const TWebDownloadItem& item, unique_hinternet& request, const std::wstring& url,
+                             std::wstring& path);
+    TTransferState StartBody(const TWebDownloadItem& item, HINTERNET request);
+    bool FinishTarget(const std::wstring& path, TBodyEnd end, bool anyData);
+
+    // The dialog of a run.
     void CreateProgressForm();
-    void SetProgressCaption(const std::wstring& caption);
-    void SetFileLine(const TWebDownloadItem& item, const std::wstring& displayName);
-    void SetProgressBarStyle(bool marquee);
-    void ShowTransferProgress(uint64_t received, uint32_t total, DWORD start);
     void CancelBtnClick();
-    void CloseProgressForm();
-    void SetLabel(HWND label, const std::wstring& text, bool autoSize);
-    void FlushProgress();
     void PumpIfPending();
 
-    TWebDownloadItems* FItems;
+    std::unique_ptr<TWebDownloadItems> FItems;
     std::wstring FVersion = L"1.0.0.0";
     HINTERNET FHinternet = nullptr;
     int FFileNum = 0;
     bool FCancelled = false;
-    bool FCancelIsClose = false;
     bool FCopyCompleted = false;
     bool FFormClosed = false;
     std::wstring FLastFile;
     std::wstring FLastDir;
-    std::wstring FRateStr;
-    std::wstring FTimeLeftStr;
-    std::wstring FElapsedTimeStr;
-
-    HWND FForm = nullptr;
-    HWND FProgress = nullptr;
-    HWND FFileLbl = nullptr;
-    HWND FSizeLbl = nullptr;
-    HWND FRateLbl = nullptr;
-    HWND FTimeLbl = nullptr;
-    HWND FElapsedTimeLbl = nullptr;
-    HWND FCancelBtn = nullptr;
-    HFONT FFont = nullptr;  // the stock font, or FScaledFont at another DPI than the system's
-    unique_gdiobj FScaledFont;
-    int FDpi = 96;  // the dialog's DPI: its 96-DPI layout is scaled to it
-    bool FFormAlive = false;  // FForm has been created and not yet destroyed
-    HDC FMeasureDC = nullptr;  // sizes the auto-sized lines; lives as long as the dialog
-    // Repaint bounding during a transfer: every chunk's texts are computed (RateStr and the others
-    // follow every chunk), but the lines, the bar and the caption are given them at most every
-    // kRepaintIntervalMs, on the first chunk, on the chunk that completes the announced size and at
-    // the end of the transfer (FlushProgress).
-    bool FProgressPending = false;
-    bool FProgressShownOnce = false;
-    DWORD FLastRepaint = 0;
+    std::unique_ptr<TDownloadProgressDialog> FDialog;
+    // The workers of the runs started: each is joined once it has ended, at the latest when the
+    // component goes.
+    std::vector<std::unique_ptr<TDownloadThread>> FThreads;
     DWORD FLastPump = 0;  // when the transfer loop last asked for pending messages
-    int FBarPos = 0;  // the bar's position as it reports it, 0 to 100
-    std::wstring FCaptionText;
-    std::wstring FSizeText;
-    wchar_t FDecimalSeparator = L'.';
 };
 
 }  // namespace memoline

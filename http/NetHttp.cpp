@@ -106,6 +106,9 @@ struct TnetHttp::Exchange {
     size_t bodyOffset = 0; // where the body starts in `received`
     bool closeAfter = false;
     bool succeeded = false;
+    int redirects = 0;
+    int authAttempts = 0;
+    int proxyAuthAttempts = 0;
 };
 
 TnetHttp::TnetHttp(TComponent* AOwner) : TnetTcpClientTls(AOwner) {
@@ -159,82 +162,10 @@ void TnetHttp::SendRequest(const std::wstring& AMethod, const std::wstring& AUrl
 }
 
 void TnetHttp::RunExchange(Exchange& x) {
-    if (AuthorizationType == TnetAuthorizationType::atBasic) {
-        const std::wstring user = !UserName.empty() ? UserName : FUrl.UserName();
-        const std::wstring password = !UserName.empty() ? Password : FUrl.Password();
-        RemoveHeaderField(x.requestLines, L"Authorization");
-        x.requestLines.push_back(L"Authorization: " + BasicAuthorization(user, password));
-    } else if (!Authorization.empty()) {
-        RemoveHeaderField(x.requestLines, L"Authorization");
-        x.requestLines.push_back(L"Authorization: " + Authorization);
-    }
+    PutFixedAuthorization(x);
     x.bodyStart = x.body->Seek(0, TnetSeekOrigin::Current);
-    int redirects = 0;
-    int authAttempts = 0;
-    int proxyAuthAttempts = 0;
     try {
-        while (true) {
-            const bool wasOpen = Active();
-            try {
-                x.body->Seek(x.bodyStart, TnetSeekOrigin::Begin);
-                ConnectForUrl();
-                SendHeaderAndBody(x);
-                ReadResponseHeader(x);
-            } catch (const EnetHttpError&) {
-                throw;
-            } catch (const EnetSocketError& e) {
-                // A kept-alive connection the server has dropped meanwhile: once more on a new one.
-                if (wasOpen && (e.ErrorCode() == kConnectionAborted || e.ErrorCode() == kNotSocket)) {
-                    Close();
-                    continue;
-                }
-                throw;
-            }
-            const TnetHttpVersion requestVersion = HttpVersion;
-            const std::wstring connection = UsesProxy() && FUrl.UrlType() != TnetUrlType::utHTTPS
-                                                ? FResponseHeader.ProxyConnection()
-                                                : FResponseHeader.Connection();
-            if (!MayKeepConnection(KeepConnection, requestVersion, FResponseVersion, connection))
-                x.closeAfter = true;
-
-            if (FStatusCode >= 300 && FStatusCode < 400 && FStatusCode != 304 && FStatusCode != 305) {
-                ++redirects;
-                const std::wstring text = ReadBodyText(x);
-                if (MaxRedirects > 0 && redirects > MaxRedirects) {
-                    FailWithHttpError(x, text);
-                    break;
-                }
-                if (!AllowRedirects || !FollowRedirect(x)) {
-                    FailWithHttpError(x, text);
-                    break;
-                }
-            } else if (FStatusCode == 401 || FStatusCode == 407) {
-                const bool proxy = FStatusCode == 407;
-                const int attempts = proxy ? ++proxyAuthAttempts : ++authAttempts;
-                const std::wstring text = ReadBodyText(x);
-                if (proxy && !ProxyCredentialsFor(attempts)) {
-                    FailWithHttpError(x, text);
-                    break;
-                }
-                if (!Authorization.empty() || (MaxAuthRetries > 0 && attempts > MaxAuthRetries)) {
-                    FailWithHttpError(x, text);
-                    break;
-                }
-                bool needFresh = false;
-                if (!AnswerChallenge(x, proxy, needFresh)) {
-                    FailWithHttpError(x, text);
-                    break;
-                }
-                if (attempts == 1 && needFresh)
-                    x.closeAfter = true;
-            } else if (FStatusCode >= 400) {
-                FailWithHttpError(x, ReadBodyText(x));
-                break;
-            } else {
-                if (!SameTextIgnoringCase(FMethod, L"HEAD"))
-                    ReadBody(x, *x.response);
-                break;
-            }
+        while (!RunPass(x)) {
             if (x.closeAfter) {
                 Close();
                 x.closeAfter = false;
@@ -252,6 +183,88 @@ void TnetHttp::RunExchange(Exchange& x) {
     }
     if (x.closeAfter)
         Close();
+}
+
+void TnetHttp::PutFixedAuthorization(Exchange& x) {
+    if (AuthorizationType == TnetAuthorizationType::atBasic) {
+        const std::wstring user = !UserName.empty() ? UserName : FUrl.UserName();
+        const std::wstring password = !UserName.empty() ? Password : FUrl.Password();
+        RemoveHeaderField(x.requestLines, L"Authorization");
+        x.requestLines.push_back(L"Authorization: " + BasicAuthorization(user, password));
+    } else if (!Authorization.empty()) {
+        RemoveHeaderField(x.requestLines, L"Authorization");
+        x.requestLines.push_back(L"Authorization: " + Authorization);
+    }
+}
+
+bool TnetHttp::RunPass(Exchange& x) {
+    SendAndReadHeader(x);
+    const std::wstring connection = UsesProxy() && FUrl.UrlType() != TnetUrlType::utHTTPS
+                                        ? FResponseHeader.ProxyConnection()
+                                        : FResponseHeader.Connection();
+    if (!MayKeepConnection(KeepConnection, HttpVersion, FResponseVersion, connection))
+        x.closeAfter = true;
+    if (FStatusCode >= 300 && FStatusCode < 400 && FStatusCode != 304 && FStatusCode != 305)
+        return HandleRedirect(x);
+    if (FStatusCode == 401 || FStatusCode == 407)
+        return HandleChallenge(x, FStatusCode == 407);
+    return TakeFinalResponse(x);
+}
+
+void TnetHttp::SendAndReadHeader(Exchange& x) {
+    while (true) {
+        const bool wasOpen = Active();
+        try {
+            x.body->Seek(x.bodyStart, TnetSeekOrigin::Begin);
+            ConnectForUrl();
+            SendHeaderAndBody(x);
+            ReadResponseHeader(x);
+            return;
+        } catch (const EnetHttpError&) {
+            throw;
+        } catch (const EnetSocketError& e) {
+            // A kept-alive connection the server has dropped meanwhile: once more on a new one.
+            if (wasOpen && (e.ErrorCode() == kConnectionAborted || e.ErrorCode() == kNotSocket)) {
+                Close();
+                continue;
+            }
+            throw;
+        }
+    }
+}
+
+bool TnetHttp::HandleRedirect(Exchange& x) {
+    ++x.redirects;
+    const std::wstring text = ReadBodyText(x);
+    if ((MaxRedirects > 0 && x.redirects > MaxRedirects) || !AllowRedirects || !FollowRedirect(x)) {
+        FailWithHttpError(x, text);
+        return true;
+    }
+    return false;
+}
+
+bool TnetHttp::HandleChallenge(Exchange& x, bool proxy) {
+    const int attempts = proxy ? ++x.proxyAuthAttempts : ++x.authAttempts;
+    const std::wstring text = ReadBodyText(x);
+    bool needFresh = false;
+    if ((proxy && !ProxyCredentialsFor(attempts)) || !Authorization.empty() ||
+        (MaxAuthRetries > 0 && attempts > MaxAuthRetries) || !AnswerChallenge(x, proxy, needFresh)) {
+        FailWithHttpError(x, text);
+        return true;
+    }
+    if (attempts == 1 && needFresh)
+        x.closeAfter = true;
+    return false;
+}
+
+bool TnetHttp::TakeFinalResponse(Exchange& x) {
+    if (FStatusCode >= 400) {
+        FailWithHttpError(x, ReadBodyText(x));
+        return true;
+    }
+    if (!SameTextIgnoringCase(FMethod, L"HEAD"))
+        ReadBody(x, *x.response);
+    return true;
 }
 
 void TnetHttp::ConnectForUrl() {

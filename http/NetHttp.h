@@ -100,6 +100,17 @@ private:
     struct Exchange;
 
     void RunExchange(Exchange& x);
+    // A Basic line from the credentials, or the fixed Authorization value, when set.
+    void PutFixedAuthorization(Exchange& x);
+    // One pass: request, response header, and what its status asks for. True when the exchange has
+    // ended (successfully, or with the body written under SilentHTTP); an HTTP error is raised.
+    bool RunPass(Exchange& x);
+    // Sends the request and reads the response header, once more on a new connection when a
+    // kept-alive one turns out to be dropped.
+    void SendAndReadHeader(Exchange& x);
+    bool HandleRedirect(Exchange& x);
+    bool HandleChallenge(Exchange& x, bool proxy);
+    bool TakeFinalResponse(Exchange& x);
     void ConnectForUrl();
     void SendHeaderAndBody(Exchange& x);
     void ReadResponseHeader(Exchange& x);

@@ -1,14 +1,12 @@
 #include "http/NetHttpAuth.h"
 
-#define SECURITY_WIN32
-#include <windows.h>
-#include <security.h>
-
 #include <cwctype>
 #include <vector>
 
 #include "http/Base64.h"
 #include "http/Charset.h"
+#include "http/NetErrors.h"
+#include "http/NetSspiApi.h"
 
 namespace memoline {
 namespace {
@@ -40,21 +38,6 @@ std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-// The security functions, loaded on the first authentication: an import of secur32.dll would set up
-// every security package at each start of the program (under Wine that loads Kerberos and looks for
-// an NTLM helper), for a conversation the updater hardly ever has. Null when they cannot be loaded.
-const SecurityFunctionTableW* Sspi() {
-    static const SecurityFunctionTableW* const table = []() -> const SecurityFunctionTableW* {
-        HMODULE module = LoadLibraryW(L"secur32.dll");
-        if (!module)
-            return nullptr;
-        auto init = reinterpret_cast<INIT_SECURITY_INTERFACE_W>(
-            reinterpret_cast<void*>(GetProcAddress(module, "InitSecurityInterfaceW")));
-        return init ? init() : nullptr;
-    }();
-    return table;
-}
-
 }  // namespace
 
 std::wstring BasicAuthorization(const std::wstring& userName, const std::wstring& password) {
@@ -64,17 +47,7 @@ std::wstring BasicAuthorization(const std::wstring& userName, const std::wstring
 // One Negotiate or NTLM conversation: its credentials and context live across the passes of a request.
 struct TnetHttpAuthenticator::SspiSession {
     std::wstring package;
-    CredHandle credentials{};
-    CtxtHandle context{};
-    bool haveCredentials = false;
-    bool haveContext = false;
-
-    ~SspiSession() {
-        if (haveContext)
-            Sspi()->DeleteSecurityContext(&context);
-        if (haveCredentials)
-            Sspi()->FreeCredentialsHandle(&credentials);
-    }
+    TnetSspiHandles handles;
 
     bool Acquire(const std::wstring& userName, const std::wstring& password) {
         SEC_WINNT_AUTH_IDENTITY_W identity{};
@@ -91,44 +64,34 @@ struct TnetHttpAuthenticator::SspiSession {
         identity.DomainLength = static_cast<unsigned long>(domain.size());
         identity.Password = reinterpret_cast<unsigned short*>(pass.data());
         identity.PasswordLength = static_cast<unsigned long>(pass.size());
+        // The identity says it is in UTF-16, whichever form of the call takes it.
         identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
         // Without a user name the logged-on user's credentials are used.
         void* authData = userName.empty() ? nullptr : &identity;
-        TimeStamp expiry;
-        const SecurityFunctionTableW* sspi = Sspi();
-        if (!sspi)
-            return false;
-        const SECURITY_STATUS status =
-            sspi->AcquireCredentialsHandleW(nullptr, package.data(), SECPKG_CRED_OUTBOUND, nullptr, authData,
-                                            nullptr, nullptr, &credentials, &expiry);
-        haveCredentials = status == SEC_E_OK;
-        return haveCredentials;
+        try {
+            return handles.AcquireCredentials(Narrow(package).c_str(), authData) == SEC_E_OK;
+        } catch (const EnetSSPIError&) {
+            return false;  // no security library: this scheme does not answer
+        }
     }
 
     // The next token for the server, or empty when the package cannot go on.
     std::string Step(const std::string& input, const std::wstring& host) {
-        std::wstring target = L"HTTP/" + host;
+        const std::string target = "HTTP/" + Narrow(host);
         SecBuffer inBuffer{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN,
                            const_cast<char*>(input.data())};
         SecBufferDesc inDesc{SECBUFFER_VERSION, 1, &inBuffer};
         SecBuffer outBuffer{0, SECBUFFER_TOKEN, nullptr};
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuffer};
-        unsigned long attributes = 0;
-        TimeStamp expiry;
+        ULONG attributes = 0;
         // The provider allocates the output token; connection semantics as HTTP needs them.
-        const unsigned long flags = ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION;
-        const SECURITY_STATUS status = Sspi()->InitializeSecurityContextW(
-            &credentials, haveContext ? &context : nullptr, target.data(), flags, 0, SECURITY_NATIVE_DREP,
-            input.empty() ? nullptr : &inDesc, 0, &context, &outDesc, &attributes, &expiry);
+        const ULONG flags = ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION;
+        const SECURITY_STATUS status = handles.InitializeContext(
+            target.c_str(), flags, SECURITY_NATIVE_DREP, input.empty() ? nullptr : &inDesc, &outDesc, attributes);
+        std::string token = TakeSspiBuffer(outBuffer);
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_COMPLETE_NEEDED &&
             status != SEC_I_COMPLETE_AND_CONTINUE)
             return {};
-        haveContext = true;
-        std::string token;
-        if (outBuffer.pvBuffer) {
-            token.assign(static_cast<const char*>(outBuffer.pvBuffer), outBuffer.cbBuffer);
-            Sspi()->FreeContextBuffer(outBuffer.pvBuffer);
-        }
         return token;
     }
 };

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "core/Handles.h"
+
 namespace memoline {
 
 // The socket functions the transport uses, taken from ws2_32.dll. The library is loaded and
@@ -31,6 +33,18 @@ struct TnetSocketApi {
     // Throws EnetSocketError when the library cannot be loaded or started.
     static const TnetSocketApi& Get();
 };
+
+namespace handle_traits {
+// Closed through the loaded library: the program imports nothing from ws2_32.dll. A socket exists
+// only after TnetSocketApi::Get() has succeeded, so the close never loads anything.
+struct socket {
+    using pointer = SOCKET;
+    static pointer invalid() { return INVALID_SOCKET; }
+    static void close(pointer s) { TnetSocketApi::Get().closesocket(s); }
+};
+}  // namespace handle_traits
+
+using unique_socket = unique_any<handle_traits::socket>;
 
 // The system's text for a socket (or Win32) error code, trimmed; for the codes the system has no
 // text for (Wine lacks several), the text Windows gives.

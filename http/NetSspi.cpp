@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "core/Crypt32.h"
@@ -116,6 +115,15 @@ constexpr DWORD kIgnoreWrongUsage = 0x200;
 
 constexpr unsigned char kAlertRecord = 0x15;  // TLS record content type of an alert
 
+// The first buffer of `type` among a DecryptMessage's four, or nullptr.
+const SecBuffer* FindBuffer(const SecBuffer (&buffers)[4], unsigned long type) {
+    for (const auto& b : buffers) {
+        if (b.BufferType == type)
+            return &b;
+    }
+    return nullptr;
+}
+
 std::string AnsiText(const std::wstring& text) {
     if (text.empty())
         return {};
@@ -123,17 +131,6 @@ std::string AnsiText(const std::wstring& text) {
     std::string result(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
     return result;
-}
-
-// Takes a provider-allocated output buffer into a string and frees it.
-std::string TakeToken(SecBuffer& buffer) {
-    std::string token;
-    if (buffer.pvBuffer != nullptr) {
-        token.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
-        SspiFunctions().FreeContextBuffer(buffer.pvBuffer);
-        buffer.pvBuffer = nullptr;
-    }
-    return token;
 }
 
 }  // namespace
@@ -178,31 +175,6 @@ DWORD IgnoredChecks(TnetCertificateVerifyFlags flags) {
     return bits;
 }
 
-const SecurityFunctionTableA& SspiFunctions() {
-    static std::mutex lock;
-    static const SecurityFunctionTableA* table = nullptr;
-    std::lock_guard<std::mutex> guard(lock);
-    if (table != nullptr)
-        return *table;
-    HMODULE module = nullptr;
-    for (const wchar_t* name : {L"security.dll", L"schannel.dll", L"secur32.dll"}) {
-        module = LoadLibraryW(name);
-        if (module != nullptr)
-            break;
-    }
-    if (module == nullptr)
-        RaiseSspi(kSspiNoLibrary);
-    auto init = reinterpret_cast<INIT_SECURITY_INTERFACE_A>(
-        reinterpret_cast<void*>(GetProcAddress(module, "InitSecurityInterfaceA")));
-    if (init == nullptr)
-        RaiseSspi(kSspiNoInitRoutine);
-    table = init();
-    if (table == nullptr)
-        RaiseSspi(kSspiNoFunctionTable);
-    // The library stays loaded: the table points into it.
-    return *table;
-}
-
 std::string ChooseSecurityPackage() {
     static const char* const kPreferred[] = {"Microsoft Unified Security Protocol Provider", "Microsoft SSL 3.0",
                                              "NTLM", "Negotiate"};
@@ -237,23 +209,6 @@ TnetTlsClientSspi::TnetTlsClientSspi(std::wstring targetName,
       FTLSFlags(tlsFlags),
       FCertificateFlags(certificateFlags) {}
 
-TnetTlsClientSspi::~TnetTlsClientSspi() {
-    Release();
-}
-
-void TnetTlsClientSspi::Release() {
-    const auto& sspi = SspiFunctions();
-    if (haveContext_)
-        sspi.DeleteSecurityContext(&FCtxtHandle);
-    if (haveCredentials_)
-        sspi.FreeCredentialsHandle(&FCredHandle);
-    haveContext_ = haveCredentials_ = false;
-    if (FPeerCertificate != nullptr) {
-        core::crypt32::CertFreeCertificateContext(FPeerCertificate);
-        FPeerCertificate = nullptr;
-    }
-}
-
 void TnetTlsClientSspi::AcquireCredentials() {
     SCHANNEL_CRED credentials{};
     credentials.dwVersion = SCHANNEL_CRED_VERSION;  // 4
@@ -261,61 +216,31 @@ void TnetTlsClientSspi::AcquireCredentials() {
     // No client certificate chosen by the system; the server's certificate is checked here, not by
     // the provider.
     credentials.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION;  // 0x18
-    TimeStamp expiry;
-    if (haveCredentials_) {
-        SspiFunctions().FreeCredentialsHandle(&FCredHandle);
-        haveCredentials_ = false;
-    }
-    SECURITY_STATUS status = SspiFunctions().AcquireCredentialsHandleA(nullptr, const_cast<char*>(packageName_.c_str()),
-                                                                       SECPKG_CRED_OUTBOUND, nullptr, &credentials,
-                                                                       nullptr, nullptr, &FCredHandle, &expiry);
+    SECURITY_STATUS status = handles_.AcquireCredentials(packageName_.c_str(), &credentials);
     if (status != SEC_E_OK)
         RaiseSspi(status, kSspiCredentialsFailed);
-    haveCredentials_ = true;
 }
 
-TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input, std::string& token, bool acceptEmptyCredentials) {
-    const auto& sspi = SspiFunctions();
+TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input,
+                                                 std::string& token,
+                                                 bool acceptEmptyCredentials,
+                                                 bool renegotiating) {
     token.clear();
-    ULONG attributes = 0;
-    TimeStamp expiry;
-    char* target = const_cast<char*>(targetAnsi_.c_str());
-    if (FNewConversation) {
-        AcquireCredentials();
-        SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
-        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
-        SECURITY_STATUS status =
-            sspi.InitializeSecurityContextA(&FCredHandle, nullptr, target, kRequestFlags, 0, 0, nullptr, 0,
-                                            &FCtxtHandle, &outDesc, &attributes, &expiry);
-        FNewConversation = false;
-        FStatusCode = status;
-        std::string first = TakeToken(out);
-        if (status != kContinueNeeded && status != SEC_E_OK)
-            RaiseSspi(status);
-        haveContext_ = true;
-        token = std::move(first);
-        return TnetSspiReturnCode::rcAuthContinueNeeded;
-    }
+    if (!handles_.HasContext())
+        return StartHandshake(token);
+    if (renegotiating)
+        FStatusCode = kContinueNeeded;
     bool called = false;
-    while (FStatusCode == kContinueNeeded || FStatusCode == kIncompleteMessage ||
-           FStatusCode == kIncompleteCredentials || renegotiating_) {
+    bool goWithoutInput = renegotiating;  // a new handshake's first call needs no new bytes
+    while (HandshakeGoesOn()) {
         // Nothing new to give the provider: wait for the server.
-        if (called && (input.empty() || FStatusCode == kIncompleteMessage))
-            return TnetSspiReturnCode::rcAuthMoreDataNeeded;
-        if (input.empty() && !renegotiating_)
+        if (input.empty() ? !goWithoutInput : called && FStatusCode == kIncompleteMessage)
             return TnetSspiReturnCode::rcAuthMoreDataNeeded;
         called = true;
-        renegotiating_ = false;
-        SecBuffer in[2] = {{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN, input.data()},
-                           {0, SECBUFFER_EMPTY, nullptr}};
-        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-        SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
-        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
-        SECURITY_STATUS status =
-            sspi.InitializeSecurityContextA(&FCredHandle, &FCtxtHandle, target, kRequestFlags, 0, 0, &inDesc, 0,
-                                            nullptr, &outDesc, &attributes, &expiry);
-        FStatusCode = status;
-        std::string produced = TakeToken(out);
+        goWithoutInput = false;
+        std::string produced;
+        ULONG attributes = 0;
+        const SECURITY_STATUS status = ContinueHandshake(input, produced, attributes);
         if (status == kIncompleteMessage)
             return TnetSspiReturnCode::rcAuthMoreDataNeeded;  // the input is kept whole
         if (status == kIncompleteCredentials) {
@@ -326,11 +251,7 @@ TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input, std::string
             called = false;
             continue;
         }
-        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 && in[1].cbBuffer <= input.size())
-            input.erase(0, input.size() - in[1].cbBuffer);
-        else
-            input.clear();
-        bool errorReply = FAILED(status) && (attributes & ISC_RET_EXTENDED_ERROR) != 0;
+        const bool errorReply = FAILED(status) && (attributes & ISC_RET_EXTENDED_ERROR) != 0;
         if (status == SEC_E_OK || status == kContinueNeeded || errorReply)
             token = std::move(produced);
         if (status == kContinueNeeded) {
@@ -340,29 +261,69 @@ TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input, std::string
         }
         if (status != SEC_E_OK)
             RaiseSspi(status);
-        handshakeDone_ = true;
-        if (!serverChecked_)
-            CheckServerCertificate();
-        return input.empty() ? TnetSspiReturnCode::rcOK : TnetSspiReturnCode::rcEncodeNeeded;
+        return FinishHandshake(input);
     }
     return TnetSspiReturnCode::rcOK;
 }
 
+TnetSspiReturnCode TnetTlsClientSspi::StartHandshake(std::string& token) {
+    AcquireCredentials();
+    SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
+    ULONG attributes = 0;
+    const SECURITY_STATUS status =
+        handles_.InitializeContext(targetAnsi_.c_str(), kRequestFlags, 0, nullptr, &outDesc, attributes);
+    FStatusCode = status;
+    std::string first = TakeSspiBuffer(out);
+    if (status != kContinueNeeded && status != SEC_E_OK)
+        RaiseSspi(status);
+    token = std::move(first);
+    return TnetSspiReturnCode::rcAuthContinueNeeded;
+}
+
+SECURITY_STATUS TnetTlsClientSspi::ContinueHandshake(std::string& input, std::string& produced, ULONG& attributes) {
+    SecBuffer in[2] = {{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN, input.data()},
+                       {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
+    SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
+    const SECURITY_STATUS status =
+        handles_.InitializeContext(targetAnsi_.c_str(), kRequestFlags, 0, &inDesc, &outDesc, attributes);
+    FStatusCode = status;
+    produced = TakeSspiBuffer(out);
+    if (status == kIncompleteMessage || status == kIncompleteCredentials)
+        return status;
+    // What the provider did not take (extra data) stays for the next call.
+    if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 && in[1].cbBuffer <= input.size())
+        input.erase(0, input.size() - in[1].cbBuffer);
+    else
+        input.clear();
+    return status;
+}
+
+bool TnetTlsClientSspi::HandshakeGoesOn() const {
+    return FStatusCode == kContinueNeeded || FStatusCode == kIncompleteMessage || FStatusCode == kIncompleteCredentials;
+}
+
+TnetSspiReturnCode TnetTlsClientSspi::FinishHandshake(const std::string& input) {
+    if (!FServerVerdict)
+        CheckServerCertificate();
+    // Bytes left over are application data that followed the handshake.
+    return input.empty() ? TnetSspiReturnCode::rcOK : TnetSspiReturnCode::rcEncodeNeeded;
+}
+
 void TnetTlsClientSspi::CheckServerCertificate() {
-    serverChecked_ = true;
-    FCertified = false;
-    PCCERT_CONTEXT certificate = nullptr;
-    SECURITY_STATUS status =
-        SspiFunctions().QueryContextAttributesA(&FCtxtHandle, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
-    if (status != SEC_E_OK || certificate == nullptr)
+    SECURITY_STATUS status = SspiFunctions().QueryContextAttributesA(
+        handles_.Context(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, FPeerCertificate.put());
+    if (status != SEC_E_OK || !FPeerCertificate)
         RaiseSspi(status, kSspiServerCheckFailed);
-    FPeerCertificate = certificate;
+    PCCERT_CONTEXT certificate = FPeerCertificate.get();
 
     CERT_CHAIN_PARA chainPara{};
     chainPara.cbSize = sizeof chainPara;  // no usage requirement
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    unique_cert_chain chain;
     if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
-                                 &chain))
+                                 chain.put()))
         RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
 
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara{};
@@ -375,32 +336,31 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     policyPara.pvExtraPolicyPara = &sslPara;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
-    if (!core::crypt32::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policyStatus)) {
-        DWORD error = GetLastError();
-        core::crypt32::CertFreeCertificateChain(chain);
-        RaiseSspi(static_cast<long>(error), kSspiServerCheckFailed);
-    }
+    if (!core::crypt32::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara, &policyStatus))
+        RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
     long verdict = static_cast<long>(policyStatus.dwError);
     // A chain with no path to any trusted root is never trusted, whatever the policy said (Wine's
     // policy passes a lone leaf from an unknown CA).
-    if (verdict == 0 && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0 &&
+    if (verdict == 0 && (chain.get()->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0 &&
         !FCertificateFlags.Has(TnetCertificateVerifyFlag::cfIgnoreUnknownAuthority))
         verdict = static_cast<long>(CERT_E_CHAINING);  // 0x800B010A
-    core::crypt32::CertFreeCertificateChain(chain);
-    FCertified = verdict == 0;
-    if (!FCertified)
-        FStatusCode = verdict;
+    FServerVerdict = verdict;
 }
 
 const SecPkgContext_StreamSizes& TnetTlsClientSspi::StreamSizes() {
-    if (!haveStreamSizes_) {
+    if (!FStreamSizes) {
+        SecPkgContext_StreamSizes sizes{};
         SECURITY_STATUS status =
-            SspiFunctions().QueryContextAttributesA(&FCtxtHandle, SECPKG_ATTR_STREAM_SIZES, &FStreamSizes);
+            SspiFunctions().QueryContextAttributesA(handles_.Context(), SECPKG_ATTR_STREAM_SIZES, &sizes);
         if (status != SEC_E_OK)
             RaiseSspi(status, kSspiStreamSizesFailed);
-        haveStreamSizes_ = true;
+        FStreamSizes = sizes;
     }
-    return FStreamSizes;
+    return *FStreamSizes;
+}
+
+size_t TnetTlsClientSspi::PacketSize() const {
+    return FStreamSizes ? FStreamSizes->cbHeader + FStreamSizes->cbTrailer : 0;
 }
 
 void TnetTlsClientSspi::Encrypt(const char* data, size_t count, std::string& out) {
@@ -417,7 +377,7 @@ void TnetTlsClientSspi::Encrypt(const char* data, size_t count, std::string& out
             {0, SECBUFFER_EMPTY, nullptr},
         };
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        SECURITY_STATUS status = SspiFunctions().EncryptMessage(&FCtxtHandle, 0, &desc, 0);
+        SECURITY_STATUS status = SspiFunctions().EncryptMessage(handles_.Context(), 0, &desc, 0);
         if (status != SEC_E_OK)
             RaiseSspi(status);
         // The trailer may come back shorter than its maximum: send what was produced.
@@ -427,84 +387,71 @@ void TnetTlsClientSspi::Encrypt(const char* data, size_t count, std::string& out
     }
 }
 
-TnetSspiReturnCode TnetTlsClientSspi::Decrypt(std::string& buffer,
-                                              const std::function<void(const char*, size_t)>& sink) {
+TnetSspiReturnCode TnetTlsClientSspi::Decrypt(std::string& buffer, const Sink& sink) {
     // Records are decrypted in place one after another and the bytes they took are dropped once at
     // the end: a buffer of many records costs in proportion to its size, not to its square.
     size_t used = 0;
-    auto dropUsed = [&] { buffer.erase(0, used); };
     // A record header is 5 bytes; anything shorter cannot be a record yet.
     while (buffer.size() - used > 5) {
-        const unsigned char recordType = static_cast<unsigned char>(buffer[used]);
-        const size_t available = buffer.size() - used;
-        SecBuffer buffers[4] = {
-            {static_cast<unsigned long>(available), SECBUFFER_DATA, buffer.data() + used},
-            {0, SECBUFFER_EMPTY, nullptr},
-            {0, SECBUFFER_EMPTY, nullptr},
-            {0, SECBUFFER_EMPTY, nullptr},
-        };
-        SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        SECURITY_STATUS status = SspiFunctions().DecryptMessage(&FCtxtHandle, &desc, 0, nullptr);
-        if (status == kIncompleteMessage) {
-            dropUsed();
-            return TnetSspiReturnCode::rcMoreDataNeeded;
-        }
-        if (status == kContextExpired) {
-            buffer.clear();
-            return TnetSspiReturnCode::rcClosingNeeded;
-        }
-        if (status != SEC_E_OK && status != kRenegotiate)
-            RaiseSspi(status);
-        const SecBuffer* data = nullptr;
-        const SecBuffer* extra = nullptr;
-        for (const auto& b : buffers) {
-            if (b.BufferType == SECBUFFER_DATA && data == nullptr)
-                data = &b;
-            if (b.BufferType == SECBUFFER_EXTRA && extra == nullptr)
-                extra = &b;
-        }
-        if (data != nullptr && data->cbBuffer > 0)
-            sink(static_cast<const char*>(data->pvBuffer), data->cbBuffer);
-        // What the record did not take is the end of the input: the next record starts there.
-        const size_t rest = extra != nullptr && extra->cbBuffer <= available ? extra->cbBuffer : 0;
-        used = buffer.size() - rest;
-        if (status == kRenegotiate) {
-            dropUsed();
-            return TnetSspiReturnCode::rcReAuthNeeded;
-        }
-        // Wine decrypts the close notice as success with no data: an alert record that yields no
-        // data is the peer ending the session.
-        if (recordType == kAlertRecord && (data == nullptr || data->cbBuffer == 0)) {
-            dropUsed();
-            return TnetSspiReturnCode::rcClosingNeeded;
+        const TnetSspiReturnCode result = DecryptRecord(buffer, used, sink);
+        if (result != TnetSspiReturnCode::rcOK) {
+            buffer.erase(0, used);
+            return result;
         }
     }
-    dropUsed();
+    buffer.erase(0, used);
     return buffer.empty() ? TnetSspiReturnCode::rcOK : TnetSspiReturnCode::rcMoreDataNeeded;
 }
 
-void TnetTlsClientSspi::PrepareRenegotiation() {
-    renegotiating_ = true;
-    FStatusCode = kContinueNeeded;
+TnetSspiReturnCode TnetTlsClientSspi::DecryptRecord(std::string& buffer, size_t& used, const Sink& sink) {
+    const unsigned char recordType = static_cast<unsigned char>(buffer[used]);
+    const size_t available = buffer.size() - used;
+    SecBuffer buffers[4] = {
+        {static_cast<unsigned long>(available), SECBUFFER_DATA, buffer.data() + used},
+        {0, SECBUFFER_EMPTY, nullptr},
+        {0, SECBUFFER_EMPTY, nullptr},
+        {0, SECBUFFER_EMPTY, nullptr},
+    };
+    SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+    SECURITY_STATUS status = SspiFunctions().DecryptMessage(handles_.Context(), &desc, 0, nullptr);
+    if (status == kIncompleteMessage)
+        return TnetSspiReturnCode::rcMoreDataNeeded;
+    if (status == kContextExpired) {
+        used = buffer.size();
+        return TnetSspiReturnCode::rcClosingNeeded;
+    }
+    if (status != SEC_E_OK && status != kRenegotiate)
+        RaiseSspi(status);
+    const SecBuffer* data = FindBuffer(buffers, SECBUFFER_DATA);
+    const SecBuffer* extra = FindBuffer(buffers, SECBUFFER_EXTRA);
+    if (data != nullptr && data->cbBuffer > 0)
+        sink(static_cast<const char*>(data->pvBuffer), data->cbBuffer);
+    // What the record did not take is the end of the input: the next record starts there.
+    const size_t rest = extra != nullptr && extra->cbBuffer <= available ? extra->cbBuffer : 0;
+    used = buffer.size() - rest;
+    if (status == kRenegotiate)
+        return TnetSspiReturnCode::rcReAuthNeeded;
+    // Wine decrypts the close notice as success with no data: an alert record that yields no data
+    // is the peer ending the session.
+    if (recordType == kAlertRecord && (data == nullptr || data->cbBuffer == 0))
+        return TnetSspiReturnCode::rcClosingNeeded;
+    return TnetSspiReturnCode::rcOK;
 }
 
 std::string TnetTlsClientSspi::CloseNotify() {
-    if (!haveContext_)
+    if (!handles_.HasContext())
         return {};
-    const auto& sspi = SspiFunctions();
     DWORD shutdown = SCHANNEL_SHUTDOWN;
     SecBuffer control{sizeof shutdown, SECBUFFER_TOKEN, &shutdown};
     SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
-    SECURITY_STATUS status = sspi.ApplyControlToken(&FCtxtHandle, &controlDesc);
+    SECURITY_STATUS status = SspiFunctions().ApplyControlToken(handles_.Context(), &controlDesc);
     if (status != SEC_E_OK)
         RaiseSspi(status);
     SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
     SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
     ULONG attributes = 0;
-    TimeStamp expiry;
-    status = sspi.InitializeSecurityContextA(&FCredHandle, &FCtxtHandle, const_cast<char*>(targetAnsi_.c_str()),
-                                             kRequestFlags, 0, 0, nullptr, 0, nullptr, &outDesc, &attributes, &expiry);
-    std::string token = TakeToken(out);
+    status = handles_.InitializeContext(targetAnsi_.c_str(), kRequestFlags, 0, nullptr, &outDesc, attributes);
+    std::string token = TakeSspiBuffer(out);
     if (FAILED(status))
         RaiseSspi(status);
     return token;

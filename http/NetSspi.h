@@ -15,7 +15,12 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
+
+#include "core/Crypt32.h"
+#include "core/Handles.h"
+#include "http/NetSspiApi.h"
 
 namespace memoline {
 
@@ -87,26 +92,45 @@ DWORD EnabledProtocols(TnetTlsFlags flags);
 // The policy's checks to ignore for a flag set.
 DWORD IgnoredChecks(TnetCertificateVerifyFlags flags);
 
-// The provider's function table, loaded once per process. Throws EnetSSPIError (-1, -2, -3).
-const SecurityFunctionTableA& SspiFunctions();
+namespace handle_traits {
+struct cert_context {
+    using pointer = PCCERT_CONTEXT;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer c) { core::crypt32::CertFreeCertificateContext(c); }
+};
+struct cert_chain {
+    using pointer = PCCERT_CHAIN_CONTEXT;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer c) { core::crypt32::CertFreeCertificateChain(c); }
+};
+}  // namespace handle_traits
+
+using unique_cert_context = unique_any<handle_traits::cert_context>;
+using unique_cert_chain = unique_any<handle_traits::cert_chain>;
 
 // The package this client uses: the first of the preferred names that the system lists.
 // Throws EnetSSPIError (-5) when none is present.
 std::string ChooseSecurityPackage();
 
-// One client session of the secure channel. Not copyable; releases its handles when destroyed.
+// One client session of the secure channel: the provider's calls on one credential and context
+// pair. Where the channel stands is the TLS stream's state; this object keeps only what the
+// provider needs between calls. Not copyable; releases its handles when destroyed.
 class TnetTlsClientSspi {
 public:
     TnetTlsClientSspi(std::wstring targetName, TnetTlsFlags tlsFlags, TnetCertificateVerifyFlags certificateFlags);
-    ~TnetTlsClientSspi();
     TnetTlsClientSspi(const TnetTlsClientSspi&) = delete;
     TnetTlsClientSspi& operator=(const TnetTlsClientSspi&) = delete;
 
     // One handshake step. `input` holds received bytes not yet consumed (consumed ones are removed;
     // extra bytes after the handshake stay); `token` receives what must be sent. With
-    // `acceptEmptyCredentials` a client-certificate request is answered without one.
+    // `acceptEmptyCredentials` a client-certificate request is answered without one. `renegotiating`
+    // starts the new handshake the server asked for, even without new input. When the handshake
+    // completes the server's certificate is checked, once per session.
     // Throws EnetSSPIError on a provider failure (`token` may then hold an alert to send).
-    TnetSspiReturnCode GenContext(std::string& input, std::string& token, bool acceptEmptyCredentials);
+    TnetSspiReturnCode GenContext(std::string& input,
+                                  std::string& token,
+                                  bool acceptEmptyCredentials,
+                                  bool renegotiating = false);
 
     // Protects `count` bytes as records of at most the provider's maximum message size, appended
     // to `out`. Throws EnetSSPIError.
@@ -118,41 +142,44 @@ public:
     // the next handshake step must get). Throws EnetSSPIError.
     TnetSspiReturnCode Decrypt(std::string& buffer, const std::function<void(const char*, size_t)>& sink);
 
-    // After rcReAuthNeeded: the next GenContext runs a handshake step even without new input.
-    void PrepareRenegotiation();
-
     // The close notice, or nothing without a session. Throws EnetSSPIError.
     std::string CloseNotify();
 
+    // Queried from the provider at the first call. Throws EnetSSPIError (-6).
     const SecPkgContext_StreamSizes& StreamSizes();
-    bool Certified() const { return FCertified; }
-    bool HandshakeDone() const { return handshakeDone_; }
-    long StatusCode() const { return FStatusCode; }
+    // Record header plus trailer size once the stream sizes are known, else 0.
+    size_t PacketSize() const;
+    // The handshake has completed and the server's certificate has been checked.
+    bool HandshakeDone() const { return FServerVerdict.has_value(); }
+    bool Certified() const { return FServerVerdict == 0L; }
+    // The check's status code when the server is not certified.
+    long ServerVerdict() const { return FServerVerdict.value_or(0); }
     const std::string& PackageName() const { return packageName_; }
 
 private:
+    using Sink = std::function<void(const char*, size_t)>;
+
     void AcquireCredentials();
+    // The handshake's first call: credentials, then the first token without input.
+    TnetSspiReturnCode StartHandshake(std::string& token);
+    // One call with `input`; consumes what the provider took unless it asked for more.
+    SECURITY_STATUS ContinueHandshake(std::string& input, std::string& produced, ULONG& attributes);
+    bool HandshakeGoesOn() const;
+    TnetSspiReturnCode FinishHandshake(const std::string& input);
     void CheckServerCertificate();
-    void Release();
+    // Decrypts the record at `used`, advancing `used` past what it took.
+    TnetSspiReturnCode DecryptRecord(std::string& buffer, size_t& used, const Sink& sink);
 
     std::string packageName_;
     std::wstring FTargetName;
     std::string targetAnsi_;
     TnetTlsFlags FTLSFlags;
     TnetCertificateVerifyFlags FCertificateFlags;
-    CredHandle FCredHandle{};
-    CtxtHandle FCtxtHandle{};
-    bool haveCredentials_ = false;
-    bool haveContext_ = false;
-    SecPkgContext_StreamSizes FStreamSizes{};
-    bool haveStreamSizes_ = false;
-    long FStatusCode = 0;
-    bool FNewConversation = true;
-    bool FCertified = false;
-    bool serverChecked_ = false;
-    bool handshakeDone_ = false;
-    bool renegotiating_ = false;
-    PCCERT_CONTEXT FPeerCertificate = nullptr;
+    TnetSspiHandles handles_;
+    std::optional<SecPkgContext_StreamSizes> FStreamSizes;
+    long FStatusCode = 0;                  // the provider's last handshake status
+    std::optional<long> FServerVerdict;    // the certificate check's status, 0 when certified
+    unique_cert_context FPeerCertificate;  // the server's certificate, kept after the check
 };
 
 }  // namespace memoline

@@ -28,6 +28,13 @@ namespace {
     }
 }
 
+unique_handle MakeEvent(bool manualReset) {
+    unique_handle event(CreateEventW(nullptr, manualReset, FALSE, nullptr));
+    if (!event)
+        RaiseSocketError(static_cast<int>(GetLastError()));
+    return event;
+}
+
 int LastSocketError() {
     return TnetSocketApi::Get().WSAGetLastError();
 }
@@ -196,8 +203,13 @@ size_t TnetConnection::Remaining() const {
     return FTotalBytesProceed >= FBytesToProceed ? 0 : static_cast<size_t>(FBytesToProceed - FTotalBytesProceed);
 }
 
+void TnetConnection::CloseSocket() {
+    FSocket.reset();
+    FActive = false;
+}
+
 int TnetConnection::Send(const char* data, int count) {
-    int sent = TnetSocketApi::Get().send(FSocket, data, count, 0);
+    int sent = TnetSocketApi::Get().send(FSocket.get(), data, count, 0);
     if (sent != SOCKET_ERROR)
         return sent;
     int error = LastSocketError();
@@ -207,7 +219,7 @@ int TnetConnection::Send(const char* data, int count) {
 }
 
 int TnetConnection::Receive(char* buffer, int count) {
-    int received = TnetSocketApi::Get().recv(FSocket, buffer, count, 0);
+    int received = TnetSocketApi::Get().recv(FSocket.get(), buffer, count, 0);
     if (received != SOCKET_ERROR)
         return received;
     int error = LastSocketError();
@@ -218,21 +230,13 @@ int TnetConnection::Receive(char* buffer, int count) {
 
 // --- TnetSyncConnection --------------------------------------------------------------------------
 
-TnetSyncConnection::TnetSyncConnection() {
+TnetSyncConnection::TnetSyncConnection()
     // Manual reset, as WSACreateEvent makes it: WSAEnumNetworkEvents resets it.
-    FSocketEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    // Auto reset: one Abort ends one wait.
-    FAbortEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-}
-
-TnetSyncConnection::~TnetSyncConnection() {
-    CloseHandle(FSocketEvent);
-    CloseHandle(FAbortEvent);
-}
+    : FSocketEvent(MakeEvent(true)), FAbortEvent(MakeEvent(false)) {}
 
 void TnetSyncConnection::Abort() {
     FIsAborted = true;
-    SetEvent(FAbortEvent);
+    SetEvent(FAbortEvent.get());
 }
 
 void TnetSyncConnection::StartOperation() {
@@ -256,7 +260,7 @@ bool TnetSyncConnection::WaitForSocketEvent() {
     ULONGLONG limit = static_cast<ULONGLONG>(std::max(FTimeOut, 0));
     if (elapsed >= limit)
         RaiseOwn(kNetTimeout);
-    HANDLE handles[2] = {FSocketEvent, FAbortEvent};
+    HANDLE handles[2] = {FSocketEvent.get(), FAbortEvent.get()};
     // QS_ALLINPUT also wakes for messages sent from other threads (Synchronize), which PeekMessage
     // then delivers; MWMO_INPUTAVAILABLE wakes for messages already queued before this wait too.
     DWORD result =
@@ -279,6 +283,26 @@ bool TnetSyncConnection::WaitForSocketEvent() {
     return false;
 }
 
+WSANETWORKEVENTS TnetSyncConnection::WaitForNetworkEvents() {
+    WSANETWORKEVENTS events{};
+    // An aborted wait fails: returning empty-handed would let the caller wait again (each time with
+    // a fresh time-out) or take what has arrived so far for the whole answer.
+    if (FIsAborted)
+        RaiseOwn(kNetConnectionLost);
+    if (!WaitForSocketEvent()) {
+        if (FIsAborted)
+            RaiseOwn(kNetConnectionLost);
+        return events;
+    }
+    if (TnetSocketApi::Get().WSAEnumNetworkEvents(FSocket.get(), FSocketEvent.get(), &events) != 0)
+        RaiseSocketError(LastSocketError());
+    for (int bit = 0; bit < FD_MAX_EVENTS; ++bit) {
+        if ((events.lNetworkEvents & (1 << bit)) && events.iErrorCode[bit] != 0)
+            RaiseSocketError(events.iErrorCode[bit]);
+    }
+    return events;
+}
+
 void TnetSyncConnection::CloseByPeer() {
     if (FNetworkStream) {
         try {
@@ -287,68 +311,57 @@ void TnetSyncConnection::CloseByPeer() {
             // The peer is gone; nothing is left to report about the session.
         }
     }
-    if (FSocket != INVALID_SOCKET) {
-        TnetSocketApi::Get().closesocket(FSocket);
-        FSocket = INVALID_SOCKET;
-    }
-    FActive = false;
+    CloseSocket();
 }
 
 void TnetSyncConnection::ReadData(TnetStream* target) {
     CheckUsable();
     StartOperation();
-    TnetNetworkStream& stream = *FNetworkStream;
     const int64_t before = FTotalBytesProceed;
-    bool closedHere = false;
-    auto readStep = [&] {
-        stream.Read(target);
-        if (stream.NeedClose() && !stream.HasPending() && FActive) {
-            CloseByPeer();
-            closedHere = true;
-        }
-    };
-    // Enough for this call: something arrived for the caller, or the stream's own read step is done.
-    auto satisfied = [&] {
-        if (FIsReadUntilClose)
-            return false;
-        if (target != nullptr)
-            return FTotalBytesProceed > before;
-        return stream.NextAction() != TnetNetworkStreamAction::saRead;
-    };
-
-    stream.DeliverPending(target);
-    if (stream.NeedClose() && !stream.HasPending() && FActive) {
-        CloseByPeer();
-        closedHere = true;
-    }
-    if (stream.HasReadData() && FActive) {
-        stream.SetHasReadData(false);
-        readStep();
-    }
-    while (!closedHere && !LimitReached() && !satisfied()) {
+    bool closedHere = ReadKeptData(target);
+    while (!closedHere && !LimitReached() && !ReadSatisfied(target, before)) {
         if (!FActive)
             RaiseSocketError(kNetNotSocket);
-        // An aborted read fails: returning empty-handed would let the caller read again (each time
-        // with a fresh time-out) or take what has arrived so far for the whole answer.
-        if (FIsAborted || !WaitForSocketEvent()) {
-            if (FIsAborted)
-                RaiseOwn(kNetConnectionLost);
-            continue;
-        }
-        WSANETWORKEVENTS events{};
-        if (TnetSocketApi::Get().WSAEnumNetworkEvents(FSocket, FSocketEvent, &events) != 0)
-            RaiseSocketError(LastSocketError());
-        if ((events.lNetworkEvents & FD_CLOSE) && events.iErrorCode[FD_CLOSE_BIT] != 0)
-            RaiseSocketError(events.iErrorCode[FD_CLOSE_BIT]);
-        if ((events.lNetworkEvents & FD_READ) && events.iErrorCode[FD_READ_BIT] != 0)
-            RaiseSocketError(events.iErrorCode[FD_READ_BIT]);
+        const WSANETWORKEVENTS events = WaitForNetworkEvents();
         if ((events.lNetworkEvents & (FD_READ | FD_CLOSE)) == 0)
             continue;
-        readStep();
+        closedHere = ReadStep(target);
         if (FIsReadUntilClose)
             StartOperation();  // the time-out is per piece while reading until close
     }
     ProcessPendingActions();
+}
+
+bool TnetSyncConnection::ReadKeptData(TnetStream* target) {
+    FNetworkStream->DeliverPending(target);
+    if (CloseIfPeerDone())
+        return true;
+    // Data that arrived while a write was waiting is read at once.
+    if (FNetworkStream->HasReadData() && FActive) {
+        FNetworkStream->SetHasReadData(false);
+        return ReadStep(target);
+    }
+    return false;
+}
+
+bool TnetSyncConnection::ReadStep(TnetStream* target) {
+    FNetworkStream->Read(target);
+    return CloseIfPeerDone();
+}
+
+bool TnetSyncConnection::CloseIfPeerDone() {
+    if (!FNetworkStream->NeedClose() || FNetworkStream->HasPending() || !FActive)
+        return false;
+    CloseByPeer();
+    return true;
+}
+
+bool TnetSyncConnection::ReadSatisfied(const TnetStream* target, int64_t bytesBefore) const {
+    if (FIsReadUntilClose)
+        return false;
+    if (target != nullptr)
+        return FTotalBytesProceed > bytesBefore;
+    return FNetworkStream->NextAction() != TnetNetworkStreamAction::saRead;
 }
 
 void TnetSyncConnection::WriteData(TnetStream* source) {
@@ -359,18 +372,7 @@ void TnetSyncConnection::WriteData(TnetStream* source) {
         RaiseSocketError(kNetNotSocket);
     if (!stream.Write(source)) {
         for (;;) {
-            if (FIsAborted || !WaitForSocketEvent()) {
-                if (FIsAborted)
-                    RaiseOwn(kNetConnectionLost);
-                continue;
-            }
-            WSANETWORKEVENTS events{};
-            if (TnetSocketApi::Get().WSAEnumNetworkEvents(FSocket, FSocketEvent, &events) != 0)
-                RaiseSocketError(LastSocketError());
-            for (int bit : {FD_READ_BIT, FD_WRITE_BIT, FD_CLOSE_BIT}) {
-                if ((events.lNetworkEvents & (1 << bit)) && events.iErrorCode[bit] != 0)
-                    RaiseSocketError(events.iErrorCode[bit]);
-            }
+            const WSANETWORKEVENTS events = WaitForNetworkEvents();
             if (events.lNetworkEvents & FD_READ)
                 stream.SetHasReadData(true);
             if (events.lNetworkEvents & FD_CLOSE) {
@@ -404,14 +406,6 @@ void TnetSyncConnection::ProcessPendingActions() {
 
 // --- TnetTcpConnection ---------------------------------------------------------------------------
 
-void TnetTcpConnection::CloseSocket() {
-    if (FSocket != INVALID_SOCKET) {
-        TnetSocketApi::Get().closesocket(FSocket);
-        FSocket = INVALID_SOCKET;
-    }
-    FActive = false;
-}
-
 void TnetTcpConnection::Close(bool notifyPeer) {
     Abort();
     if (FNetworkStream) {
@@ -428,50 +422,17 @@ void TnetTcpConnection::Close(bool notifyPeer) {
 
 void TnetTcpClientConnection::Open(const std::string& address, int port) {
     CheckUsable();
-    const auto& api = TnetSocketApi::Get();
     sockaddr_storage target;
     int length = 0;
     if (!ParseNumericAddress(address, port, target, length))
         RaiseOwn(kNetInvalidAddress);
-    CloseSocket();
-    FIsAborted = false;
-    ResetEvent(FAbortEvent);
-    ResetEvent(FSocketEvent);
-    FAddressFamily = target.ss_family;
-    FSocket = api.socket(FAddressFamily, SOCK_STREAM, IPPROTO_TCP);
-    if (FSocket == INVALID_SOCKET)
-        RaiseSocketError(LastSocketError());
-    // Only the connect's completion wakes the wait until the socket is connected.
-    if (api.WSAEventSelect(FSocket, FSocketEvent, FD_CONNECT) != 0)
-        RaiseSocketError(LastSocketError());
+    CreateSocket(target);
     FNetworkStream->FPeerIP = address;
     FNetworkStream->FPeerPort = port;
     FNetworkStream->OpenClientSession();
     StartOperation();
-    if (api.connect(FSocket, reinterpret_cast<const sockaddr*>(&target), length) != 0) {
-        int error = LastSocketError();
-        if (error != WSAEWOULDBLOCK)
-            RaiseSocketError(error);
-        for (;;) {
-            if (!WaitForSocketEvent()) {
-                // Aborted: a handler may have closed the socket meanwhile, so nothing more is asked of it.
-                if (FIsAborted) {
-                    CloseSocket();
-                    RaiseOwn(kNetConnectionLost);
-                }
-                continue;
-            }
-            WSANETWORKEVENTS events{};
-            if (api.WSAEnumNetworkEvents(FSocket, FSocketEvent, &events) != 0)
-                RaiseSocketError(LastSocketError());
-            if (events.lNetworkEvents & FD_CONNECT) {
-                if (events.iErrorCode[FD_CONNECT_BIT] != 0)
-                    RaiseSocketError(events.iErrorCode[FD_CONNECT_BIT]);
-                break;
-            }
-        }
-    }
-    if (api.WSAEventSelect(FSocket, FSocketEvent, FD_READ | FD_WRITE | FD_CLOSE) != 0)
+    Connect(target, length);
+    if (TnetSocketApi::Get().WSAEventSelect(FSocket.get(), FSocketEvent.get(), FD_READ | FD_WRITE | FD_CLOSE) != 0)
         RaiseSocketError(LastSocketError());
     if (FIsAborted) {
         CloseSocket();
@@ -481,9 +442,42 @@ void TnetTcpClientConnection::Open(const std::string& address, int port) {
     OpenSession();
     if (!FActive)
         RaiseOwn(kNetConnectionLost);
+    RecordLocalAddress();
+}
+
+void TnetTcpClientConnection::CreateSocket(const sockaddr_storage& target) {
+    const auto& api = TnetSocketApi::Get();
+    CloseSocket();
+    FIsAborted = false;
+    ResetEvent(FAbortEvent.get());
+    ResetEvent(FSocketEvent.get());
+    FAddressFamily = target.ss_family;
+    FSocket.reset(api.socket(FAddressFamily, SOCK_STREAM, IPPROTO_TCP));
+    if (!FSocket)
+        RaiseSocketError(LastSocketError());
+    // Only the connect's completion wakes the wait until the socket is connected.
+    if (api.WSAEventSelect(FSocket.get(), FSocketEvent.get(), FD_CONNECT) != 0)
+        RaiseSocketError(LastSocketError());
+}
+
+void TnetTcpClientConnection::Connect(const sockaddr_storage& target, int length) {
+    if (TnetSocketApi::Get().connect(FSocket.get(), reinterpret_cast<const sockaddr*>(&target), length) == 0)
+        return;
+    const int error = LastSocketError();
+    if (error != WSAEWOULDBLOCK)
+        RaiseSocketError(error);
+    // An abort fails the wait (the client then closes the socket); a connect error comes with
+    // FD_CONNECT and fails it too.
+    for (;;) {
+        if (WaitForNetworkEvents().lNetworkEvents & FD_CONNECT)
+            return;
+    }
+}
+
+void TnetTcpClientConnection::RecordLocalAddress() {
     sockaddr_storage local{};
     int localLength = sizeof local;
-    if (api.getsockname(FSocket, reinterpret_cast<sockaddr*>(&local), &localLength) == 0)
+    if (TnetSocketApi::Get().getsockname(FSocket.get(), reinterpret_cast<sockaddr*>(&local), &localLength) == 0)
         FLocalIP = AddressText(reinterpret_cast<const sockaddr*>(&local), &FLocalPort);
 }
 

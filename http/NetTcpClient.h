@@ -12,8 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "http/Stream.h"
 #include "core/Component.h"
+#include "core/Handles.h"
+#include "http/NetSocketApi.h"
+#include "http/Stream.h"
 
 namespace memoline {
 
@@ -133,7 +135,10 @@ public:
     int Receive(char* buffer, int count);
 
 protected:
-    SOCKET FSocket = INVALID_SOCKET;
+    // Closes the socket without a word to the peer; the connection is then inactive.
+    void CloseSocket();
+
+    unique_socket FSocket;
     int FAddressFamily = AF_UNSPEC;
     std::unique_ptr<TnetNetworkStream> FNetworkStream;
     int FBatchSize = 8192;
@@ -149,8 +154,8 @@ protected:
 // inactivity time-out per operation, dispatching window messages while waiting.
 class TnetSyncConnection : public TnetConnection {
 public:
+    // Throws EnetSocketError when the event objects cannot be made.
     TnetSyncConnection();
-    ~TnetSyncConnection() override;
 
     void ReadData(TnetStream* target) override;
     void WriteData(TnetStream* source) override;
@@ -161,9 +166,12 @@ public:
     void Abort();
 
 protected:
-    // Waits for the socket event; false when aborted or after dispatching window messages.
-    // Throws "Timeout error occured" (-1) when `FTimeOut` has passed since the operation's start.
-    bool WaitForSocketEvent();
+    // One wait for the socket: the network events it reports, or none when the wait ended for
+    // window messages (dispatched) so the caller checks its own state and waits again. Throws
+    // "The connection to the server is not active" (-6) when aborted, "Timeout error occured" (-1)
+    // when `FTimeOut` has passed since the operation's start, and the socket error reported with
+    // any of the events.
+    WSANETWORKEVENTS WaitForNetworkEvents();
     void CheckTimeOut() const;
     void StartOperation();
     // Carries out the stream's requested read or write steps until none is pending.
@@ -172,10 +180,20 @@ protected:
     void CloseByPeer();
     void CheckUsable() const;
 
-    HANDLE FSocketEvent = nullptr;
-    HANDLE FAbortEvent = nullptr;
+    unique_handle FSocketEvent;  // manual reset, bound to the socket by WSAEventSelect
+    unique_handle FAbortEvent;   // auto reset: one Abort ends one wait
     int FTimeOut = 5000;
     ULONGLONG FTimeOutTicks = 0;
+
+private:
+    // Waits for the socket event; false when aborted or after dispatching window messages.
+    bool WaitForSocketEvent();
+    // The read steps of ReadData; each returns true when it closed the connection after the peer.
+    bool ReadKeptData(TnetStream* target);
+    bool ReadStep(TnetStream* target);
+    bool CloseIfPeerDone();
+    // Enough for this ReadData: something arrived for the caller, or the stream's read step is done.
+    bool ReadSatisfied(const TnetStream* target, int64_t bytesBefore) const;
 };
 
 class TnetTcpConnection : public TnetSyncConnection {
@@ -183,9 +201,6 @@ public:
     void Close(bool notifyPeer) override;
     std::string FLocalIP;
     int FLocalPort = 0;
-
-protected:
-    void CloseSocket();
 };
 
 class TnetTcpClientConnection : public TnetTcpConnection {
@@ -196,6 +211,13 @@ public:
     // Puts `stream` on the open connection and runs its session start (a TLS handshake inside a
     // proxy's tunnel, for one).
     void StartSessionOnOpenConnection(std::unique_ptr<TnetNetworkStream> stream);
+
+private:
+    // Makes the socket for `target`'s family, its events reset and bound to connect completion.
+    void CreateSocket(const sockaddr_storage& target);
+    // The non-blocking connect and the wait for its completion.
+    void Connect(const sockaddr_storage& target, int length);
+    void RecordLocalAddress();
 };
 
 // The TCP client component: settings, open and close, and the one connection it owns.

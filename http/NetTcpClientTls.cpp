@@ -22,30 +22,46 @@ void TnetTlsNetworkStream::OpenClientSession() {
     {
         std::lock_guard<std::mutex> guard(FSSPIAccess);
         context_.reset();
-        FPeerVerified = false;
         context_ = std::make_unique<TnetTlsClientSspi>(FTargetName, FTLSFlags, FCertificateFlags);
     }
     FSSPIBuffer.clear();
     FWriteData.clear();
     FPendingPlain.clear();
-    FPacketSize = 0;
     FNeedClose = false;
-    FSSPIResult = TnetSspiReturnCode::rcAuthDataNeeded;
-    FNeedAuthenticate = true;
+    FState = TnetTlsState::tsHandshakeDue;
     FNextAction = TnetNetworkStreamAction::saWrite;
 }
 
 void TnetTlsNetworkStream::RunHandshakeStep() {
     std::string token;
-    TnetSspiReturnCode result;
+    const TnetSspiReturnCode result = GenerateHandshakeToken(token);
+    FWriteData += token;
+    switch (result) {
+        case TnetSspiReturnCode::rcAuthMoreDataNeeded:
+            FState = TnetTlsState::tsAwaitingMore;
+            break;
+        case TnetSspiReturnCode::rcOK:
+        case TnetSspiReturnCode::rcEncodeNeeded:
+            CompleteHandshake(result == TnetSspiReturnCode::rcEncodeNeeded);
+            break;
+        default:  // a token to send: the server answers it
+            FState = TnetTlsState::tsAwaitingReply;
+            break;
+    }
+    Flush();
+}
+
+TnetSspiReturnCode TnetTlsNetworkStream::GenerateHandshakeToken(std::string& token) {
+    const bool renegotiating = FState == TnetTlsState::tsRenegotiationDue;
     try {
-        result = context_->GenContext(FSSPIBuffer, token, false);
-        if (result == TnetSspiReturnCode::rcCredentialNeeded) {
-            // No client certificate is offered: go on without one.
-            result = context_->GenContext(FSSPIBuffer, token, true);
-            if (result == TnetSspiReturnCode::rcCredentialNeeded)
-                throw EnetSocketError(SspiErrorText(kSspiNoLocalCertificate), kSspiNoLocalCertificate);
-        }
+        TnetSspiReturnCode result = context_->GenContext(FSSPIBuffer, token, false, renegotiating);
+        if (result != TnetSspiReturnCode::rcCredentialNeeded)
+            return result;
+        // No client certificate is offered: go on without one.
+        result = context_->GenContext(FSSPIBuffer, token, true);
+        if (result == TnetSspiReturnCode::rcCredentialNeeded)
+            throw EnetSocketError(SspiErrorText(kSspiNoLocalCertificate), kSspiNoLocalCertificate);
+        return result;
     } catch (const EnetSSPIError&) {
         // The provider's alert tells the server why; sent once, as far as the socket takes it.
         if (!token.empty()) {
@@ -56,39 +72,22 @@ void TnetTlsNetworkStream::RunHandshakeStep() {
         }
         throw;
     }
-    FWriteData += token;
-    switch (result) {
-        case TnetSspiReturnCode::rcAuthContinueNeeded:
-            FSSPIResult = TnetSspiReturnCode::rcAuthDataNeeded;
-            break;
-        case TnetSspiReturnCode::rcAuthMoreDataNeeded:
-            FSSPIResult = TnetSspiReturnCode::rcAuthMoreDataNeeded;
-            break;
-        case TnetSspiReturnCode::rcOK:
-        case TnetSspiReturnCode::rcEncodeNeeded: {
-            if (!FPeerVerified) {
-                // No verification event is attached: the check's verdict stands.
-                if (!context_->Certified()) {
-                    long status = context_->StatusCode();
-                    throw EnetSocketError(SspiErrorText(static_cast<int>(status)), static_cast<int>(status));
-                }
-                FPeerVerified = true;
-            }
-            const auto& sizes = context_->StreamSizes();
-            FPacketSize = sizes.cbHeader + sizes.cbTrailer;
-            FSSPIResult = TnetSspiReturnCode::rcOK;
-            if (!FPendingPlain.empty()) {
-                context_->Encrypt(FPendingPlain.data(), FPendingPlain.size(), FWriteData);
-                FPendingPlain.clear();
-            }
-            if (result == TnetSspiReturnCode::rcEncodeNeeded)
-                DecryptReceived(nullptr);  // application data came with the last handshake message
-            break;
-        }
-        default:
-            break;
+}
+
+void TnetTlsNetworkStream::CompleteHandshake(bool dataFollowed) {
+    // No verification event is attached: the check's verdict stands.
+    if (!context_->Certified()) {
+        const long status = context_->ServerVerdict();
+        throw EnetSocketError(SspiErrorText(static_cast<int>(status)), static_cast<int>(status));
     }
-    Flush();
+    context_->StreamSizes();  // asked once per session, before the first record
+    FState = TnetTlsState::tsOpen;
+    if (!FPendingPlain.empty()) {
+        context_->Encrypt(FPendingPlain.data(), FPendingPlain.size(), FWriteData);
+        FPendingPlain.clear();
+    }
+    if (dataFollowed)
+        DecryptReceived(nullptr);  // application data came with the last handshake message
 }
 
 void TnetTlsNetworkStream::DecryptReceived(TnetStream* target) {
@@ -101,9 +100,7 @@ void TnetTlsNetworkStream::DecryptReceived(TnetStream* target) {
             break;
         case TnetSspiReturnCode::rcReAuthNeeded:
             // The server asks for a new handshake: the next write runs it, with what followed.
-            context_->PrepareRenegotiation();
-            FSSPIResult = TnetSspiReturnCode::rcAuthDataNeeded;
-            FNeedAuthenticate = true;
+            FState = TnetTlsState::tsRenegotiationDue;
             FNextAction = TnetNetworkStreamAction::saWrite;
             break;
         default:
@@ -123,7 +120,7 @@ bool TnetTlsNetworkStream::Flush() {
         }
         FWriteData.erase(0, static_cast<size_t>(sent));
     }
-    if (FNeedAuthenticate)
+    if (HandshakeStepDue())
         FNextAction = TnetNetworkStreamAction::saWrite;
     else if (InHandshake())
         FNextAction = TnetNetworkStreamAction::saRead;
@@ -135,8 +132,7 @@ bool TnetTlsNetworkStream::Flush() {
 bool TnetTlsNetworkStream::Write(TnetStream* source) {
     if (!context_)
         return true;
-    if (FNeedAuthenticate) {
-        FNeedAuthenticate = false;
+    if (HandshakeStepDue()) {
         RunHandshakeStep();
         return FWriteData.empty();
     }

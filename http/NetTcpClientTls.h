@@ -24,6 +24,15 @@ enum class TnetClientTlsMode {
 // or withdrawn, and a password travels over this channel; a caller may still ask for more.
 inline constexpr TnetTlsFlags kHttpDefaultTlsFlags{TnetTlsFlag::tfUseTLS12};
 
+// Where the secure channel stands: the one state of the TLS stream.
+enum class TnetTlsState {
+    tsHandshakeDue,      // the session is made: the first handshake step runs at the next write
+    tsRenegotiationDue,  // the server asked for a new handshake: its first step runs at the next write
+    tsAwaitingReply,     // a handshake token went out: the server's answer is read next
+    tsAwaitingMore,      // the server's handshake message is incomplete: more bytes are read first
+    tsOpen,              // the server is accepted: records are protected and unprotected
+};
+
 class TnetTlsNetworkStream : public TnetNetworkStream {
 public:
     TnetTlsNetworkStream(TnetConnection& connection,
@@ -36,17 +45,26 @@ public:
     void CloseSession(bool notifyPeer) override;
     void Read(TnetStream* target) override;
     bool Write(TnetStream* source) override;
-    size_t ReadBatchSize(size_t batchSize) const override { return batchSize + FPacketSize; }
+    // A full record of the batch size fits one read once the record sizes are known.
+    size_t ReadBatchSize(size_t batchSize) const override {
+        return batchSize + (context_ ? context_->PacketSize() : 0);
+    }
 
-    bool PeerVerified() const { return FPeerVerified; }
-    TnetSspiReturnCode SSPIResult() const { return FSSPIResult; }
+    // The server has been checked and accepted.
+    bool PeerVerified() const { return context_ && context_->Certified(); }
+    TnetTlsState State() const { return FState; }
 
 private:
-    bool InHandshake() const {
-        return FSSPIResult == TnetSspiReturnCode::rcAuthDataNeeded ||
-               FSSPIResult == TnetSspiReturnCode::rcAuthMoreDataNeeded;
+    bool InHandshake() const { return FState != TnetTlsState::tsOpen; }
+    bool HandshakeStepDue() const {
+        return FState == TnetTlsState::tsHandshakeDue || FState == TnetTlsState::tsRenegotiationDue;
     }
     void RunHandshakeStep();
+    // The provider's next handshake token, answering a client-certificate request without one.
+    // On a provider failure its alert is sent once before the failure is raised again.
+    TnetSspiReturnCode GenerateHandshakeToken(std::string& token);
+    // Accepts the checked server (or fails with the check's text) and opens the channel.
+    void CompleteHandshake(bool dataFollowed);
     void DecryptReceived(TnetStream* target);
     // Sends FWriteData as far as the socket takes it; sets the next action. False when bytes remain.
     bool Flush();
@@ -54,13 +72,10 @@ private:
     std::wstring FTargetName;
     TnetTlsFlags FTLSFlags;
     TnetCertificateVerifyFlags FCertificateFlags;
-    TnetSspiReturnCode FSSPIResult = TnetSspiReturnCode::rcOK;
-    std::string FSSPIBuffer;
-    std::string FWriteData;
+    TnetTlsState FState = TnetTlsState::tsHandshakeDue;
+    std::string FSSPIBuffer;    // received bytes the provider has not consumed yet
+    std::string FWriteData;     // protected bytes or a handshake token not sent yet
     std::string FPendingPlain;  // plaintext written during a renegotiation, protected after it
-    bool FNeedAuthenticate = false;
-    bool FPeerVerified = false;
-    size_t FPacketSize = 0;
     std::mutex FSSPIAccess;
     std::unique_ptr<TnetTlsClientSspi> context_;
 };

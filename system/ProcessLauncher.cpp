@@ -61,6 +61,15 @@ TProcessLaunchThread::TProcessLaunchThread(TProcessLauncher* launcher) : FLaunch
         ResumeThread(FHandle.get());
 }
 
+TProcessLaunchThread::~TProcessLaunchThread() {
+    if (FHandle)
+        WaitForThreadServingSentMessages(FHandle.get());
+}
+
+bool TProcessLaunchThread::Ended() const {
+    return !FHandle || WaitForSingleObject(FHandle.get(), 0) == WAIT_OBJECT_0;
+}
+
 void TProcessLaunchThread::Execute() {
     if (FLauncher)
         FLauncher->LaunchAndWait(true);
@@ -74,10 +83,7 @@ unsigned __stdcall TProcessLaunchThread::ThreadProc(void* param) {
     } catch (...) {
         // Nothing may leave a thread body; LaunchAndWait already cleaned up.
     }
-    if (self->FLauncher)
-        self->FLauncher->WorkerLeaving(self);
     t_currentWorker = nullptr;
-    delete self;  // free on terminate
     return 0;
 }
 
@@ -87,29 +93,11 @@ TProcessLauncher::TProcessLauncher(TComponent* owner) : TComponent(owner) {}
 
 TProcessLauncher::~TProcessLauncher() {
     FDestroying = true;
-    {
-        std::lock_guard<std::mutex> guard(FThreadLock);
-        if (FBackgroundThread && !FBackgroundThread->Terminated())
-            FBackgroundThread->Terminate();
-    }
-    // A worker may still be starting, polling or blocked in a notification; it stops within one poll.
-    WaitForWorkers();
-}
-
-void TProcessLauncher::WaitForWorkers() {
-    std::vector<unique_handle> handles;
-    {
-        std::lock_guard<std::mutex> guard(FThreadLock);
-        handles.swap(FWorkerHandles);
-    }
-    for (auto& handle : handles)
-        WaitForThreadServingSentMessages(handle.get());
-}
-
-void TProcessLauncher::WorkerLeaving(TProcessLaunchThread* worker) {
-    std::lock_guard<std::mutex> guard(FThreadLock);
-    if (FBackgroundThread == worker)
-        FBackgroundThread = nullptr;
+    for (auto& worker : FWorkers)
+        worker->Terminate();
+    // A worker may still be starting, polling or blocked in a notification; it stops within one poll,
+    // and freeing it waits for that.
+    FWorkers.clear();
 }
 
 bool TProcessLauncher::BackgroundWaitCancelled() const {
@@ -127,26 +115,10 @@ void TProcessLauncher::Launch() {
     // failed start for the outcome of this one.
     FLastErrorCode = 0;
     FStartSettled = false;
-    bool workerStarted = false;
-    {
-        // Held while the worker is created and stored: the worker cannot clear FBackgroundThread (its
-        // last step before freeing itself) until it has been stored.
-        std::lock_guard<std::mutex> guard(FThreadLock);
-        std::erase_if(FWorkerHandles, [](const unique_handle& h) { return WaitForSingleObject(h.get(), 0) == WAIT_OBJECT_0; });
-        auto* worker = new TProcessLaunchThread(this);
-        if (!worker->Handle()) {
-            FLastErrorCode = GetLastError();
-            delete worker;
-        } else {
-            workerStarted = true;
-            FBackgroundThread = worker;
-            HANDLE copy = nullptr;
-            if (DuplicateHandle(GetCurrentProcess(), worker->Handle(), GetCurrentProcess(), &copy, SYNCHRONIZE,
-                                FALSE, 0))
-                FWorkerHandles.emplace_back(copy);
-        }
-    }
-    if (!workerStarted) {
+    std::erase_if(FWorkers, [](const auto& worker) { return worker->Ended(); });
+    auto worker = std::make_unique<TProcessLaunchThread>(this);
+    if (!worker->Handle()) {
+        FLastErrorCode = GetLastError();
         // No worker could be made; report it like a failed start.
         try {
             NotifyError();
@@ -154,6 +126,7 @@ void TProcessLauncher::Launch() {
         }
         return;
     }
+    FWorkers.push_back(std::move(worker));
     while (!FRunning && FLastErrorCode == 0 && !FStartSettled)
         Sleep(kLaunchPollMs);
 }

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,18 +36,22 @@ using TProcessLaunchErrorEvent = std::function<void(TObject* Sender, std::uint32
 
 class TProcessLauncher;
 
-// The worker of one background launch. It starts running when constructed and frees itself when its
-// body has returned; its owner learns of its end from the thread handle, never from the object.
+// The worker of one background launch, owned by its launcher. It starts running when constructed;
+// destroying it waits until its thread has ended, serving messages sent to the destroying thread
+// meanwhile, so a body blocked in a notification to that thread can finish.
 class TProcessLaunchThread : public TObject {
 public:
     explicit TProcessLaunchThread(TProcessLauncher* launcher);
+    ~TProcessLaunchThread() override;
     TProcessLaunchThread(const TProcessLaunchThread&) = delete;
     TProcessLaunchThread& operator=(const TProcessLaunchThread&) = delete;
 
     void Terminate() { FTerminated = true; }
     bool Terminated() const { return FTerminated; }
-    // The system's handle of the thread; valid while the object lives.
+    // The system's handle of the thread; null when no thread could be started.
     HANDLE Handle() const { return FHandle.get(); }
+    // True once the thread's body has returned.
+    bool Ended() const;
 
 protected:
     // Runs the launcher's LaunchAndWait when a launcher is set.
@@ -132,9 +136,6 @@ private:
     void NotifyOnUiThread(void (TProcessLauncher::*notify)());
     // True once the worker running this wait has been asked to stop.
     bool BackgroundWaitCancelled() const;
-    // Called by a worker as its last use of this launcher.
-    void WorkerLeaving(TProcessLaunchThread* worker);
-    void WaitForWorkers();
 
     std::atomic<std::uintptr_t> FHInstance{0};
     std::wstring FAction = L"Open";
@@ -150,11 +151,9 @@ private:
     std::atomic<HANDLE> FHProcess{nullptr};
     std::atomic<bool> FRunning{false};
 
-    // Guards FBackgroundThread against a worker that frees itself while it is read.
-    std::mutex FThreadLock;
-    TProcessLaunchThread* FBackgroundThread = nullptr;
-    // Our own handles of every worker started and not yet seen to end, so destruction can wait for all.
-    std::vector<unique_handle> FWorkerHandles;
+    // Every worker started and not yet seen to end, the current one last. Used only on the thread that
+    // calls Launch and destroys the launcher; the workers never touch it.
+    std::vector<std::unique_ptr<TProcessLaunchThread>> FWorkers;
     // Set by the worker once the start has succeeded or failed, so a background Launch can return even
     // when neither Running nor the error value shows it (error value 0, or a process already gone).
     std::atomic<bool> FStartSettled{false};

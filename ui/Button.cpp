@@ -5,7 +5,8 @@
 namespace memoline::ui {
 
 TControl::CreateParams TButton::GetCreateParams() {
-    return CreateParams{L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, false};
+    return CreateParams{L"Button", static_cast<DWORD>((default_ ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP), 0,
+                        false};
 }
 
 void TButton::Click() {

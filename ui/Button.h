@@ -12,11 +12,16 @@ public:
     TNotifyEvent OnClick;
     // Presses the button as the operator would (the click event runs if it is enabled).
     void Click();
+    // The default button of its window (drawn as such; Enter presses it): set before the window exists.
+    void SetDefault(bool isDefault) { default_ = isDefault; }
 
 protected:
     CreateParams GetCreateParams() override;
     void CommandNotify(WORD code) override;
     bool DrawItem(const DRAWITEMSTRUCT& item) override;
+
+private:
+    bool default_ = false;
 };
 
 // A push button that shows a glyph (an icon) beside its caption.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "core/Handles.h"
 #include "ui/Dpi.h"
 #include "ui/ExceptionReport.h"
 #include "ui/Style.h"
@@ -94,6 +95,8 @@ void TControl::CreateHandle() {
     if (handle_)  // the parent made this window while making its own children
         return;
     CreateParams params = GetCreateParams();
+    if (!parent_)
+        parentWindow = params.Owner;
     if (params.OwnClass)
         RegisterControlClass(params.ClassName);
     DWORD style = params.Style;
@@ -275,6 +278,14 @@ void TControl::FontChanged() {
             child->FontChanged();
 }
 
+void TControl::Focus() {
+    ::SetFocus(Handle());
+}
+
+COLORREF TControl::BackgroundColor() const {
+    return TStyleManager::Engine().Color(TStyleColor::Window);
+}
+
 void TControl::Invalidate() {
     if (handle_)
         InvalidateRect(handle_, nullptr, TRUE);
@@ -285,9 +296,8 @@ LRESULT TControl::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void TControl::PaintBackground(HDC dc, const RECT& r) {
-    HBRUSH brush = CreateSolidBrush(TStyleManager::Engine().Color(TStyleColor::Window));
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
+    const unique_hbrush brush(CreateSolidBrush(BackgroundColor()));
+    FillRect(dc, &r, brush.get());
 }
 
 void TControl::Paint(HDC dc) {
@@ -313,6 +323,10 @@ bool TControl::ForwardToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
                 child = FromHandle(GetParent(header->hwndFrom));
             return child && child != this && child->Notify(header, result);
         }
+        case WM_CTLCOLORSTATIC: {
+            TControl* child = FromHandle(reinterpret_cast<HWND>(lp));
+            return child && child != this && child->ControlColor(reinterpret_cast<HDC>(wp), result);
+        }
         case WM_DRAWITEM: {
             auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
             TControl* child = FromHandle(item->hwndItem);
@@ -336,14 +350,12 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(handle_, &ps);
             // Paint into memory first so the panels do not flicker when they repaint.
-            HDC mem = CreateCompatibleDC(dc);
-            HBITMAP bmp = CreateCompatibleBitmap(dc, std::max(width_, 1), std::max(height_, 1));
-            HGDIOBJ old = SelectObject(mem, bmp);
-            Paint(mem);
-            BitBlt(dc, 0, 0, width_, height_, mem, 0, 0, SRCCOPY);
-            SelectObject(mem, old);
-            DeleteObject(bmp);
-            DeleteDC(mem);
+            const unique_hbitmap bmp(CreateCompatibleBitmap(dc, std::max(width_, 1), std::max(height_, 1)));
+            const unique_memory_dc mem(CreateCompatibleDC(dc));
+            HGDIOBJ old = SelectObject(mem.get(), bmp.get());
+            Paint(mem.get());
+            BitBlt(dc, 0, 0, width_, height_, mem.get(), 0, 0, SRCCOPY);
+            SelectObject(mem.get(), old);
             EndPaint(handle_, &ps);
             return 0;
         }

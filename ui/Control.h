@@ -89,6 +89,11 @@ public:
     void SetControlId(int id) { id_ = id; }
 
     void Invalidate();
+    // Gives the control the keyboard focus (its window is made if needed).
+    void Focus();
+    // The colour the control's background is painted in: the style's window colour unless a control
+    // has its own. Controls that show through to their parent (labels) take the parent's.
+    virtual COLORREF BackgroundColor() const;
     // Places the docked children, and theirs.
     void Realign();
 
@@ -101,6 +106,7 @@ protected:
         DWORD Style = 0;
         DWORD ExStyle = 0;
         bool OwnClass = true;  // a class of this framework (registered on demand), not a system one
+        HWND Owner = nullptr;  // a top-level window's owner, which it stays in front of
     };
     virtual CreateParams GetCreateParams() = 0;
     virtual void CreateHandle();
@@ -120,6 +126,8 @@ protected:
     virtual void CommandNotify(WORD) {}
     virtual bool Notify(NMHDR*, LRESULT&) { return false; }
     virtual bool DrawItem(const DRAWITEMSTRUCT&) { return false; }
+    // WM_CTLCOLORSTATIC of a system static control: set the DC's colours and give the brush.
+    virtual bool ControlColor(HDC, LRESULT&) { return false; }
 
     // Called for every window of the tree when the top-level window goes away.
     void HandleDestroyed();

@@ -1,5 +1,7 @@
 #include "ui/Dpi.h"
 
+#include "core/Handles.h"
+
 namespace memoline::ui {
 namespace {
 
@@ -41,10 +43,8 @@ constexpr int kMdtEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
 }  // namespace
 
 int SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
-    if (screen)
-        ReleaseDC(nullptr, screen);
+    const unique_screen_dc screen(GetDC(nullptr));
+    const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : kDesignDpi;
     return dpi > 0 ? dpi : kDesignDpi;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/MessagePump.h"
 #include "ui/Application.h"
 #include "ui/Dpi.h"
 
@@ -32,8 +33,13 @@ void TForm::SetClientSize(int width, int height) {
         FitWindowToClient(nullptr);
 }
 
+RECT TForm::WindowRectForClient() {
+    const CreateParams params = GetCreateParams();
+    return AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, params.Style, params.ExStyle, Dpi());
+}
+
 void TForm::FitWindowToClient(const POINT* position) {
-    RECT r = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
+    RECT r = WindowRectForClient();
     const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (position ? 0 : SWP_NOMOVE);
     const int x = position ? position->x : 0, y = position ? position->y : 0;
     SetWindowPos(handle_, nullptr, x, y, r.right - r.left, r.bottom - r.top, flags);
@@ -48,8 +54,16 @@ void TForm::FitWindowToClient(const POINT* position) {
 }
 
 void TForm::Show() {
-    HWND hwnd = Handle();
-    RECT r = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
+    CenterOnScreen();
+    ShowWindow(handle_, SW_SHOW);
+    UpdateWindow(handle_);
+    if (activeControl_ && activeControl_->HandleAllocated())
+        activeControl_->Focus();
+}
+
+void TForm::CenterOnScreen() {
+    Handle();
+    RECT r = WindowRectForClient();
     int w = r.right - r.left, h = r.bottom - r.top;
     POINT at{(GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2};
     // A window larger than the screen (a high scale on a small display) keeps its title bar on the
@@ -60,13 +74,42 @@ void TForm::Show() {
         at.y = std::max<LONG>(at.y, monitor.rcWork.top);
     }
     FitWindowToClient(&at);
-    ShowWindow(hwnd, SW_SHOW);
-    UpdateWindow(hwnd);
 }
 
 void TForm::Close() {
     if (HandleAllocated())
         SendMessageW(handle_, WM_CLOSE, 0, 0);
+}
+
+int TForm::ShowModal() {
+    const HWND owner = GetCreateParams().Owner;
+    modalResult_ = 0;
+    if (!Handle())
+        return IDCANCEL;
+    if (owner)
+        EnableWindow(owner, FALSE);
+    modal_ = true;
+    Show();
+    MSG msg;
+    while (modalResult_ == 0 && HandleAllocated()) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            if (got == 0)
+                PostQuitMessage(static_cast<int>(msg.wParam));  // for the application's own loop
+            modalResult_ = IDCANCEL;
+            break;
+        }
+        core::DispatchThreadMessage(msg);
+    }
+    modal_ = false;
+    if (modalResult_ == 0)
+        modalResult_ = IDCANCEL;
+    // The owner comes back before this window goes, so the system activates the owner, not another.
+    if (owner)
+        EnableWindow(owner, TRUE);
+    if (HandleAllocated())
+        DestroyWindow(handle_);
+    return modalResult_;
 }
 
 void TForm::HandleCreated() {
@@ -91,7 +134,7 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             // The layout's size wins over the screen's: at a high scale the window may be larger.
             LRESULT r = TControl::WndProc(msg, wp, lp);
             auto* info = reinterpret_cast<MINMAXINFO*>(lp);
-            RECT window = AdjustWindowRectForDpi(RECT{0, 0, Width(), Height()}, kFormStyle, kFormExStyle, Dpi());
+            RECT window = WindowRectForClient();
             info->ptMaxTrackSize.x = std::max<LONG>(info->ptMaxTrackSize.x, 2 * (window.right - window.left));
             info->ptMaxTrackSize.y = std::max<LONG>(info->ptMaxTrackSize.y, 2 * (window.bottom - window.top));
             return r;
@@ -105,11 +148,20 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             if ((wp & 0xFFF0) == SC_MAXIMIZE || (wp & 0xFFF0) == SC_SIZE)
                 return 0;
             break;
-        case WM_CLOSE:
+        case WM_CLOSE: {
+            bool canClose = true;
+            if (OnCloseQuery)
+                OnCloseQuery(this, canClose);
+            if (!canClose)
+                return 0;
             if (OnClose)
                 OnClose(this);
-            DestroyWindow(handle_);
+            if (modal_)
+                modalResult_ = IDCANCEL;
+            else
+                DestroyWindow(handle_);
             return 0;
+        }
         case WM_DESTROY:
             if (Application().MainForm() == this)
                 PostQuitMessage(0);

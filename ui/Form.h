@@ -1,10 +1,16 @@
 // A top-level window: fixed client size, single fixed border, title bar with the system menu and
-// the minimise button, centred on the screen, shown on the taskbar.
+// the minimise button, centred on the screen, shown on the taskbar. A form of another kind (a dialog)
+// gives its own window styles through GetCreateParams.
 #pragma once
+
+#include <functional>
 
 #include "ui/Control.h"
 
 namespace memoline::ui {
+
+// Asked before a form closes; setting CanClose to false keeps it open.
+using TCloseQueryEvent = std::function<void(TObject* Sender, bool& CanClose)>;
 
 class TForm : public TControl {
 public:
@@ -16,11 +22,25 @@ public:
     void SetClientSize(int width, int height);
     // Creates the window (if needed), centres it and shows it; OnShow runs before it is painted.
     void Show();
-    // Closes the window as the close button does: OnClose runs, then the window is destroyed.
+    // Creates the window (if needed) and centres it on the screen without showing it.
+    void CenterOnScreen();
+    // Closes the window as the close button does: OnCloseQuery may refuse; otherwise OnClose runs,
+    // then the window is destroyed (a modal form is only ended, with the result IDCANCEL).
     void Close();
+
+    // Shows the form modally over its owner (disabled meanwhile) and returns its modal result once a
+    // control or Close has set one; the window is destroyed then. A quit request ends it with IDCANCEL
+    // and is posted again for the application's loop.
+    int ShowModal();
+    int ModalResult() const { return modalResult_; }
+    void SetModalResult(int result) { modalResult_ = result; }
+
+    // The control that gets the keyboard focus when the form is shown.
+    void SetActiveControl(TControl* control) { activeControl_ = control; }
 
     TNotifyEvent OnShow;
     TNotifyEvent OnClose;
+    TCloseQueryEvent OnCloseQuery;
 
 protected:
     CreateParams GetCreateParams() override;
@@ -31,7 +51,11 @@ protected:
 private:
     // Sizes the window so its client area is the layout's, at `position` (or where it is).
     void FitWindowToClient(const POINT* position);
+    RECT WindowRectForClient();
     std::wstring className_;
+    TControl* activeControl_ = nullptr;
+    int modalResult_ = 0;
+    bool modal_ = false;
 };
 
 }  // namespace memoline::ui

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/Handles.h"
+
 namespace memoline::ui {
 
 TBitmapPixels DecodeImage(const std::string& bytes, int width, int height) {
@@ -71,18 +73,16 @@ void TImage::Paint(HDC dc) {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const unique_hbitmap bmp(CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bmp)
         return;
     std::copy(scaled_.Pixels.begin(), scaled_.Pixels.end(), static_cast<uint32_t*>(bits));
-    HDC mem = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(mem, bmp);
+    const unique_memory_dc mem(CreateCompatibleDC(dc));
+    HGDIOBJ old = SelectObject(mem.get(), bmp.get());
     // Premultiplied alpha: transparent parts of the picture show the background.
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    AlphaBlend(dc, fit.left, fit.top, w, h, mem, 0, 0, w, h, blend);
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    DeleteObject(bmp);
+    AlphaBlend(dc, fit.left, fit.top, w, h, mem.get(), 0, 0, w, h, blend);
+    SelectObject(mem.get(), old);
 }
 
 }  // namespace memoline::ui

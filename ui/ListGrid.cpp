@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "core/Handles.h"
 #include "ui/Style.h"
 
 namespace memoline::ui {
@@ -297,9 +298,8 @@ void TListGrid::PaintEmpty() {
     RECT client;
     GetClientRect(handle_, &client);
     TStyleManager& engine = TStyleManager::Engine();
-    HBRUSH back = CreateSolidBrush(engine.Color(TStyleColor::GridBack));
-    FillRect(dc, &client, back);
-    DeleteObject(back);
+    const unique_hbrush back(CreateSolidBrush(engine.Color(TStyleColor::GridBack)));
+    FillRect(dc, &client, back.get());
     // The caption sits a little below the header, centred across the grid.
     RECT text{client.left + Scale(4), client.top + Scale(kHeaderHeight + 12), client.right - Scale(4), client.bottom};
     HGDIOBJ old = SelectObject(dc, Font().Handle());
@@ -318,15 +318,13 @@ LRESULT TListGrid::DrawHeaderItem(NMCUSTOMDRAW* draw) {
     // Under the style the header is flat: its colour, a thin divider at the right, bold text.
     TStyleManager& engine = TStyleManager::Engine();
     RECT r = draw->rc;
-    HBRUSH back = CreateSolidBrush(engine.Color(TStyleColor::GridHeader));
-    FillRect(draw->hdc, &r, back);
-    DeleteObject(back);
-    HBRUSH line = CreateSolidBrush(engine.Color(TStyleColor::Frame));
+    const unique_hbrush back(CreateSolidBrush(engine.Color(TStyleColor::GridHeader)));
+    FillRect(draw->hdc, &r, back.get());
+    const unique_hbrush line(CreateSolidBrush(engine.Color(TStyleColor::Frame)));
     RECT divider{r.right - 1, r.top + Scale(4), r.right, r.bottom - Scale(4)};
-    FillRect(draw->hdc, &divider, line);
+    FillRect(draw->hdc, &divider, line.get());
     RECT bottom{r.left, r.bottom - 1, r.right, r.bottom};
-    FillRect(draw->hdc, &bottom, line);
-    DeleteObject(line);
+    FillRect(draw->hdc, &bottom, line.get());
     int column = static_cast<int>(draw->dwItemSpec);
     if (column >= 0 && column < ColumnCount() && r.right - r.left > 1) {
         const TListColumn& c = columns_[column];

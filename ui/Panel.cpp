@@ -1,5 +1,6 @@
 #include "ui/Panel.h"
 
+#include "core/Handles.h"
 #include "ui/Style.h"
 
 namespace memoline::ui {
@@ -35,12 +36,11 @@ const TFont& TGroupBox::CaptionFont() {
 }
 
 int TGroupBox::CaptionHeight() {
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, CaptionFont().Handle());
+    const unique_screen_dc dc(GetDC(nullptr));
+    HGDIOBJ old = SelectObject(dc.get(), CaptionFont().Handle());
     TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
+    GetTextMetricsW(dc.get(), &tm);
+    SelectObject(dc.get(), old);
     return tm.tmHeight;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/Handles.h"
 #include "ui/Button.h"
 #include "ui/Control.h"
 #include "ui/MessageBox.h"
@@ -115,13 +116,11 @@ void TButtonStyleHook::Paint(HDC dc) {
                        : mouseInControl_ ? TStyleColor::ButtonHot
                                          : TStyleColor::ButtonFace;
     RECT r = button->ClientRect();
-    HBRUSH border = CreateSolidBrush(engine.Color(TStyleColor::ButtonBorder));
-    HBRUSH fill = CreateSolidBrush(engine.Color(face));
-    FillRect(dc, &r, border);
+    const unique_hbrush border(CreateSolidBrush(engine.Color(TStyleColor::ButtonBorder)));
+    const unique_hbrush fill(CreateSolidBrush(engine.Color(face)));
+    FillRect(dc, &r, border.get());
     RECT inner{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
-    FillRect(dc, &inner, fill);
-    DeleteObject(fill);
-    DeleteObject(border);
+    FillRect(dc, &inner, fill.get());
 
     RECT text = r;
     if (auto* glyph = dynamic_cast<TGlyphButton*>(button); glyph && glyph->Glyph()) {

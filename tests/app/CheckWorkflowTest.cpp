@@ -9,15 +9,19 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "app/MainForm.h"
 #include "catalogue/CatalogueConfig.h"
 #include "catalogue/UpdateRequestHelper.h"
-#include "tests/http/CannedHttpServer.h"
+#include "core/Handles.h"
+#include "tests/support/CannedHttpServer.h"
 #include "tests/support/DuringWait.h"
 #include "tests/support/MessageAnswers.h"
+#include "tests/support/PumpUntil.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/support/TestFiles.h"
 #include "ui/Application.h"
 
@@ -217,57 +221,51 @@ TEST_F(CheckWorkflow, ACatalogueAnswerCutShortIsAFailure) {
     }
 }
 
-// A catalogue peer that answers only when released, and accepts no second connection: a second
-// request would be refused at once instead of waiting.
-class SlowCatalogue {
+// A catalogue that takes the request and answers only when released, on a thread of its own so the
+// UI thread never waits for it; it takes one connection, and a second request would be refused at once
+// instead of waiting.
+class HeldCatalogue {
 public:
-    explicit SlowCatalogue(std::string body) {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        int length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        listen(listener_, 1);
-        release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        thread_ = std::thread([this, body = std::move(body)] {
-            SOCKET s = accept(listener_, nullptr, nullptr);
-            closesocket(listener_);
-            if (s == INVALID_SOCKET)
-                return;
-            WaitForSingleObject(release_, 30000);
-            const std::string reply = ResponseWithLength("HTTP/1.1 200 OK", {}, body);
-            send(s, reply.data(), static_cast<int>(reply.size()), 0);
-            shutdown(s, SD_SEND);
-            char buffer[4096];
-            while (recv(s, buffer, sizeof buffer, 0) > 0) {
-            }
-            closesocket(s);
-        });
-    }
-    ~SlowCatalogue() {
+    explicit HeldCatalogue(std::string body = "") : body_(std::move(body)), peer_([this](SOCKET s) { Serve(s); }) {}
+    ~HeldCatalogue() { Release(); }
+    // Lets the peer answer with `body`.
+    void Answer(std::string body) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            body_ = std::move(body);
+        }
         Release();
-        thread_.join();
-        CloseHandle(release_);
-        WSACleanup();
     }
-    void Release() { SetEvent(release_); }
-    std::wstring Url() const { return L"http://127.0.0.1:" + std::to_wstring(port_) + L"/catalogue"; }
+    // Lets the peer answer with the body it was made with.
+    void Release() { SetEvent(release_.get()); }
+    std::wstring Url() const {
+        return L"http://127.0.0.1:" + std::to_wstring(peer_.Port()) +
+               L"/vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates";
+    }
 
 private:
-    SOCKET listener_ = INVALID_SOCKET;
-    int port_ = 0;
-    HANDLE release_ = nullptr;
-    std::thread thread_;
+    void Serve(SOCKET s) {
+        std::string buffer;
+        bool closed = false;
+        test::ReceiveRequest(s, buffer, closed);
+        // Bounded, so a check that never lets the test release it fails instead of hanging.
+        if (closed || WaitForSingleObject(release_.get(), 30000) != WAIT_OBJECT_0)
+            return;
+        std::lock_guard<std::mutex> guard(lock_);
+        test::SendAll(s, ResponseWithLength("HTTP/1.1 200 OK", {}, body_));
+        shutdown(s, SD_SEND);
+        test::ScriptedPeer::ReceiveUntilClose(s);
+    }
+
+    unique_handle release_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::mutex lock_;
+    std::string body_;
+    test::ScriptedPeer peer_;  // last: its thread uses the members above
 };
 
 struct PressingDuringTheCheck {
     TfrmMain* form = nullptr;
-    SlowCatalogue* catalogue = nullptr;
+    HeldCatalogue* catalogue = nullptr;
     int ticks = 0;
 };
 PressingDuringTheCheck g_pressing;
@@ -284,7 +282,7 @@ void CALLBACK PressAndCloseOnTheSecondTick(HWND, UINT, UINT_PTR, DWORD) {
 
 TEST_F(CheckWorkflow, PressesAndCloseDuringASlowCheckWaitForItsEnd) {
     product.InstallServer(L"5.9.0");
-    SlowCatalogue catalogue("N;5.9.1;D;L;E\n");
+    HeldCatalogue catalogue("N;5.9.1;D;L;E\n");
     CatalogueAddress = catalogue.Url();
     HWND window = form->Handle();
     // A timer that fires while the check waits for the catalogue: the operator presses Check and
@@ -298,12 +296,7 @@ TEST_F(CheckWorkflow, PressesAndCloseDuringASlowCheckWaitForItsEnd) {
     ExpectOneMessage(shown, L"There is one Server Updates available.", TMsgDlgType::Information);
     EXPECT_EQ(Rows().size(), 1u);
     EXPECT_TRUE(IsWindow(window)) << "the close did not wait for the check";
-    const ULONGLONG end = GetTickCount64() + 10000;
-    while (IsWindow(window) && GetTickCount64() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        ui::Application().ProcessMessages();
-    }
-    EXPECT_FALSE(IsWindow(window)) << "the held close was not carried out";
+    EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(window); })) << "the held close was not carried out";
 }
 
 TEST_F(CheckWorkflow, SelectingARowEnablesInstallForGood) {
@@ -351,56 +344,6 @@ TEST_F(CheckWorkflow, ListsTheNewerUpdatesOfALocalHttpsCatalogue) {
                       }));
 }
 
-// A catalogue that takes the connection and answers only when told to: the check waits meanwhile.
-class HeldCatalogue {
-public:
-    HeldCatalogue() {
-        WSADATA wsa;
-        WSAStartup(MAKEWORD(2, 2), &wsa);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener_, 4);
-        int n = sizeof a;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n);
-        CatalogueAddress = L"http://127.0.0.1:" + std::to_wstring(ntohs(a.sin_port)) +
-                           L"/vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates";
-    }
-    ~HeldCatalogue() {
-        if (client_ != INVALID_SOCKET)
-            closesocket(client_);
-        closesocket(listener_);
-        WSACleanup();
-    }
-    // Takes the waiting request (header and the body its length announces) and answers with `body`.
-    void Answer(const std::string& body) {
-        client_ = accept(listener_, nullptr, nullptr);
-        std::string request;
-        char buffer[4096];
-        for (;;) {
-            const size_t end = request.find("\r\n\r\n");
-            if (end != std::string::npos) {
-                const size_t at = request.find("Content-Length: ");
-                const size_t length = at == std::string::npos ? 0 : std::stoul(request.substr(at + 16));
-                if (request.size() >= end + 4 + length)
-                    break;
-            }
-            const int n = recv(client_, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            request.append(buffer, static_cast<size_t>(n));
-        }
-        const std::string reply = ResponseWithLength("HTTP/1.1 200 OK", {}, body);
-        send(client_, reply.data(), static_cast<int>(reply.size()), 0);
-    }
-
-private:
-    SOCKET listener_ = INVALID_SOCKET;
-    SOCKET client_ = INVALID_SOCKET;
-};
-
 // The window given the focus while the hook is set: what Tab did, even if another program takes the
 // activation (and with it the focus) afterwards.
 HWND g_focused = nullptr;
@@ -435,6 +378,7 @@ TEST_F(CheckWorkflow, ShowsWhatItIsDoingWhileItWaitsAndTabStillMoves) {
     test::ScratchDir dir(L"check-log");
     form->Log.SetPath(dir / L"ServerUpdates.log");
     HeldCatalogue catalogue;
+    CatalogueAddress = catalogue.Url();
     HWND window = form->Handle();
     std::wstring status, caption;
     bool busy = false, checkEnabled = true, installEnabled = true;
@@ -487,6 +431,7 @@ TEST_F(CheckWorkflow, ShowsWhatItIsDoingWhileItWaitsAndTabStillMoves) {
 TEST_F(CheckWorkflow, AltF4DuringACheckClosesTheWindowOnlyAtItsEnd) {
     product.InstallServer(L"5.9.0");
     HeldCatalogue catalogue;
+    CatalogueAddress = catalogue.Url();
     HWND window = form->Handle();
     bool openAfterAltF4 = false;
     test::DuringWait wait({
@@ -503,11 +448,7 @@ TEST_F(CheckWorkflow, AltF4DuringACheckClosesTheWindowOnlyAtItsEnd) {
     Check();
     ASSERT_EQ(wait.Done(), 2u);
     EXPECT_TRUE(openAfterAltF4) << "the window closed during the wait";
-    for (int i = 0; i < 50 && IsWindow(window); ++i) {
-        ui::Application().ProcessMessages();
-        Sleep(20);
-    }
-    EXPECT_FALSE(IsWindow(window)) << "the held close was not carried out";
+    EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(window); })) << "the held close was not carried out";
 }
 
 TEST_F(CheckWorkflow, AFailedCheckIsLoggedWithoutThePassword) {

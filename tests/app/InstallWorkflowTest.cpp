@@ -9,14 +9,17 @@
 #include "app/CommonMethods.h"
 #include "app/MainForm.h"
 #include "app/SetupSignerConfig.h"
-#include "tests/download/TestHttpServer.h"
 #include "tests/support/DuringWait.h"
 #include "tests/support/MessageAnswers.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace memoline {
 namespace {
+
+using test::PumpUntil;
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
@@ -152,22 +155,6 @@ TEST_F(InstallWorkflow, EarlyEndsShowTheirMessageAndStartNoDownload) {
     }
 }
 
-// Processes the UI thread's messages (the download runs on them) until `done` or the time-out.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!done()) {
-        if (GetTickCount64() > end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
-}
-
 std::vector<std::string> EventLines() {
     std::string text = test::ReadFileRaw(L"C:\\Memoline5Server\\demo-events.log");
     std::vector<std::string> lines;
@@ -263,7 +250,7 @@ TEST_F(InstallWorkflow, AResumedSetupProgramPassesItsSignatureCheckAndIsInstalle
         reply.head = from == 0 ? std::string("HTTP/1.1 200 OK\r\n")
                                : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
                                      std::to_string(setup.size() - 1) + "/" + std::to_string(setup.size()) + "\r\n";
-        reply.head += "ETag: \"signed-1\"\r\nContent-Length: " + std::to_string(setup.size() - from) + "\r\n";
+        reply.head += "ETag: \"signed-1\"\r\nContent-Length: " + std::to_string(setup.size() - from) + "\r\n\r\n";
         reply.body = setup.substr(from, to - from);  // short of the announced length: the connection drops
         reply.close = true;
         return reply;

@@ -13,8 +13,8 @@
 #include "catalogue/UpdateRequestHelper.h"
 #include "download/WebDownloader.h"
 #include "http/SystemProxyScript.h"
-#include "tests/download/TestHttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace memoline {
 namespace {
@@ -289,12 +289,12 @@ TEST_F(ProxyTest, DroppedDownloadResumesThroughTheSigningInProxy) {
         test::CannedReply reply;
         reply.close = true;
         if (heads.size() == 1) {
-            reply.head = "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 30000\r\n";
+            reply.head = "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 30000\r\n\r\n";
             reply.body = file.substr(0, 10000);  // then the connection drops
         } else {
             reply.head =
                 "HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Range: bytes 10000-29999/30000\r\n"
-                "Content-Length: 20000\r\n";
+                "Content-Length: 20000\r\n\r\n";
             reply.body = file.substr(10000);
         }
         return reply;

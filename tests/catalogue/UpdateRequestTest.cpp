@@ -11,7 +11,7 @@
 #include "catalogue/RequestLog.h"
 #include "http/NetErrors.h"
 #include "http/NetHttp.h"
-#include "tests/http/CannedHttpServer.h"
+#include "tests/support/CannedHttpServer.h"
 
 namespace memoline {
 namespace {

@@ -181,8 +181,7 @@ TEST_F(DownloadTest, LoginDialogAnswersA401) {
         SCOPED_TRACE(c.ok);
         RemoveTree(scratch_ / L"Setup.exe");
         TestHttpServer server;
-        CannedReply challenge = StatusReply(401, "Unauthorized");
-        challenge.head += "WWW-Authenticate: Basic realm=\"updates\"\r\n";
+        CannedReply challenge = StatusReply(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"updates\""});
         server.Route("/Setup.exe", challenge);
         TWebDownloadItem* item = AddItem(server.Url("/Setup.exe"), L"Setup.exe");
         item->Authenticate = TWebDownloadAuthentication::waAuto;

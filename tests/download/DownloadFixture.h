@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "download/WebDownloader.h"
-#include "tests/download/TestHttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace memoline::test {
 

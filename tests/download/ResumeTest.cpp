@@ -48,7 +48,7 @@ struct DroppingFileServer {
         } else {
             reply.head = "HTTP/1.1 200 OK\r\n";
         }
-        reply.head += "Content-Length: " + std::to_string(body.size() - from) + "\r\n" + fields;
+        reply.head += "Content-Length: " + std::to_string(body.size() - from) + "\r\n" + fields + "\r\n";
         const size_t end = index < dropAt.size() ? std::min(dropAt[index], body.size()) : body.size();
         reply.body = body.substr(from, end - from);
         reply.close = true;

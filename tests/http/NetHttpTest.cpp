@@ -7,8 +7,8 @@
 #include <iostream>
 
 #include "http/NetErrors.h"
-#include "tests/http/CannedHttpServer.h"
-#include "tests/http/ScriptedPeer.h"
+#include "tests/support/CannedHttpServer.h"
+#include "tests/support/ScriptedPeer.h"
 
 namespace memoline {
 namespace {
@@ -521,11 +521,11 @@ TEST(NetHttp, ConnectionCloseAndHttp10WithoutKeepAliveCloseTheConnection) {
 }
 
 TEST(NetHttp, ADroppedKeptAliveConnectionIsResentOnceOnANewOne) {
-    CannedHttpServer server({{{Ok("first").bytes, /*close=*/true}}, {Ok("again")}});
+    CannedHttpServer server({{{Ok("first").head, /*close=*/true}}, {Ok("again")}});
     {
         TnetHttp http;
         EXPECT_EQ(PostTo(server.Url("/1"), {}, nullptr, nullptr, &http), Lines{L"first"});
-        Sleep(200);  // the server's close has arrived by now
+        ASSERT_TRUE(server.WaitForClosedConnections(1));
         EXPECT_EQ(PostTo(server.Url("/2"), {{L"k", L"v"}}, nullptr, nullptr, &http), Lines{L"again"});
     }
     const auto requests = server.Requests();
@@ -538,10 +538,10 @@ TEST(NetHttp, ADroppedKeptAliveConnectionIsResentOnceOnANewOne) {
 TEST(NetHttp, ASecondDropFails) {
     CannedReply dropped;
     dropped.drop = true;
-    CannedHttpServer server({{{Ok("first").bytes, /*close=*/true}}, {dropped}});
+    CannedHttpServer server({{{Ok("first").head, /*close=*/true}}, {dropped}});
     TnetHttp http;
     EXPECT_EQ(PostTo(server.Url("/1"), {}, nullptr, nullptr, &http), Lines{L"first"});
-    Sleep(200);
+    ASSERT_TRUE(server.WaitForClosedConnections(1));
     std::wstring error;
     int code = 0;
     EXPECT_EQ(PostTo(server.Url("/2"), {}, &error, &code, &http), Lines{L"untouched"});

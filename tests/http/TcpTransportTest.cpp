@@ -13,7 +13,7 @@
 #include "http/NetErrors.h"
 #include "http/NetSocketApi.h"
 #include "http/NetTcpClient.h"
-#include "tests/http/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 
 namespace memoline {
 namespace {
@@ -343,7 +343,13 @@ TEST(TcpTransport, CloseFromAHandlerDuringConnectFailsAsNotActive) {
         connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
         fillers.push_back(filler);
     }
-    Sleep(200);
+    // The queue is taken once the first filler is through: wait for that, not for a while.
+    fd_set connected;
+    FD_ZERO(&connected);
+    for (SOCKET filler : fillers)
+        FD_SET(filler, &connected);
+    timeval fiveSeconds{5, 0};
+    ASSERT_GT(select(0, nullptr, &connected, nullptr, &fiveSeconds), 0) << "no filler got through";
     ClientFor c(ntohs(address.sin_port));
     c.client.TimeOut = 10000;
     TimerState state{0, 3, nullptr, &c.client};

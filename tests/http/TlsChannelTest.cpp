@@ -96,6 +96,9 @@ TEST(TlsChannel, HandshakeEchoAndCloseNotice) {
     auto* stream = dynamic_cast<TnetTlsNetworkStream*>(c.client.Connection().NetworkStream());
     ASSERT_NE(stream, nullptr);
     EXPECT_TRUE(stream->PeerVerified());
+    EXPECT_EQ(stream->State(), TnetTlsState::tsOpen);
+    // A full record of one batch fits one read: room for the record's header and trailer.
+    EXPECT_GT(stream->ReadBatchSize(8192), 8192u);
     // Larger than one batch, so the request leaves as several records.
     std::string payload = Pattern(50'000);
     c.Send(payload);

@@ -15,12 +15,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TestFiles.h"
 
 namespace memoline {
 namespace {
 
 using test::BinDir;
+using test::PumpUntil;
 using test::ScratchDir;
 
 std::wstring ExitAfter() {
@@ -32,22 +34,6 @@ std::wstring WindowChild() {
 
 std::wstring Quoted(const std::wstring& path) {
     return L"\"" + path + L"\"";
-}
-
-// Processes this thread's messages until done() is true or ms milliseconds have passed.
-bool PumpUntil(const std::function<bool()>& done, DWORD ms = 10000) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (!done()) {
-        if (GetTickCount64() >= end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
 }
 
 bool HandleIsOpen(HANDLE h) {
@@ -713,10 +699,17 @@ TEST(ProcessLauncher, OwnerFreesALauncherWithARunningWorker) {
     SetMode(*launcher, Mode::Background);
     launcher->SetFileName(ExitAfter());
     launcher->SetParameters(L"--after-ms=300");
+    EventLog log;
+    log.Attach(*launcher);
     launcher->Launch();
     EXPECT_TRUE(launcher->Running());
+    unique_handle child = Duplicate(launcher->HProcess());
     delete owner;
-    SUCCEED();
+    // The child's end is what the freed launcher's worker would have reported: after it, and after the
+    // messages that a late notification would have posted, nothing has come.
+    ASSERT_EQ(WaitForSingleObject(child.get(), 10000), WAIT_OBJECT_0);
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(log.Total(), 0);
 }
 
 TEST(ProcessLauncher, ErrorMessages) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SplitFeed.h"
+#include "tests/support/SplitFeed.h"
 
 namespace memoline {
 namespace {

@@ -5,9 +5,10 @@
 
 #include <algorithm>
 
-#include "SplitFeed.h"
 #include "http/ChunkedStream.h"
 #include "http/NetErrors.h"
+#include "tests/support/BodyCoding.h"
+#include "tests/support/SplitFeed.h"
 
 namespace memoline {
 namespace {
@@ -45,27 +46,27 @@ TEST(TnetGZipInflateStream, EveryHeaderFormDecodesAtEverySplit) {
         {"everything", {"update.exe", "a comment", "XY\x02\0zz", true}},
     };
     for (const auto& c : cases) {
-        const std::string member = test::GzipMember(kSmallText, c.options);
+        const std::string member = test::Gzip(kSmallText, c.options);
         for (const auto& pieces : test::Splits(member))
             ASSERT_EQ(Decode(pieces), kSmallText) << c.name;
     }
 }
 
 TEST(TnetGZipInflateStream, TwoMembersInSequenceAtEverySplit) {
-    const std::string body = test::GzipMember("first|", {"a", "", "", false}) + test::GzipMember("second", {});
+    const std::string body = test::Gzip("first|", {"a", "", "", false}) + test::Gzip("second", {});
     for (const auto& pieces : test::Splits(body))
         ASSERT_EQ(Decode(pieces), "first|second");
 }
 
 TEST(TnetGZipInflateStream, EmptyMemberGivesNothing) {
-    EXPECT_EQ(Decode({test::GzipMember("")}), "");
+    EXPECT_EQ(Decode({test::Gzip("")}), "");
 }
 
 TEST(TnetGZipInflateStream, LargeBodyComesOutInPiecesOfAtMost16K) {
     std::string data;
     for (int i = 0; data.size() < 300000; ++i)
         data += std::to_string(i * 7919 % 100003) + ",";
-    const std::string member = test::GzipMember(data);
+    const std::string member = test::Gzip(data);
     PieceSink sink;
     TnetGZipInflateStream gzip(sink);
     for (std::size_t at = 0; at < member.size(); at += 8192)
@@ -84,7 +85,7 @@ struct FailureCase {
 };
 
 TEST(TnetGZipInflateStream, FailuresCarryTheirTextAndCode) {
-    const std::string good = test::GzipMember(kSmallText);
+    const std::string good = test::Gzip(kSmallText);
     std::string badCrc = good;
     badCrc[badCrc.size() - 8] ^= 0x01;
     std::string badSize = good;
@@ -117,7 +118,7 @@ TEST(TnetGZipInflateStream, FailuresCarryTheirTextAndCode) {
 TEST(TnetGZipInflateStream, SeekingAwayFromThePositionFails) {
     TnetStringStream sink;
     TnetGZipInflateStream gzip(sink);
-    const std::string member = test::GzipMember(kSmallText);
+    const std::string member = test::Gzip(kSmallText);
     gzip.Write(member.data(), 5);
     EXPECT_EQ(gzip.Seek(0, TnetSeekOrigin::Current), 5);
     EXPECT_EQ(gzip.Seek(5, TnetSeekOrigin::Begin), 5);
@@ -134,7 +135,7 @@ TEST(TnetGZipInflateStream, SeekingAwayFromThePositionFails) {
 
 // The client's chain for a chunked, gzip-encoded body: chunked, then gzip, then the destination.
 TEST(TnetGZipInflateStream, BehindTheChunkDecoderAtEverySplit) {
-    const std::string member = test::GzipMember(kSmallText, {"n", "", "", false});
+    const std::string member = test::Gzip(kSmallText, {"n", "", "", false});
     const std::size_t half = member.size() / 2;
     char size1[16], size2[16];
     std::snprintf(size1, sizeof size1, "%zx", half);

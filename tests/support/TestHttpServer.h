@@ -1,5 +1,6 @@
-// A loopback HTTP peer for the download tests: canned raw replies by path, served from threads of the
-// test process on 127.0.0.1 with a port the system picks. Records the exact request heads it got.
+// A loopback HTTP peer for the download engine's, the install's and the proxy's tests: canned raw
+// replies by path, served from threads of the test process on 127.0.0.1 with a port the system picks,
+// any number of connections at once. Records the exact request heads it got.
 #pragma once
 
 #include <atomic>
@@ -11,30 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/CannedReply.h"
+
 namespace memoline::test {
-
-struct CannedReply {
-    std::string head;  // status line and header lines, each ending in "\r\n", without the blank line
-    std::string body;
-    bool close = false;       // close the connection after the reply (the end of a body without length)
-    size_t pieceSize = 0;     // when set, the body goes out in pieces of this size ...
-    int pieceDelayMs = 0;     // ... with this pause between them
-    bool holdOpen = false;    // after the body, keep the connection until the client closes it
-};
-
-// 200 with Content-Length.
-CannedReply OkReply(std::string body);
-// 200 without Content-Length; the body ends when the connection closes.
-CannedReply OkReplyWithoutLength(std::string body);
-// A status other than 200, with a short body.
-CannedReply StatusReply(int status, const std::string& reason);
-// 302 to `location`.
-CannedReply RedirectReply(const std::string& location);
-// Announces `announced` bytes, sends `body` (shorter) and closes.
-CannedReply TruncatedReply(size_t announced, std::string body);
-// Sends `body` in chunks of 4096 bytes and closes the connection without the last (empty) chunk:
-// a transfer cut short that announced no length.
-CannedReply ChunkedCutReply(const std::string& body);
 
 class TestHttpServer {
 public:

@@ -1,40 +1,16 @@
-#include "tests/http/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 
-#include <ws2tcpip.h>
+#include <algorithm>
 
-#include <gtest/gtest.h>
+#include "tests/support/LoopbackSocket.h"
 
 namespace memoline::test {
-namespace {
-
-struct WinsockStarted {
-    WinsockStarted() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-};
-
-SOCKET BoundLoopbackListener(int* port) {
-    static WinsockStarted started;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;  // the system picks the port
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    *port = ntohs(address.sin_port);
-    return s;
-}
-
-}  // namespace
 
 ScriptedPeer::ScriptedPeer(Script script) {
-    listener_ = BoundLoopbackListener(&port_);
-    listen(listener_, 1);
+    listener_ = LoopbackListener(1, &port_);
     thread_ = std::thread([this, script = std::move(script)] {
         SOCKET connection = accept(listener_, nullptr, nullptr);
+        CloseListener();
         if (connection == INVALID_SOCKET)
             return;  // the listener was closed: the client never came
         script(connection);
@@ -43,8 +19,14 @@ ScriptedPeer::ScriptedPeer(Script script) {
 }
 
 ScriptedPeer::~ScriptedPeer() {
-    closesocket(listener_);
+    CloseListener();
     Join();
+}
+
+void ScriptedPeer::CloseListener() {
+    const SOCKET listener = listener_.exchange(INVALID_SOCKET);
+    if (listener != INVALID_SOCKET)
+        closesocket(listener);
 }
 
 void ScriptedPeer::Join() {
@@ -53,13 +35,7 @@ void ScriptedPeer::Join() {
 }
 
 void ScriptedPeer::SendAll(SOCKET s, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        int n = send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0)
-            return;
-        sent += static_cast<size_t>(n);
-    }
+    test::SendAll(s, bytes);
 }
 
 std::string ScriptedPeer::ReceiveUntilClose(SOCKET s, size_t limit) {
@@ -84,13 +60,6 @@ std::string ScriptedPeer::ReceiveExactly(SOCKET s, size_t count) {
         result.append(buffer, static_cast<size_t>(n));
     }
     return result;
-}
-
-int UnusedLoopbackPort() {
-    int port = 0;
-    SOCKET s = BoundLoopbackListener(&port);
-    closesocket(s);
-    return port;
 }
 
 }  // namespace memoline::test

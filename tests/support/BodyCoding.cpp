@@ -1,7 +1,8 @@
-#include "SplitFeed.h"
+#include "tests/support/BodyCoding.h"
 
 #include <zlib.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace memoline::test {
@@ -14,17 +15,15 @@ void AppendLittleEndian(std::string& out, unsigned long value, int bytes) {
 
 }  // namespace
 
-std::vector<std::vector<std::string>> Splits(const std::string& input) {
-    std::vector<std::vector<std::string>> result;
-    for (std::size_t i = 0; i <= input.size(); ++i) {
-        for (std::size_t j = i; j <= input.size(); ++j)
-            result.push_back({input.substr(0, i), input.substr(i, j - i), input.substr(j)});
+std::string Chunked(const std::string& data, size_t chunkSize) {
+    std::string out;
+    char size[32];
+    for (size_t i = 0; i < data.size(); i += chunkSize) {
+        const std::string piece = data.substr(i, chunkSize);
+        std::snprintf(size, sizeof size, "%zx", piece.size());
+        out += std::string(size) + "\r\n" + piece + "\r\n";
     }
-    std::vector<std::string> bytes;
-    for (const char c : input)
-        bytes.emplace_back(1, c);
-    result.push_back(bytes);
-    return result;
+    return out + std::string(kLastChunk);
 }
 
 std::string RawDeflate(const std::string& data) {
@@ -44,7 +43,7 @@ std::string RawDeflate(const std::string& data) {
     return out;
 }
 
-std::string GzipMember(const std::string& data, const GzipOptions& options) {
+std::string Gzip(const std::string& data, const GzipOptions& options) {
     unsigned char flags = 0;
     if (options.headerCrc)
         flags |= 0x02;

@@ -1,11 +1,6 @@
-#include "tests/download/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
-#include <cstdio>
-
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
-#include <stdexcept>
+#include "tests/support/LoopbackSocket.h"
 
 namespace memoline::test {
 namespace {
@@ -19,74 +14,7 @@ bool Readable(SOCKET s) {
     return select(0, &set, nullptr, nullptr, &wait) > 0;
 }
 
-bool SendAll(SOCKET s, const char* data, size_t size) {
-    while (size > 0) {
-        int sent = send(s, data, static_cast<int>(size), 0);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-std::string Head(int status, const std::string& reason, const std::string& headers) {
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" + headers;
-}
-
 }  // namespace
-
-CannedReply OkReply(std::string body) {
-    CannedReply reply;
-    reply.head = Head(200, "OK", "Content-Type: application/octet-stream\r\nContent-Length: " +
-                                     std::to_string(body.size()) + "\r\n");
-    reply.body = std::move(body);
-    return reply;
-}
-
-CannedReply OkReplyWithoutLength(std::string body) {
-    CannedReply reply;
-    reply.head = Head(200, "OK", "Content-Type: application/octet-stream\r\nConnection: close\r\n");
-    reply.body = std::move(body);
-    reply.close = true;
-    return reply;
-}
-
-CannedReply StatusReply(int status, const std::string& reason) {
-    CannedReply reply;
-    std::string body = "<html>" + reason + "</html>";
-    reply.head = Head(status, reason, "Content-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-                                          "\r\n");
-    reply.body = body;
-    return reply;
-}
-
-CannedReply RedirectReply(const std::string& location) {
-    CannedReply reply;
-    reply.head = Head(302, "Found", "Location: " + location + "\r\nContent-Length: 0\r\n");
-    return reply;
-}
-
-CannedReply TruncatedReply(size_t announced, std::string body) {
-    CannedReply reply;
-    reply.head = Head(200, "OK", "Content-Length: " + std::to_string(announced) + "\r\n");
-    reply.body = std::move(body);
-    reply.close = true;
-    return reply;
-}
-
-CannedReply ChunkedCutReply(const std::string& body) {
-    CannedReply reply;
-    reply.head = Head(200, "OK", "Content-Type: application/octet-stream\r\nTransfer-Encoding: chunked\r\n");
-    for (size_t at = 0; at < body.size(); at += 4096) {
-        const std::string chunk = body.substr(at, 4096);
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
-        reply.body += size + chunk + "\r\n";
-    }
-    reply.close = true;
-    return reply;
-}
 
 std::string PatternBody(size_t n) {
     std::string body(n, '\0');
@@ -96,19 +24,7 @@ std::string PatternBody(size_t n) {
 }
 
 TestHttpServer::TestHttpServer() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;  // the system picks a free port
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 16) != 0)
-        throw std::runtime_error("test server cannot listen");
-    int length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listener_ = s;
+    listener_ = LoopbackListener(16, &port_);
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -118,7 +34,6 @@ TestHttpServer::~TestHttpServer() {
     closesocket(static_cast<SOCKET>(listener_));
     for (auto& t : connections_)
         t.join();
-    WSACleanup();
 }
 
 void TestHttpServer::Route(const std::string& path, CannedReply reply) {
@@ -189,8 +104,7 @@ void TestHttpServer::AcceptLoop() {
 void TestHttpServer::Serve(uintptr_t handle) {
     SOCKET s = static_cast<SOCKET>(handle);
     std::string pending;
-    bool open = true;
-    while (open && !stop_) {
+    while (!stop_) {
         size_t end = pending.find("\r\n\r\n");
         if (end == std::string::npos) {
             if (!Readable(s))
@@ -211,16 +125,8 @@ void TestHttpServer::Serve(uintptr_t handle) {
         size_t pathStart = head.find(' ') + 1;
         std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
         CannedReply reply = Find(path, head);
-        std::string out = reply.head + "\r\n";
-        if (!SendAll(s, out.data(), out.size()))
+        if (reply.drop || !SendReply(s, reply, stop_))
             break;
-        size_t piece = reply.pieceSize ? reply.pieceSize : reply.body.size();
-        for (size_t offset = 0; offset < reply.body.size() && open && !stop_; offset += piece) {
-            if (offset > 0 && reply.pieceDelayMs > 0)
-                Sleep(static_cast<DWORD>(reply.pieceDelayMs));
-            size_t n = std::min(piece, reply.body.size() - offset);
-            open = SendAll(s, reply.body.data() + offset, n);
-        }
         if (reply.holdOpen) {
             // Until the client gives up the connection (or the test ends).
             while (!stop_) {

@@ -1,12 +1,17 @@
-// A scripted TCP peer for transport tests: a listener on 127.0.0.1 with a port the system picks,
-// and a thread that accepts one connection and runs the test's script on it.
+// A scripted TCP peer for the transport's, the form-post client's and the check's tests: a listener
+// on 127.0.0.1 with a port the system picks, and a thread that accepts one connection and runs the
+// test's script on it. The listener closes once that connection is taken, so a second connection is
+// refused at once instead of waiting.
 #pragma once
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
+
+#include "tests/support/LoopbackSocket.h"
 
 namespace memoline::test {
 
@@ -28,12 +33,11 @@ public:
     static std::string ReceiveExactly(SOCKET s, size_t count);
 
 private:
-    SOCKET listener_ = INVALID_SOCKET;
+    void CloseListener();
+
+    std::atomic<SOCKET> listener_{INVALID_SOCKET};
     int port_ = 0;
     std::thread thread_;
 };
-
-// A loopback port with nobody listening (bound once by the system, then released).
-int UnusedLoopbackPort();
 
 }  // namespace memoline::test
