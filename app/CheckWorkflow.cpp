@@ -1,5 +1,6 @@
 // The update check: asks the catalogue for server updates and lists the newer ones.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/MainForm.h"
@@ -42,7 +43,7 @@ void TfrmMain::CheckForUpdates() {
         if (response.Succeeded) {
             for (const auto& line : response.Lines) {
                 if (auto entry = ParseUpdateLine(line, installedVersion))
-                    AddUpdateRow(*entry);
+                    AddUpdateRow(std::move(*entry));
             }
         }
     }
@@ -68,13 +69,14 @@ void TfrmMain::CheckForUpdates() {
     ui::MessageDlg(text, ui::TMsgDlgType::Information, Handle());
 }
 
-void TfrmMain::AddUpdateRow(const TUpdateEntry& entry) {
-    // One row, its cells filled by column index.
+void TfrmMain::AddUpdateRow(TUpdateEntry&& entry) {
+    // One row, its cells filled by column index; the texts move into the grid, no copies (a long
+    // catalogue has thousands of rows).
     std::vector<std::wstring> cells(grdUpdates->ColumnCount());
-    cells[colVersion] = entry.Version;
-    cells[colBuild] = entry.Build;
-    cells[colReleaseDate] = entry.ReleaseDate;
-    cells[colLink] = entry.Link;
+    cells[colVersion] = std::move(entry.Version);
+    cells[colBuild] = std::move(entry.Build);
+    cells[colReleaseDate] = std::move(entry.ReleaseDate);
+    cells[colLink] = std::move(entry.Link);
     grdUpdates->AddRow(std::move(cells));
 }
 

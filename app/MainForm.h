@@ -97,7 +97,7 @@ public:
     void grdUpdatesSelect(TObject* Sender);   // CheckWorkflow.cpp
     // The check itself: the catalogue's answer, the rows of the newer updates and the messages.
     void CheckForUpdates();                         // CheckWorkflow.cpp
-    void AddUpdateRow(const TUpdateEntry& entry);   // CheckWorkflow.cpp
+    void AddUpdateRow(TUpdateEntry&& entry);        // CheckWorkflow.cpp
     void btnInstallClick(TObject* Sender);    // InstallWorkflow.cpp
     // The install's chain, InstallWorkflow.cpp.
     void WebDownloadConnectError(TObject* Sender);

@@ -7,6 +7,7 @@
 
 #include "core/Handles.h"
 #include "core/TextUtil.h"
+#include "system/ShellApi.h"
 
 namespace memoline {
 namespace {
@@ -35,7 +36,7 @@ TSupportLog::TSupportLog(std::wstring path) : FPath(std::move(path)) {}
 
 std::wstring TSupportLog::DefaultLogPath() {
     wchar_t folder[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) || !folder[0])
+    if (FAILED(shell::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) || !folder[0])
         return L"";
     return std::wstring(folder) + L"\\Memoline\\ServerUpdates.log";
 }
@@ -70,7 +71,7 @@ void TSupportLog::Write(const std::wstring& text) const {
         return;
     const size_t slash = FPath.find_last_of(L'\\');
     if (slash != std::wstring::npos)
-        SHCreateDirectoryExW(nullptr, FPath.substr(0, slash).c_str(), nullptr);  // fails harmlessly when it exists
+        shell::SHCreateDirectoryExW(nullptr, FPath.substr(0, slash).c_str(), nullptr);  // fails harmlessly when it exists
     // One old file is kept: a full log becomes it, replacing the previous one.
     if (FileAtLeast(FPath, kRotateBytes))
         MoveFileExW(FPath.c_str(), OldLogPath(FPath).c_str(), MOVEFILE_REPLACE_EXISTING);

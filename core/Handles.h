@@ -9,6 +9,8 @@
 
 #include <utility>
 
+#include "core/WinInet.h"
+
 namespace memoline {
 
 template <typename Traits>
@@ -62,7 +64,7 @@ struct file {  // CreateFile and FindFirstChangeNotification fail with INVALID_H
 struct hinternet {
     using pointer = HINTERNET;
     static pointer invalid() { return nullptr; }
-    static void close(pointer h) { ::InternetCloseHandle(h); }
+    static void close(pointer h) { core::wininet::InternetCloseHandle(h); }
 };
 struct module {
     using pointer = HMODULE;

@@ -2,6 +2,8 @@
 
 #include <wininet.h>
 
+#include "core/WinInet.h"
+
 #include <exception>
 #include <vector>
 
@@ -144,14 +146,14 @@ void TWebDownloader::DoCopy() {
     if (needsNetwork) {
         DWORD access = Proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY;
         // INTERNET_FLAG_NO_CACHE_WRITE: a setup program has no business in the browser cache.
-        root.reset(InternetOpenW(Agent.c_str(), access, Proxy.empty() ? nullptr : Proxy.c_str(), nullptr,
+        root.reset(core::wininet::InternetOpenW(Agent.c_str(), access, Proxy.empty() ? nullptr : Proxy.c_str(), nullptr,
                                  INTERNET_FLAG_NO_CACHE_WRITE));
         FHinternet = root.get();
         if (root && Timeout > 0) {
             DWORD ms = static_cast<DWORD>(Timeout) * 1000;
-            InternetSetOptionW(root.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
-            InternetSetOptionW(root.get(), INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
-            InternetSetOptionW(root.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
+            core::wininet::InternetSetOptionW(root.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
+            core::wininet::InternetSetOptionW(root.get(), INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
+            core::wininet::InternetSetOptionW(root.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
         }
     }
 
@@ -225,7 +227,7 @@ unique_hinternet TWebDownloader::OpenURL(const std::wstring& url, const std::wst
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (HTTPKeepAliveAuthentication)
         flags |= INTERNET_FLAG_KEEP_CONNECTION;  // keeps the connection that carried the credentials
-    unique_hinternet request(InternetOpenUrlW(FHinternet, url.c_str(), headers.c_str(),
+    unique_hinternet request(core::wininet::InternetOpenUrlW(FHinternet, url.c_str(), headers.c_str(),
                                               static_cast<DWORD>(headers.size()), flags, 0));
     ProcessMessages();
     return request;
@@ -236,7 +238,7 @@ std::wstring TWebDownloader::TargetName(const TWebDownloadItem& item, HINTERNET 
         return item.TargetFilename;  // the caller's name is used as given, never decoded
     std::wstring finalUrl(kUrlBufferBytes / sizeof(wchar_t), L'\0');
     DWORD size = kUrlBufferBytes;
-    if (InternetQueryOptionW(request, INTERNET_OPTION_URL, finalUrl.data(), &size))
+    if (core::wininet::InternetQueryOptionW(request, INTERNET_OPTION_URL, finalUrl.data(), &size))
         finalUrl.resize(wcsnlen(finalUrl.c_str(), finalUrl.size()));
     else
         finalUrl.clear();
@@ -294,7 +296,7 @@ bool TWebDownloader::OpenRequest(const TWebDownloadItem& item, const std::wstrin
     while ((request = OpenURL(url, userID, password))) {
         DWORD size = sizeof status;
         DWORD index = 0;
-        HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+        core::wininet::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
         if (status == 407)
             AnswerProxySignIn(request.get(), status);
         if (status == 401 && mayAsk) {
@@ -360,7 +362,7 @@ TWebDownloader::TTransferState TWebDownloader::StartBody(const TWebDownloadItem&
     DWORD announced = 0;
     DWORD size = sizeof announced;
     DWORD index = 0;
-    HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, &index);
+    core::wininet::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, &index);
     TTransferState transfer;
     transfer.total = announced == 0 && item.FileSize > 0 ? item.FileSize : announced;
     transfer.start = GetTickCount();
@@ -422,7 +424,7 @@ TWebDownloader::TBodyEnd TWebDownloader::ReadBody(HINTERNET request, HANDLE file
             FLastPump = GetTickCount();
         }
         firstRead = false;
-        if (!InternetReadFile(request, buffer.data(), kChunkSize, &n))
+        if (!core::wininet::InternetReadFile(request, buffer.data(), kChunkSize, &n))
             return TBodyEnd::Dropped;
         if (n > 0 && n <= kChunkSize && !WriteTargetData(file, buffer.data(), n))
             return TBodyEnd::WriteFailed;

@@ -5,6 +5,8 @@
 
 #include <wininet.h>
 
+#include "core/WinInet.h"
+
 namespace memoline {
 namespace {
 
@@ -15,7 +17,7 @@ constexpr int kProxySignInAttempts = 3;
 void DrainAnswer(HINTERNET request) {
     char buffer[4096];
     DWORD n = 0;
-    while (InternetReadFile(request, buffer, sizeof buffer, &n) && n > 0) {
+    while (core::wininet::InternetReadFile(request, buffer, sizeof buffer, &n) && n > 0) {
     }
 }
 
@@ -23,12 +25,12 @@ DWORD StatusOf(HINTERNET request) {
     DWORD status = 0;
     DWORD size = sizeof status;
     DWORD index = 0;
-    HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+    core::wininet::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
     return status;
 }
 
 bool SetTextOption(HINTERNET request, DWORD option, const std::wstring& value) {
-    return InternetSetOptionW(request, option, const_cast<wchar_t*>(value.c_str()),
+    return core::wininet::InternetSetOptionW(request, option, const_cast<wchar_t*>(value.c_str()),
                               static_cast<DWORD>(value.size() + 1)) != FALSE;
 }
 
@@ -39,11 +41,11 @@ std::wstring TWebDownloader::ProxyName() const {
         return Proxy;
     // The proxy WinINet uses under the system's settings.
     DWORD size = 0;
-    InternetQueryOptionW(FHinternet, INTERNET_OPTION_PROXY, nullptr, &size);
+    core::wininet::InternetQueryOptionW(FHinternet, INTERNET_OPTION_PROXY, nullptr, &size);
     if (size == 0)
         return L"proxy";
     std::vector<BYTE> buffer(size);
-    if (!InternetQueryOptionW(FHinternet, INTERNET_OPTION_PROXY, buffer.data(), &size))
+    if (!core::wininet::InternetQueryOptionW(FHinternet, INTERNET_OPTION_PROXY, buffer.data(), &size))
         return L"proxy";
     const auto* info = reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data());
     if (!info->lpszProxy)
@@ -64,7 +66,7 @@ void TWebDownloader::AnswerProxySignIn(HINTERNET request, DWORD& status) {
         DrainAnswer(request);
         if (!SetTextOption(request, INTERNET_OPTION_PROXY_USERNAME, user) ||
             !SetTextOption(request, INTERNET_OPTION_PROXY_PASSWORD, password) ||
-            !HttpSendRequestW(request, nullptr, 0, nullptr, 0))
+            !core::wininet::HttpSendRequestW(request, nullptr, 0, nullptr, 0))
             return;
         ProcessMessages();
         status = StatusOf(request);

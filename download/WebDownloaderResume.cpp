@@ -4,6 +4,8 @@
 
 #include <wininet.h>
 
+#include "core/WinInet.h"
+
 #include "download/ResumeText.h"
 
 namespace memoline {
@@ -18,7 +20,7 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
     wchar_t buffer[512] = {};
     DWORD size = sizeof buffer - sizeof(wchar_t);
     DWORD index = 0;
-    if (!HttpQueryInfoW(request, query, buffer, &size, &index))
+    if (!core::wininet::HttpQueryInfoW(request, query, buffer, &size, &index))
         return {};
     return std::wstring(buffer, size / sizeof(wchar_t));
 }
@@ -27,7 +29,7 @@ DWORD QueryHeaderNumber(HINTERNET request, DWORD query) {
     DWORD value = 0;
     DWORD size = sizeof value;
     DWORD index = 0;
-    HttpQueryInfoW(request, query | HTTP_QUERY_FLAG_NUMBER, &value, &size, &index);
+    core::wininet::HttpQueryInfoW(request, query | HTTP_QUERY_FLAG_NUMBER, &value, &size, &index);
     return value;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/Crypt32.h"
 #include "http/NetErrors.h"
 
 namespace memoline {
@@ -321,7 +322,7 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     CERT_CHAIN_PARA chainPara{};
     chainPara.cbSize = sizeof chainPara;  // no usage requirement
     unique_cert_chain chain;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
+    if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
                                  chain.put()))
         RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
 
@@ -335,7 +336,7 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     policyPara.pvExtraPolicyPara = &sslPara;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara, &policyStatus))
+    if (!core::crypt32::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara, &policyStatus))
         RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
     long verdict = static_cast<long>(policyStatus.dwError);
     // A chain with no path to any trusted root is never trusted, whatever the policy said (Wine's

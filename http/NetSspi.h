@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "core/Crypt32.h"
 #include "core/Handles.h"
 #include "http/NetSspiApi.h"
 
@@ -95,12 +96,12 @@ namespace handle_traits {
 struct cert_context {
     using pointer = PCCERT_CONTEXT;
     static pointer invalid() { return nullptr; }
-    static void close(pointer c) { ::CertFreeCertificateContext(c); }
+    static void close(pointer c) { core::crypt32::CertFreeCertificateContext(c); }
 };
 struct cert_chain {
     using pointer = PCCERT_CHAIN_CONTEXT;
     static pointer invalid() { return nullptr; }
-    static void close(pointer c) { ::CertFreeCertificateChain(c); }
+    static void close(pointer c) { core::crypt32::CertFreeCertificateChain(c); }
 };
 }  // namespace handle_traits
 

@@ -4,6 +4,8 @@
 
 #include <wininet.h>
 
+#include "core/WinInet.h"
+
 #include "http/SystemProxyScript.h"
 #include "http/UrlParser.h"
 
@@ -26,7 +28,7 @@ struct TPerConnectionOptions {
         list.dwOptionCount = 4;
         list.pOptions = options;
         DWORD size = sizeof list;
-        ok = InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) != FALSE;
+        ok = core::wininet::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) != FALSE;
     }
     ~TPerConnectionOptions() {
         if (!ok)

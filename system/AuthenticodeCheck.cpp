@@ -7,9 +7,39 @@
 #include <iterator>
 
 #include "core/ErrorText.h"
+#include "core/Crypt32.h"
+#include "core/LazyLibrary.h"
 
 namespace memoline {
 namespace {
+
+// wintrust.dll, loaded on first use: only a setup program's signature needs it, never the start-up.
+namespace wintrust {
+
+core::TLazyLibrary& Library() {
+    static core::TLazyLibrary* library = new core::TLazyLibrary(L"wintrust.dll");  // for the process's life
+    return *library;
+}
+
+LONG WinVerifyTrust(HWND window, GUID* action, void* data) {
+    static const core::TLazyFunction<decltype(&::WinVerifyTrust)> fn(Library(), "WinVerifyTrust");
+    return fn.CallOr(static_cast<LONG>(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)), window, action, data);
+}
+
+CRYPT_PROVIDER_DATA* WTHelperProvDataFromStateData(HANDLE state) {
+    static const core::TLazyFunction<decltype(&::WTHelperProvDataFromStateData)> fn(Library(),
+                                                                                     "WTHelperProvDataFromStateData");
+    return fn.CallOr(static_cast<CRYPT_PROVIDER_DATA*>(nullptr), state);
+}
+
+CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* provider, DWORD signer, BOOL counterSigner,
+                                                    DWORD counterSignerIndex) {
+    static const core::TLazyFunction<decltype(&::WTHelperGetProvSignerFromChain)> fn(Library(),
+                                                                                      "WTHelperGetProvSignerFromChain");
+    return fn.CallOr(static_cast<CRYPT_PROVIDER_SGNR*>(nullptr), provider, signer, counterSigner, counterSignerIndex);
+}
+
+}  // namespace wintrust
 
 // Texts for the codes this check reports, used where the system has none of its own.
 const TErrorText kErrorTexts[] = {
@@ -92,11 +122,11 @@ TSignatureVerdict VerdictOfTrustStatus(LONG status) {
 }
 
 std::wstring SimpleDisplayName(PCCERT_CONTEXT certificate) {
-    DWORD size = CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    DWORD size = core::crypt32::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
     if (size <= 1)
         return {};
     std::wstring name(size, L'\0');
-    CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), size);
+    core::crypt32::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), size);
     name.resize(size - 1);
     return name;
 }
@@ -114,7 +144,7 @@ LONG CheckSignerChain(PCCERT_CONTEXT certificate, const FILETIME* at, DWORD& err
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     // No CERT_CHAIN_REVOCATION_* flag: revocation is not checked. The certificate's own store holds
     // the certificates the signature carries, so intermediate CAs are found there.
-    if (!CertGetCertificateChain(nullptr, certificate, const_cast<FILETIME*>(at), certificate->hCertStore, &para, 0,
+    if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, const_cast<FILETIME*>(at), certificate->hCertStore, &para, 0,
                                  nullptr, &chain))
         return static_cast<LONG>(HRESULT_FROM_WIN32(GetLastError()));
     errorStatus = chain->TrustStatus.dwErrorStatus & ~kRevocationBits;
@@ -124,11 +154,11 @@ LONG CheckSignerChain(PCCERT_CONTEXT certificate, const FILETIME* at, DWORD& err
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
     LONG verdict = 0;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_BASE, chain, &policyPara, &policyStatus))
+    if (!core::crypt32::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_BASE, chain, &policyPara, &policyStatus))
         verdict = static_cast<LONG>(HRESULT_FROM_WIN32(GetLastError()));
     else
         verdict = static_cast<LONG>(policyStatus.dwError);
-    CertFreeCertificateChain(chain);
+    core::crypt32::CertFreeCertificateChain(chain);
     // Any fault of the chain fails it, whatever the policy said: a partial chain (no path to any
     // root) passes Wine's policy.
     if (verdict == 0)
@@ -144,7 +174,7 @@ public:
     TrustState& operator=(const TrustState&) = delete;
     ~TrustState() {
         data_.dwStateAction = WTD_STATEACTION_CLOSE;
-        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+        wintrust::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
     }
 
 private:
@@ -178,7 +208,7 @@ TSignatureCheck VerifyAuthenticode(HANDLE file, const std::wstring& path, const 
     data.dwStateAction = WTD_STATEACTION_VERIFY;  // keep the provider's data for the signer
     data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    check.TrustStatus = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    check.TrustStatus = wintrust::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     TrustState state(action, data);
 
     auto fail = [&check](TSignatureVerdict verdict, LONG code) {
@@ -189,8 +219,8 @@ TSignatureCheck VerifyAuthenticode(HANDLE file, const std::wstring& path, const 
     if (check.TrustStatus != 0)
         return fail(VerdictOfTrustStatus(check.TrustStatus), check.TrustStatus);
 
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_DATA* provider = wintrust::WTHelperProvDataFromStateData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer = provider ? wintrust::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr ||
         signer->pasCertChain[0].pCert == nullptr)
         return fail(TSignatureVerdict::svNotSigned, static_cast<LONG>(TRUST_E_NOSIGNATURE));

@@ -4,6 +4,7 @@
 
 #include "core/MessagePump.h"
 #include "core/Synchronize.h"
+#include "system/ShellApi.h"
 
 namespace memoline {
 namespace {
@@ -145,7 +146,8 @@ SHELLEXECUTEINFOW TProcessLauncher::MakeExecuteInfo() const {
 }
 
 BOOL TProcessLauncher::CallShellExecute(SHELLEXECUTEINFOW& info) {
-    return ShellExecuteExW(&info);
+    shell::TComApartment com;
+    return shell::ShellExecuteExW(&info);
 }
 
 void TProcessLauncher::LaunchAndWait(bool background) {

@@ -1,7 +1,6 @@
 #include "ui/Application.h"
 
 #include <commctrl.h>
-#include <objbase.h>
 
 #include "core/MessagePump.h"
 #include "core/Synchronize.h"
@@ -17,8 +16,6 @@ void TApplication::Initialize() {
     core::InitMainThread();
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&icc);
-    // The imaging component is COM; the UI thread keeps its apartment for the whole run.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 }
 
 bool TApplication::DispatchOne(MSG& msg) {

@@ -24,8 +24,14 @@ struct DpiFunctions {
         Load<AdjustWindowRectExForDpiFn>(L"user32.dll", "AdjustWindowRectExForDpi");  // Windows 10 1607
     GetSystemMetricsForDpiFn GetSystemMetricsForDpi =
         Load<GetSystemMetricsForDpiFn>(L"user32.dll", "GetSystemMetricsForDpi");  // Windows 10 1607
-    GetDpiForMonitorFn GetDpiForMonitor = Load<GetDpiForMonitorFn>(L"shcore.dll", "GetDpiForMonitor");  // 8.1
 };
+
+// Only where the window's own DPI is unknown (before Windows 10 1607): shcore and what it loads stay out
+// of the start-up elsewhere.
+GetDpiForMonitorFn GetDpiForMonitor() {
+    static const GetDpiForMonitorFn fn = Load<GetDpiForMonitorFn>(L"shcore.dll", "GetDpiForMonitor");  // 8.1
+    return fn;
+}
 
 const DpiFunctions& Functions() {
     static const DpiFunctions functions;
@@ -49,10 +55,11 @@ int WindowDpi(HWND window) {
         if (dpi > 0)
             return static_cast<int>(dpi);
     }
-    if (window && f.GetDpiForMonitor) {
+    GetDpiForMonitorFn getDpiForMonitor = window ? GetDpiForMonitor() : nullptr;
+    if (getDpiForMonitor) {
         UINT x = 0, y = 0;
         HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
-        if (SUCCEEDED(f.GetDpiForMonitor(monitor, kMdtEffectiveDpi, &x, &y)) && y > 0)
+        if (SUCCEEDED(getDpiForMonitor(monitor, kMdtEffectiveDpi, &x, &y)) && y > 0)
             return static_cast<int>(y);
     }
     return SystemDpi();

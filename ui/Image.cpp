@@ -1,93 +1,16 @@
 #include "ui/Image.h"
 
-#include <objbase.h>
-#include <wincodec.h>
-
 #include <algorithm>
 
 #include "core/Handles.h"
 
 namespace memoline::ui {
-namespace {
-
-// Releases a COM interface pointer when it goes out of scope.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() {
-        if (p_)
-            p_->Release();
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return p_; }
-    T* get() const { return p_; }
-    T** put() { return &p_; }
-
-private:
-    T* p_ = nullptr;
-};
-
-// COM for this thread for as long as the object lives (nested initialisations are counted).
-class ComScope {
-public:
-    ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(hr_))
-            CoUninitialize();
-    }
-
-private:
-    HRESULT hr_;
-};
-
-}  // namespace
 
 TBitmapPixels DecodeImage(const std::string& bytes, int width, int height) {
-    ComScope com;
-    TBitmapPixels result;
-    ComPtr<IWICImagingFactory> factory;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(factory.put()))))
-        return result;
-    ComPtr<IWICStream> stream;
-    if (FAILED(factory->CreateStream(stream.put())) ||
-        FAILED(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())),
-                                            static_cast<DWORD>(bytes.size()))))
-        return result;
-    ComPtr<IWICBitmapDecoder> decoder;
-    if (FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put())))
-        return result;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    if (FAILED(decoder->GetFrame(0, frame.put())))
-        return result;
-    ComPtr<IWICFormatConverter> converter;
-    if (FAILED(factory->CreateFormatConverter(converter.put())) ||
-        FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                     WICBitmapPaletteTypeCustom)))
-        return result;
-    UINT w = 0, h = 0;
-    if (FAILED(converter->GetSize(&w, &h)) || w == 0 || h == 0)
-        return result;
-    IWICBitmapSource* source = converter.get();
-    ComPtr<IWICBitmapScaler> scaler;
-    if (width > 0 && height > 0 && (UINT(width) != w || UINT(height) != h)) {
-        if (FAILED(factory->CreateBitmapScaler(scaler.put())) ||
-            FAILED(scaler->Initialize(converter.get(), width, height, WICBitmapInterpolationModeFant)))
-            return result;
-        source = scaler.get();
-        w = width;
-        h = height;
-    }
-    std::vector<uint32_t> pixels(size_t(w) * h);
-    if (FAILED(source->CopyPixels(nullptr, w * 4, static_cast<UINT>(pixels.size() * 4),
-                                  reinterpret_cast<BYTE*>(pixels.data()))))
-        return result;
-    result.Width = static_cast<int>(w);
-    result.Height = static_cast<int>(h);
-    result.Pixels = std::move(pixels);
-    return result;
+    TBitmapPixels decoded = DecodePng(bytes);
+    if (decoded.Pixels.empty() || width <= 0 || height <= 0 || (width == decoded.Width && height == decoded.Height))
+        return decoded;
+    return ScalePixels(decoded, width, height);
 }
 
 RECT FitProportionally(int pictureWidth, int pictureHeight, const RECT& box) {
@@ -121,9 +44,7 @@ bool TImage::LoadFromBytes(const std::string& bytes) {
     TBitmapPixels decoded = DecodeImage(bytes);
     if (decoded.Pixels.empty())
         return false;
-    bytes_ = bytes;
-    source_.Width = decoded.Width;
-    source_.Height = decoded.Height;
+    source_ = std::move(decoded);
     scaled_ = TBitmapPixels{};
     Invalidate();
     return true;
@@ -141,7 +62,7 @@ void TImage::Paint(HDC dc) {
     if (w <= 0 || h <= 0)
         return;
     if (scaled_.Width != w || scaled_.Height != h)
-        scaled_ = DecodeImage(bytes_, w, h);
+        scaled_ = ScalePixels(source_, w, h);
     if (scaled_.Pixels.empty())
         return;
     BITMAPINFO bi{};

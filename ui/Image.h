@@ -1,24 +1,17 @@
-// A picture control showing a PNG carried in the program's resources, decoded by the platform's
-// imaging component (WIC) and scaled proportionally to fit, centred.
+// A picture control showing a PNG carried in the program's resources, scaled proportionally to fit,
+// centred. Decoded by our own reader rather than the platform's imaging component, whose COM start-up
+// costs the window tens of milliseconds before it can show.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "ui/Control.h"
+#include "ui/Pixels.h"
 
 namespace memoline::ui {
 
-// Decoded pixels: 32-bit premultiplied BGRA, top row first.
-struct TBitmapPixels {
-    int Width = 0;
-    int Height = 0;
-    std::vector<uint32_t> Pixels;
-};
-
-// Decodes an image file held in memory (PNG among others) and scales it to width x height
-// (the source size when both are 0). Empty pixels when the data cannot be decoded.
+// Decodes a PNG file held in memory and scales it to width x height (the source size when both are
+// 0). Empty pixels when the data cannot be decoded.
 TBitmapPixels DecodeImage(const std::string& bytes, int width = 0, int height = 0);
 
 // The largest rectangle with the picture's proportions that fits `box`, centred in it.
@@ -38,9 +31,8 @@ protected:
     void Paint(HDC dc) override;
 
 private:
-    std::string bytes_;
-    TBitmapPixels source_;  // size only; the pixels are scaled from bytes_ at the size shown
-    TBitmapPixels scaled_;
+    TBitmapPixels source_;
+    TBitmapPixels scaled_;  // source_ at the size shown
 };
 
 }  // namespace memoline::ui

@@ -109,8 +109,14 @@ void TListGrid::HandleCreated() {
         SetWindowSubclass(header, HeaderSubclassProc, kHeaderSubclassId, reinterpret_cast<DWORD_PTR>(this));
         SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(headerFont_.Handle()), TRUE);
     }
+    // Each column inserted into a shown list view lays the header and the rows out again: once is enough.
+    const bool shown = (GetWindowLongW(list, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown)
+        SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     for (int i = 0; i < ColumnCount(); ++i)
         InsertColumnWindow(i);
+    if (shown)
+        SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     SyncRowCount();
     // Let the list view lay out the header again with its fixed height.
     SetWindowPos(list, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
