@@ -4,15 +4,14 @@
 
 #include <memory>
 
-#include "system/FileVersionInfo.h"
 #include "core/Handles.h"
+#include "system/FileVersionInfo.h"
 
 namespace memoline {
 
 std::wstring GetTempDirectory() {
-    return GetTempDirectory([](unsigned long length, wchar_t* buffer) -> unsigned long {
-        return GetTempPathW(length, buffer);
-    });
+    return GetTempDirectory(
+        [](unsigned long length, wchar_t* buffer) -> unsigned long { return GetTempPathW(length, buffer); });
 }
 
 std::wstring GetTempDirectory(TempPathQuery query) {

@@ -7,8 +7,8 @@
 #include "app/CommonMethods.h"
 #include "app/DownloadFileName.h"
 #include "app/InstalledProduct.h"
-#include "app/SupportLog.h"
 #include "app/SetupSignerConfig.h"
+#include "app/SupportLog.h"
 #include "core/ErrorText.h"
 #include "ui/MessageBox.h"
 

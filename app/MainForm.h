@@ -6,13 +6,13 @@
 #include <string>
 
 #include "app/ProxySignIn.h"
-#include "download/WebDownloader.h"
-#include "system/AuthenticodeCheck.h"
-#include "core/Handles.h"
-#include "system/ProcessLauncher.h"
 #include "app/SingleInstance.h"
 #include "app/SupportLog.h"
 #include "app/UpdateLineParser.h"
+#include "core/Handles.h"
+#include "download/WebDownloader.h"
+#include "system/AuthenticodeCheck.h"
+#include "system/ProcessLauncher.h"
 #include "ui/Button.h"
 #include "ui/Form.h"
 #include "ui/HtmlLabel.h"
@@ -93,11 +93,11 @@ public:
     void FormShow(TObject* Sender);
     void FormClose(TObject* Sender);
     void btnExitClick(TObject* Sender);
-    void btnCheckClick(TObject* Sender);      // CheckWorkflow.cpp
-    void grdUpdatesSelect(TObject* Sender);   // CheckWorkflow.cpp
+    void btnCheckClick(TObject* Sender);     // CheckWorkflow.cpp
+    void grdUpdatesSelect(TObject* Sender);  // CheckWorkflow.cpp
     // The check itself: the catalogue's answer, the rows of the newer updates and the messages.
-    void CheckForUpdates();                         // CheckWorkflow.cpp
-    void AddUpdateRow(TUpdateEntry&& entry);        // CheckWorkflow.cpp
+    void CheckForUpdates();                   // CheckWorkflow.cpp
+    void AddUpdateRow(TUpdateEntry&& entry);  // CheckWorkflow.cpp
     void btnInstallClick(TObject* Sender);    // InstallWorkflow.cpp
     // The install's chain, InstallWorkflow.cpp.
     void WebDownloadConnectError(TObject* Sender);

@@ -1,7 +1,7 @@
 #include "app/SupportLog.h"
 
-#include <shlobj.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 
@@ -36,7 +36,8 @@ TSupportLog::TSupportLog(std::wstring path) : FPath(std::move(path)) {}
 
 std::wstring TSupportLog::DefaultLogPath() {
     wchar_t folder[MAX_PATH] = {};
-    if (FAILED(shell::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) || !folder[0])
+    if (FAILED(shell::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
+        !folder[0])
         return L"";
     return std::wstring(folder) + L"\\Memoline\\ServerUpdates.log";
 }
@@ -71,7 +72,8 @@ void TSupportLog::Write(const std::wstring& text) const {
         return;
     const size_t slash = FPath.find_last_of(L'\\');
     if (slash != std::wstring::npos)
-        shell::SHCreateDirectoryExW(nullptr, FPath.substr(0, slash).c_str(), nullptr);  // fails harmlessly when it exists
+        shell::SHCreateDirectoryExW(nullptr, FPath.substr(0, slash).c_str(),
+                                    nullptr);  // fails harmlessly when it exists
     // One old file is kept: a full log becomes it, replacing the previous one.
     if (FileAtLeast(FPath, kRotateBytes))
         MoveFileExW(FPath.c_str(), OldLogPath(FPath).c_str(), MOVEFILE_REPLACE_EXISTING);

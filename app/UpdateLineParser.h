@@ -10,10 +10,10 @@ namespace memoline {
 
 // One available update, as listed in one grid row; the texts exactly as the catalogue line held them.
 struct TUpdateEntry {
-    std::wstring Version;      // the update's name
-    std::wstring Build;        // its dotted version
+    std::wstring Version;  // the update's name
+    std::wstring Build;    // its dotted version
     std::wstring ReleaseDate;
-    std::wstring Link;         // where its setup program is downloaded from
+    std::wstring Link;  // where its setup program is downloaded from
 };
 
 // The fields of a catalogue line: separated by ";", optionally enclosed in double quotes (a doubled

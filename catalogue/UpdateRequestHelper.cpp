@@ -65,8 +65,11 @@ void UseSystemProxy(TnetHttp& http, const std::wstring& address, const TnetProxy
 
 std::wstring CatalogueAddress = kCatalogueUrl;
 
-bool PostForm(const std::wstring& AAddress, const std::vector<std::wstring>& AFields, TCatalogueLines& AResponse,
-              std::wstring* AFailureMessage, const TnetProxyLoginEvent& AProxyLogin) {
+bool PostForm(const std::wstring& AAddress,
+              const std::vector<std::wstring>& AFields,
+              TCatalogueLines& AResponse,
+              std::wstring* AFailureMessage,
+              const TnetProxyLoginEvent& AProxyLogin) {
     AResponse.clear();
     std::wstring message;
     try {

@@ -34,7 +34,10 @@ TServerUpdates RequestServerUpdates(const TnetProxyLoginEvent& proxyLogin = {});
 // text; AFailureMessage (optional) gets the failure's message. Logs "POST <address> START", then
 // "POST <address> OK (resp <n> bytes)" or "ERROR E6582: POST <address> FAILED: <message>". Returns
 // whether the post succeeded; an error a log receiver throws while the post is logged makes it fail.
-bool PostForm(const std::wstring& AAddress, const std::vector<std::wstring>& AFields, TCatalogueLines& AResponse,
-              std::wstring* AFailureMessage = nullptr, const TnetProxyLoginEvent& AProxyLogin = {});
+bool PostForm(const std::wstring& AAddress,
+              const std::vector<std::wstring>& AFields,
+              TCatalogueLines& AResponse,
+              std::wstring* AFailureMessage = nullptr,
+              const TnetProxyLoginEvent& AProxyLogin = {});
 
 }  // namespace memoline

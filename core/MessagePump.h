@@ -50,7 +50,8 @@ struct TPumpResult {
 // Handles every message waiting in this thread's queue. afterEach, when given, runs after each
 // dispatched message (a wait checks its time limit there). hold is used under HoldUntilWaitEnds and
 // may be null under StopAndRepost.
-TPumpResult ProcessPendingMessages(TQuitPolicy policy, TQuitHold* hold = nullptr,
+TPumpResult ProcessPendingMessages(TQuitPolicy policy,
+                                   TQuitHold* hold = nullptr,
                                    const std::function<void()>& afterEach = {});
 
 }  // namespace memoline::core

@@ -40,8 +40,8 @@ void InitMainThread() {
     wc.lpszClassName = L"MemolineSynchronizeWindow";
     RegisterClassW(&wc);
     // A message-only window: never shown, never enumerated as a top-level window.
-    g_callWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   wc.hInstance, nullptr);
+    g_callWindow =
+        CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
 }
 
 bool IsMainThread() {

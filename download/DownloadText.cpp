@@ -23,7 +23,10 @@ std::wstring Fixed2(double value, wchar_t decimalSeparator) {
     return text;
 }
 
-std::wstring FormatAmount(uint64_t n, wchar_t decimalSeparator, const wchar_t* bytesUnit, const wchar_t* kiloUnit,
+std::wstring FormatAmount(uint64_t n,
+                          wchar_t decimalSeparator,
+                          const wchar_t* bytesUnit,
+                          const wchar_t* kiloUnit,
                           const wchar_t* megaUnit) {
     if (n < 1000)
         return std::to_wstring(n) + bytesUnit;
@@ -60,7 +63,10 @@ std::wstring FormatRate(uint64_t bytesPerSecond, wchar_t decimalSeparator) {
     return FormatAmount(bytesPerSecond, decimalSeparator, L" bytes/sec", L" Kb/sec", L" Mb/sec");
 }
 
-std::wstring FormatTime(int64_t elapsedMs, uint32_t total, uint64_t received, const std::wstring& secUnit,
+std::wstring FormatTime(int64_t elapsedMs,
+                        uint32_t total,
+                        uint64_t received,
+                        const std::wstring& secUnit,
                         const std::wstring& minUnit) {
     double value = static_cast<double>(elapsedMs);
     if (received > 0 && total > 0 && received < total)
@@ -146,7 +152,8 @@ std::wstring JoinPath(const std::wstring& dir, const std::wstring& name) {
     return dir + L"\\" + name;
 }
 
-std::wstring InsertProxyCredentials(const std::wstring& url, const std::wstring& proxyUserID,
+std::wstring InsertProxyCredentials(const std::wstring& url,
+                                    const std::wstring& proxyUserID,
                                     const std::wstring& proxyPassword) {
     if (proxyUserID.empty() || proxyPassword.empty() || url.size() < 7)
         return url;

@@ -147,7 +147,7 @@ void TWebDownloader::DoCopy() {
         DWORD access = Proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY;
         // INTERNET_FLAG_NO_CACHE_WRITE: a setup program has no business in the browser cache.
         root.reset(core::wininet::InternetOpenW(Agent.c_str(), access, Proxy.empty() ? nullptr : Proxy.c_str(), nullptr,
-                                 INTERNET_FLAG_NO_CACHE_WRITE));
+                                                INTERNET_FLAG_NO_CACHE_WRITE));
         FHinternet = root.get();
         if (root && Timeout > 0) {
             DWORD ms = static_cast<DWORD>(Timeout) * 1000;
@@ -215,8 +215,10 @@ bool TWebDownloader::AskLogin(const std::wstring& url, std::wstring& userID, std
     return true;
 }
 
-unique_hinternet TWebDownloader::OpenURL(const std::wstring& url, const std::wstring& userID,
-                                         const std::wstring& password, const std::wstring& extraHeaders) {
+unique_hinternet TWebDownloader::OpenURL(const std::wstring& url,
+                                         const std::wstring& userID,
+                                         const std::wstring& password,
+                                         const std::wstring& extraHeaders) {
     std::wstring headers;
     if (!userID.empty() || !password.empty())
         headers = L"Authorization: Basic " + EncodeBase64(userID + L":" + password) + L"\r\n";
@@ -228,7 +230,7 @@ unique_hinternet TWebDownloader::OpenURL(const std::wstring& url, const std::wst
     if (HTTPKeepAliveAuthentication)
         flags |= INTERNET_FLAG_KEEP_CONNECTION;  // keeps the connection that carried the credentials
     unique_hinternet request(core::wininet::InternetOpenUrlW(FHinternet, url.c_str(), headers.c_str(),
-                                              static_cast<DWORD>(headers.size()), flags, 0));
+                                                             static_cast<DWORD>(headers.size()), flags, 0));
     ProcessMessages();
     return request;
 }
@@ -286,8 +288,11 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
 // Opens the URL, asking for credentials where the item allows it, as often as the server refuses
 // them. False ends the item: the login was cancelled (no event), the server answered an error status,
 // or the URL could not be opened.
-bool TWebDownloader::OpenRequest(const TWebDownloadItem& item, const std::wstring& url, std::wstring& userID,
-                                 std::wstring& password, unique_hinternet& request) {
+bool TWebDownloader::OpenRequest(const TWebDownloadItem& item,
+                                 const std::wstring& url,
+                                 std::wstring& userID,
+                                 std::wstring& password,
+                                 unique_hinternet& request) {
     const bool mayAsk = item.Authenticate != TWebDownloadAuthentication::waNever;
     if (item.Authenticate == TWebDownloadAuthentication::waAlways && (userID.empty() || password.empty()) &&
         !AskLogin(url, userID, password))
@@ -296,7 +301,8 @@ bool TWebDownloader::OpenRequest(const TWebDownloadItem& item, const std::wstrin
     while ((request = OpenURL(url, userID, password))) {
         DWORD size = sizeof status;
         DWORD index = 0;
-        core::wininet::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+        core::wininet::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                                      &index);
         if (status == 407)
             AnswerProxySignIn(request.get(), status);
         if (status == 401 && mayAsk) {
@@ -320,8 +326,10 @@ bool TWebDownloader::OpenRequest(const TWebDownloadItem& item, const std::wstrin
 // The target file at the item's path, created (an existing one truncated) with its missing folders.
 // An invalid handle ends the item: the name is unsafe or the file cannot be created (both reported),
 // or the owner refused to overwrite an existing file (not reported).
-unique_file TWebDownloader::CreateTarget(const TWebDownloadItem& item, unique_hinternet& request,
-                                         const std::wstring& url, std::wstring& path) {
+unique_file TWebDownloader::CreateTarget(const TWebDownloadItem& item,
+                                         unique_hinternet& request,
+                                         const std::wstring& url,
+                                         std::wstring& path) {
     const std::wstring name = TargetName(item, request.get(), url);
     if (!IsSafeTargetFilename(name)) {
         request.reset();
@@ -362,7 +370,8 @@ TWebDownloader::TTransferState TWebDownloader::StartBody(const TWebDownloadItem&
     DWORD announced = 0;
     DWORD size = sizeof announced;
     DWORD index = 0;
-    core::wininet::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, &index);
+    core::wininet::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size,
+                                  &index);
     TTransferState transfer;
     transfer.total = announced == 0 && item.FileSize > 0 ? item.FileSize : announced;
     transfer.start = GetTickCount();

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "download/WebDownloadItem.h"
-#include "core/Handles.h"
 #include "core/Component.h"
+#include "core/Handles.h"
+#include "download/WebDownloadItem.h"
 
 namespace memoline {
 
@@ -29,8 +29,8 @@ using TCopyProgressEvent = std::function<void(TObject* Sender, int fileidx, uint
 using TDialogEvent = std::function<void(TObject* Sender, HWND ADialog)>;
 // Asked for the proxy's user name and password when the proxy answers 407: `proxy` names it, `again`
 // tells that the last answer was refused. False leaves the 407 to fail the item.
-using TProxyLoginEvent = std::function<bool(TObject* Sender, const std::wstring& proxy, bool again,
-                                            std::wstring& userName, std::wstring& password)>;
+using TProxyLoginEvent = std::function<
+    bool(TObject* Sender, const std::wstring& proxy, bool again, std::wstring& userName, std::wstring& password)>;
 
 // Error codes of OnError/OnErrorInfo besides the HTTP status.
 constexpr int kDownloadErrorCreateFile = 3;  // "Cannot create file " + path (or the refused name)
@@ -169,12 +169,19 @@ private:
     void CopyItems();  // the items of a run, in order
     bool HttpDownload(TWebDownloadItem& item);
     bool AskLogin(const std::wstring& url, std::wstring& userID, std::wstring& password);
-    unique_hinternet OpenURL(const std::wstring& url, const std::wstring& userID, const std::wstring& password,
+    unique_hinternet OpenURL(const std::wstring& url,
+                             const std::wstring& userID,
+                             const std::wstring& password,
                              const std::wstring& extraHeaders = std::wstring());
     TBodyEnd ReadBody(HINTERNET request, HANDLE file, TTransferState& transfer);
     // Resume after a dropped connection (WebDownloaderResume.cpp).
-    bool ResumeAfterDrop(unique_hinternet& request, HANDLE file, const std::wstring& url, const std::wstring& userID,
-                         const std::wstring& password, TTransferState& transfer, size_t& retriesUsed);
+    bool ResumeAfterDrop(unique_hinternet& request,
+                         HANDLE file,
+                         const std::wstring& url,
+                         const std::wstring& userID,
+                         const std::wstring& password,
+                         TTransferState& transfer,
+                         size_t& retriesUsed);
     bool ContinueWithAnswer(HINTERNET request, HANDLE file, TTransferState& transfer);
     bool PauseBeforeRetry(DWORD ms);
     static std::wstring ValidatorOf(HINTERNET request);
@@ -189,9 +196,14 @@ private:
     void ReleaseEndedThreads();
 
     // The steps of one HTTP item (HttpDownload).
-    bool OpenRequest(const TWebDownloadItem& item, const std::wstring& url, std::wstring& userID,
-                     std::wstring& password, unique_hinternet& request);
-    unique_file CreateTarget(const TWebDownloadItem& item, unique_hinternet& request, const std::wstring& url,
+    bool OpenRequest(const TWebDownloadItem& item,
+                     const std::wstring& url,
+                     std::wstring& userID,
+                     std::wstring& password,
+                     unique_hinternet& request);
+    unique_file CreateTarget(const TWebDownloadItem& item,
+                             unique_hinternet& request,
+                             const std::wstring& url,
                              std::wstring& path);
     TTransferState StartBody(const TWebDownloadItem& item, HINTERNET request);
     bool FinishTarget(const std::wstring& path, TBodyEnd end, bool anyData);

@@ -31,7 +31,7 @@ DWORD StatusOf(HINTERNET request) {
 
 bool SetTextOption(HINTERNET request, DWORD option, const std::wstring& value) {
     return core::wininet::InternetSetOptionW(request, option, const_cast<wchar_t*>(value.c_str()),
-                              static_cast<DWORD>(value.size() + 1)) != FALSE;
+                                             static_cast<DWORD>(value.size() + 1)) != FALSE;
 }
 
 }  // namespace

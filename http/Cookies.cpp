@@ -156,8 +156,11 @@ void FillCookieDefaults(TnetCookieItem& item, std::wstring_view requestHost, std
         item.Path = DefaultPath(requestPath);
 }
 
-bool ParseCookie(std::wstring_view text, std::wstring_view requestHost, std::wstring_view requestPath,
-                 int64_t now, TnetCookieItem& item) {
+bool ParseCookie(std::wstring_view text,
+                 std::wstring_view requestHost,
+                 std::wstring_view requestPath,
+                 int64_t now,
+                 TnetCookieItem& item) {
     size_t start = 0;
     const CookiePart own = NextCookiePart(text, start);
     if (own.name.empty())
@@ -211,8 +214,10 @@ int64_t ParseHttpDate(std::wstring_view text) {
            minute * 60 + second;
 }
 
-TnetCookieList ParseResponseCookies(const std::vector<std::wstring>& headerLines, std::wstring_view requestHost,
-                                    std::wstring_view requestPath, int64_t now) {
+TnetCookieList ParseResponseCookies(const std::vector<std::wstring>& headerLines,
+                                    std::wstring_view requestHost,
+                                    std::wstring_view requestPath,
+                                    int64_t now) {
     TnetCookieList cookies;
     for (const auto& line : headerLines) {
         const size_t colon = line.find(L':');
@@ -244,7 +249,10 @@ void TnetCookieManager::Merge(const TnetCookieList& cookies, int64_t now) {
     }
 }
 
-std::wstring TnetCookieManager::CookieHeader(std::wstring_view host, std::wstring_view path, int port, bool secure,
+std::wstring TnetCookieManager::CookieHeader(std::wstring_view host,
+                                             std::wstring_view path,
+                                             int port,
+                                             bool secure,
                                              int64_t now) const {
     std::vector<const TnetCookieItem*> matching;
     {

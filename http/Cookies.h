@@ -14,15 +14,15 @@ namespace memoline {
 struct TnetCookieItem {
     std::wstring Name;
     std::wstring Value;
-    std::wstring Expires;   // as received
-    std::wstring Domain;    // with a leading "."
-    std::wstring Path;      // "/" when none was given or derived
+    std::wstring Expires;  // as received
+    std::wstring Domain;   // with a leading "."
+    std::wstring Path;     // "/" when none was given or derived
     bool Secure = false;
     std::wstring Comment;
     std::wstring MaxAge;
     std::wstring Version;
     std::wstring CommentUrl;
-    std::wstring Port;      // a list of ports, such as "80,8080"; empty for any
+    std::wstring Port;  // a list of ports, such as "80,8080"; empty for any
     bool Discard = false;
     // When the cookie expires, in seconds since 1970; 0 for a session cookie. A cookie whose
     // "max-age" is 0 or negative, or whose date lies in the past, is already expired.
@@ -34,8 +34,10 @@ using TnetCookieList = std::vector<TnetCookieItem>;
 
 // The cookies of a response's "Set-Cookie" and "Set-Cookie2" lines. A missing domain is the request's
 // host; a missing path is the directory of the request path.
-TnetCookieList ParseResponseCookies(const std::vector<std::wstring>& headerLines, std::wstring_view requestHost,
-                                    std::wstring_view requestPath, int64_t now);
+TnetCookieList ParseResponseCookies(const std::vector<std::wstring>& headerLines,
+                                    std::wstring_view requestHost,
+                                    std::wstring_view requestPath,
+                                    int64_t now);
 
 // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT",
 // "Sun Nov  6 08:49:37 1994") in seconds since 1970; -1 when it cannot be read.
@@ -49,8 +51,7 @@ public:
     void Merge(const TnetCookieList& cookies, int64_t now);
     // The "Cookie" value for a request: matching cookies sorted by name, then by path descending,
     // as name=value pairs joined by "; ". Empty when none match.
-    std::wstring CookieHeader(std::wstring_view host, std::wstring_view path, int port, bool secure,
-                              int64_t now) const;
+    std::wstring CookieHeader(std::wstring_view host, std::wstring_view path, int port, bool secure, int64_t now) const;
     size_t Count() const;
 
 private:

@@ -178,8 +178,7 @@ void TnetHttpRequestHeader::Clear() {
     EndUpdate();
 }
 
-TnetHttpResponseHeader::TnetHttpResponseHeader() {
-}
+TnetHttpResponseHeader::TnetHttpResponseHeader() {}
 
 std::vector<TnetHttpEntityHeader::FieldRef> TnetHttpResponseHeader::OwnFields() const {
     return {

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "http/HeaderFieldList.h"
 #include "core/Component.h"
+#include "http/HeaderFieldList.h"
 
 namespace memoline {
 

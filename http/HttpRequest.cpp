@@ -1,7 +1,7 @@
 #include "http/HttpRequest.h"
 
-#include "http/Charset.h"
 #include "core/TextUtil.h"
+#include "http/Charset.h"
 
 namespace memoline {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Component.h"
 #include "http/HttpHeader.h"
 #include "http/Stream.h"
-#include "core/Component.h"
 
 namespace memoline {
 

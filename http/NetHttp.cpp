@@ -96,8 +96,8 @@ struct TnetHttp::Exchange {
     TnetStringStream emptyBody;
     TnetStream* response = nullptr;
     TnetStringList* responseHeader = nullptr;
-    std::string received;  // the bytes read with the header
-    size_t bodyOffset = 0; // where the body starts in `received`
+    std::string received;   // the bytes read with the header
+    size_t bodyOffset = 0;  // where the body starts in `received`
     bool closeAfter = false;
     bool succeeded = false;
     int redirects = 0;
@@ -139,9 +139,12 @@ void TnetHttp::Post(const std::wstring& AUrl, TnetHttpRequest* ARequest, TnetStr
     SendRequest(L"POST", AUrl, &ARequest->HeaderSource(), body.get(), nullptr, &AResponseBody);
 }
 
-void TnetHttp::SendRequest(const std::wstring& AMethod, const std::wstring& AUrl,
-                           const TnetStringList* ARequestHeader, TnetStream* ARequestBody,
-                           TnetStringList* AResponseHeader, TnetStream* AResponseBody) {
+void TnetHttp::SendRequest(const std::wstring& AMethod,
+                           const std::wstring& AUrl,
+                           const TnetStringList* ARequestHeader,
+                           TnetStream* ARequestBody,
+                           TnetStringList* AResponseHeader,
+                           TnetStream* AResponseBody) {
     Exchange x;
     TnetStringStream emptyResponse;
     if (ARequestHeader)
@@ -369,8 +372,8 @@ void TnetHttp::ReadBody(Exchange& x, TnetStream& destination) {
         return;
     }
     // Bytes beyond an announced length are not this body's: they are dropped, not decoded.
-    const size_t take = length == kOpenEnded ? already.size()
-                                             : static_cast<size_t>(std::min<int64_t>(length, already.size()));
+    const size_t take =
+        length == kOpenEnded ? already.size() : static_cast<size_t>(std::min<int64_t>(length, already.size()));
     target->Write(already.data(), take);
     TransportSink sink(*target);
     if (length == kOpenEnded) {
@@ -423,7 +426,8 @@ bool TnetHttp::FollowRedirect(Exchange& x) {
     // The form carries a password: what was sent over TLS is never repeated in clear.
     if (FUrl.UrlType() == TnetUrlType::utHTTPS && next.UrlType() != TnetUrlType::utHTTPS)
         return false;
-    if (LowerAscii(CutAfterLastSlash(next.AbsoluteUri())).rfind(LowerAscii(CutAfterLastSlash(FUrl.AbsoluteUri())), 0) != 0)
+    if (LowerAscii(CutAfterLastSlash(next.AbsoluteUri())).rfind(LowerAscii(CutAfterLastSlash(FUrl.AbsoluteUri())), 0) !=
+        0)
         RemoveHeaderField(x.requestLines, L"Authorization");
     if (FStatusCode == 302 || FStatusCode == 303) {
         FMethod = L"GET";

@@ -35,16 +35,16 @@ class TnetHttpAuthenticator;
 
 // Asked for the proxy's user name and password when the proxy answers 407: `proxy` names it, `again`
 // tells that the last answer was refused. False leaves the request to fail with the proxy's status.
-using TnetProxyLoginEvent = std::function<bool(TObject* Sender, const std::wstring& proxy, bool again,
-                                               std::wstring& userName, std::wstring& password)>;
+using TnetProxyLoginEvent = std::function<
+    bool(TObject* Sender, const std::wstring& proxy, bool again, std::wstring& userName, std::wstring& password)>;
 
 // How many 407 answers of one request are answered with credentials: the first, then two more
 // after the operator was asked again.
 inline constexpr int kProxySignInAttempts = 3;
 
 // The client's own failure codes, beside the transport's.
-inline constexpr int kNetInvalidUrl = -7;         // the URL cannot be split
-inline constexpr int kNetHeaderTooLong = -8;      // no end of the response header within the limit
+inline constexpr int kNetInvalidUrl = -7;     // the URL cannot be split
+inline constexpr int kNetHeaderTooLong = -8;  // no end of the response header within the limit
 
 class TnetHttp : public TnetTcpClientTls {
 public:
@@ -80,8 +80,12 @@ public:
     void Post(const std::wstring& AUrl, TnetHttpRequest* ARequest, TnetStream& AResponseBody);
     // One request with its redirects and authentication passes. Missing arguments are replaced by
     // empty ones.
-    void SendRequest(const std::wstring& AMethod, const std::wstring& AUrl, const TnetStringList* ARequestHeader,
-                     TnetStream* ARequestBody, TnetStringList* AResponseHeader, TnetStream* AResponseBody);
+    void SendRequest(const std::wstring& AMethod,
+                     const std::wstring& AUrl,
+                     const TnetStringList* ARequestHeader,
+                     TnetStream* ARequestBody,
+                     TnetStringList* AResponseHeader,
+                     TnetStream* AResponseBody);
 
     int StatusCode() const { return FStatusCode; }
     const std::wstring& StatusText() const { return FStatusText; }

@@ -1,7 +1,7 @@
 #include "http/NetHttpAuth.h"
 
-#include "core/TextUtil.h"
 #include <vector>
+#include "core/TextUtil.h"
 
 #include "http/Base64.h"
 #include "http/Charset.h"
@@ -72,8 +72,7 @@ struct TnetHttpAuthenticator::SspiSession {
     // The next token for the server, or empty when the package cannot go on.
     std::string Step(const std::string& input, const std::wstring& host) {
         const std::string target = "HTTP/" + Narrow(host);
-        SecBuffer inBuffer{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN,
-                           const_cast<char*>(input.data())};
+        SecBuffer inBuffer{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN, const_cast<char*>(input.data())};
         SecBufferDesc inDesc{SECBUFFER_VERSION, 1, &inBuffer};
         SecBuffer outBuffer{0, SECBUFFER_TOKEN, nullptr};
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuffer};
@@ -93,8 +92,10 @@ struct TnetHttpAuthenticator::SspiSession {
 TnetHttpAuthenticator::TnetHttpAuthenticator() = default;
 TnetHttpAuthenticator::~TnetHttpAuthenticator() = default;
 
-std::wstring TnetHttpAuthenticator::Answer(const TnetStringList& challenges, const std::wstring& userName,
-                                           const std::wstring& password, const std::wstring& host,
+std::wstring TnetHttpAuthenticator::Answer(const TnetStringList& challenges,
+                                           const std::wstring& userName,
+                                           const std::wstring& password,
+                                           const std::wstring& host,
                                            bool& needFreshConnection) {
     needFreshConnection = false;
     for (const wchar_t* package : {L"Negotiate", L"NTLM"}) {

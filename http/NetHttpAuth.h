@@ -21,8 +21,11 @@ public:
     // only a challenge line that names it. Basic needs a user name or a password. `host` names the
     // service for the security packages. `needFreshConnection` is set when the scheme's exchange must
     // run on a connection of its own.
-    std::wstring Answer(const TnetStringList& challenges, const std::wstring& userName, const std::wstring& password,
-                        const std::wstring& host, bool& needFreshConnection);
+    std::wstring Answer(const TnetStringList& challenges,
+                        const std::wstring& userName,
+                        const std::wstring& password,
+                        const std::wstring& host,
+                        bool& needFreshConnection);
 
 private:
     struct SspiSession;

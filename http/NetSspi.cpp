@@ -322,8 +322,8 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     CERT_CHAIN_PARA chainPara{};
     chainPara.cbSize = sizeof chainPara;  // no usage requirement
     unique_cert_chain chain;
-    if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
-                                 chain.put()))
+    if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0,
+                                                nullptr, chain.put()))
         RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
 
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara{};
@@ -336,7 +336,8 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     policyPara.pvExtraPolicyPara = &sslPara;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
-    if (!core::crypt32::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara, &policyStatus))
+    if (!core::crypt32::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara,
+                                                         &policyStatus))
         RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
     long verdict = static_cast<long>(policyStatus.dwError);
     // A chain with no path to any trusted root is never trusted, whatever the policy said (Wine's

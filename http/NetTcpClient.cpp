@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/MessagePump.h"
 #include "http/NetErrors.h"
 #include "http/NetSocketApi.h"
-#include "core/MessagePump.h"
 
 namespace memoline {
 namespace {

@@ -117,7 +117,8 @@ bool SelectProxyServer(const std::wstring& list, const std::wstring& scheme, Tne
 }
 
 bool BypassesProxy(const std::wstring& bypassList, const std::wstring& host) {
-    const std::wstring name = LowerAscii(host.size() > 2 && host.front() == L'[' ? host.substr(1, host.size() - 2) : host);
+    const std::wstring name =
+        LowerAscii(host.size() > 2 && host.front() == L'[' ? host.substr(1, host.size() - 2) : host);
     bool loopbackDirect = true;
     for (const std::wstring& raw : SplitEntries(bypassList, L"; ,\t\r\n")) {
         const std::wstring entry = LowerAscii(raw);

@@ -111,7 +111,9 @@ std::string HeaderLinesToBytes(const TnetHeaderLines& lines) {
     return bytes;
 }
 
-bool MayKeepConnection(bool keepConnection, TnetHttpVersion request, TnetHttpVersion response,
+bool MayKeepConnection(bool keepConnection,
+                       TnetHttpVersion request,
+                       TnetHttpVersion response,
                        std::wstring_view connectionValue) {
     if (!keepConnection)
         return false;
@@ -120,8 +122,11 @@ bool MayKeepConnection(bool keepConnection, TnetHttpVersion request, TnetHttpVer
     return SameTextAscii(connectionValue, L"Keep-Alive");
 }
 
-int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion /*request*/,
-                           TnetHttpVersion /*response*/, std::wstring_view contentLength) {
+int64_t ExpectedBodyLength(std::wstring_view method,
+                           int statusCode,
+                           TnetHttpVersion /*request*/,
+                           TnetHttpVersion /*response*/,
+                           std::wstring_view contentLength) {
     // Only these answers have no body, whatever their header says. Every other one has a body, also a
     // redirect, a challenge or an error: left unread, it would stay in a kept-alive connection and be
     // taken for the next answer's status line.

@@ -26,7 +26,7 @@ struct TnetRequestHeaderSettings {
     std::wstring Method;
     std::wstring Target;  // the percent-encoded request target
     TnetHttpVersion Version = TnetHttpVersion::hvHttp1_1;
-    std::wstring Host;    // the "Host" value: host, and ":" port unless the port is 80 or 443
+    std::wstring Host;  // the "Host" value: host, and ":" port unless the port is 80 or 443
     std::wstring UserAgent;
     int64_t BodyBytesLeft = 0;
     bool AllowCompression = true;
@@ -51,14 +51,19 @@ std::string HeaderLinesToBytes(const TnetHeaderLines& lines);
 // Whether the connection may be reused after a response: with HTTP/1.1 on both sides unless the
 // response's connection value is "close", otherwise only when it is "Keep-Alive" (case-insensitive,
 // whole value).
-bool MayKeepConnection(bool keepConnection, TnetHttpVersion request, TnetHttpVersion response,
+bool MayKeepConnection(bool keepConnection,
+                       TnetHttpVersion request,
+                       TnetHttpVersion response,
                        std::wstring_view connectionValue);
 
 // The body length of a response that is not chunked: 0 where HTTP allows no body (HEAD, 1xx, 204,
 // 304, a successful CONNECT), else the Content-Length, or kOpenEnded when the body lasts until the
 // server closes the connection.
 inline constexpr int64_t kOpenEnded = -1;
-int64_t ExpectedBodyLength(std::wstring_view method, int statusCode, TnetHttpVersion request,
-                           TnetHttpVersion response, std::wstring_view contentLength);
+int64_t ExpectedBodyLength(std::wstring_view method,
+                           int statusCode,
+                           TnetHttpVersion request,
+                           TnetHttpVersion response,
+                           std::wstring_view contentLength);
 
 }  // namespace memoline

@@ -17,7 +17,11 @@ core::TLazyLibrary& Library() {
     return *library;
 }
 
-HINTERNET WinHttpOpen(const wchar_t* agent, DWORD accessType, const wchar_t* proxy, const wchar_t* bypass, DWORD flags) {
+HINTERNET WinHttpOpen(const wchar_t* agent,
+                      DWORD accessType,
+                      const wchar_t* proxy,
+                      const wchar_t* bypass,
+                      DWORD flags) {
     static const core::TLazyFunction<decltype(&::WinHttpOpen)> fn(Library(), "WinHttpOpen");
     return fn.CallOr(HINTERNET{}, agent, accessType, proxy, bypass, flags);
 }
@@ -32,7 +36,9 @@ BOOL WinHttpSetTimeouts(HINTERNET handle, int resolve, int connect, int send, in
     return fn.CallOr(FALSE, handle, resolve, connect, send, receive);
 }
 
-BOOL WinHttpGetProxyForUrl(HINTERNET session, const wchar_t* url, WINHTTP_AUTOPROXY_OPTIONS* options,
+BOOL WinHttpGetProxyForUrl(HINTERNET session,
+                           const wchar_t* url,
+                           WINHTTP_AUTOPROXY_OPTIONS* options,
                            WINHTTP_PROXY_INFO* info) {
     static const core::TLazyFunction<decltype(&::WinHttpGetProxyForUrl)> fn(Library(), "WinHttpGetProxyForUrl");
     return fn.CallOr(FALSE, session, url, options, info);
@@ -45,10 +51,10 @@ constexpr int kScriptTimeoutMs = 10000;
 
 struct TWinHttpSession {
     HINTERNET handle = winhttp::WinHttpOpen(L"Memoline Server Updates",
-                                   WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                   WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS,
-                                   0);
+                                            WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                            WINHTTP_NO_PROXY_NAME,
+                                            WINHTTP_NO_PROXY_BYPASS,
+                                            0);
     TWinHttpSession() = default;
     ~TWinHttpSession() {
         if (handle)

@@ -48,8 +48,20 @@ bool MustEscape(unsigned char b) {
     if (b <= 0x20 || b >= 0x7F)
         return true;
     switch (b) {
-        case 0x22: case 0x23: case 0x25: case 0x3C: case 0x3E: case 0x5B: case 0x5C: case 0x5D:
-        case 0x5E: case 0x60: case 0x7B: case 0x7C: case 0x7D: case 0x7E:
+        case 0x22:
+        case 0x23:
+        case 0x25:
+        case 0x3C:
+        case 0x3E:
+        case 0x5B:
+        case 0x5C:
+        case 0x5D:
+        case 0x5E:
+        case 0x60:
+        case 0x7B:
+        case 0x7C:
+        case 0x7D:
+        case 0x7E:
             return true;
         default:
             return false;

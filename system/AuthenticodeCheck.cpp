@@ -6,8 +6,8 @@
 
 #include <iterator>
 
-#include "core/ErrorText.h"
 #include "core/Crypt32.h"
+#include "core/ErrorText.h"
 #include "core/LazyLibrary.h"
 
 namespace memoline {
@@ -28,14 +28,16 @@ LONG WinVerifyTrust(HWND window, GUID* action, void* data) {
 
 CRYPT_PROVIDER_DATA* WTHelperProvDataFromStateData(HANDLE state) {
     static const core::TLazyFunction<decltype(&::WTHelperProvDataFromStateData)> fn(Library(),
-                                                                                     "WTHelperProvDataFromStateData");
+                                                                                    "WTHelperProvDataFromStateData");
     return fn.CallOr(static_cast<CRYPT_PROVIDER_DATA*>(nullptr), state);
 }
 
-CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* provider, DWORD signer, BOOL counterSigner,
+CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* provider,
+                                                    DWORD signer,
+                                                    BOOL counterSigner,
                                                     DWORD counterSignerIndex) {
     static const core::TLazyFunction<decltype(&::WTHelperGetProvSignerFromChain)> fn(Library(),
-                                                                                      "WTHelperGetProvSignerFromChain");
+                                                                                     "WTHelperGetProvSignerFromChain");
     return fn.CallOr(static_cast<CRYPT_PROVIDER_SGNR*>(nullptr), provider, signer, counterSigner, counterSignerIndex);
 }
 
@@ -144,8 +146,8 @@ LONG CheckSignerChain(PCCERT_CONTEXT certificate, const FILETIME* at, DWORD& err
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     // No CERT_CHAIN_REVOCATION_* flag: revocation is not checked. The certificate's own store holds
     // the certificates the signature carries, so intermediate CAs are found there.
-    if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, const_cast<FILETIME*>(at), certificate->hCertStore, &para, 0,
-                                 nullptr, &chain))
+    if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, const_cast<FILETIME*>(at),
+                                                certificate->hCertStore, &para, 0, nullptr, &chain))
         return static_cast<LONG>(HRESULT_FROM_WIN32(GetLastError()));
     errorStatus = chain->TrustStatus.dwErrorStatus & ~kRevocationBits;
 

@@ -9,8 +9,8 @@ namespace memoline {
 namespace {
 
 constexpr const wchar_t* kStringKeys[10] = {
-    L"CompanyName",      L"FileDescription", L"FileVersion", L"InternalName",   L"LegalCopyright",
-    L"LegalTrademarks",  L"OriginalFilename", L"ProductName", L"ProductVersion", L"Comments",
+    L"CompanyName",     L"FileDescription",  L"FileVersion", L"InternalName",   L"LegalCopyright",
+    L"LegalTrademarks", L"OriginalFilename", L"ProductName", L"ProductVersion", L"Comments",
 };
 
 std::wstring OwnModulePath() {
@@ -103,8 +103,8 @@ void TFileVersionInfo::ReadVersionInfo() {
         value = nullptr;
         if (VerQueryValueW(block.data(), L"\\", &value, &length) && value) {
             const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-            numbers = {HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                       HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)};
+            numbers = {HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                       LOWORD(fixed->dwFileVersionLS)};
             // The flags as they stand: dwFileFlagsMask is deliberately not applied.
             flags = {(fixed->dwFileFlags & VS_FF_DEBUG) != 0, (fixed->dwFileFlags & VS_FF_PRERELEASE) != 0,
                      (fixed->dwFileFlags & VS_FF_PRIVATEBUILD) != 0, (fixed->dwFileFlags & VS_FF_SPECIALBUILD) != 0};

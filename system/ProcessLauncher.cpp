@@ -339,8 +339,9 @@ std::wstring TProcessLauncher::GetErrorMsg(std::uint32_t ErrorCode) {
         {13, L"Application was designed for MS-DOS 4.0"},
         {14, L"Unknown executable file type"},
         {15, L"Cannot load a real-mode application"},
-        {16, L"Cannot load a second instance of an executable file containing multiple, non-read-only data "
-             L"segments"},
+        {16,
+         L"Cannot load a second instance of an executable file containing multiple, non-read-only data "
+         L"segments"},
         {19, L"Cannot load a compressed executable file"},
         {20, L"A dynamic-link library (DLL) file is invalid"},
         {21, L"Application requires Windows 32-bit extensions"},

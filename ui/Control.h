@@ -60,7 +60,9 @@ public:
     // display: the control is placed at these values scaled to the window's DPI.
     void SetBounds(int left, int top, int width, int height);
     // The bounds as given to SetBounds (96-DPI units).
-    RECT DesignBounds() const { return RECT{designLeft_, designTop_, designLeft_ + designWidth_, designTop_ + designHeight_}; }
+    RECT DesignBounds() const {
+        return RECT{designLeft_, designTop_, designLeft_ + designWidth_, designTop_ + designHeight_};
+    }
 
     // The DPI of the top-level window this control is in (96 until it is known).
     int Dpi() const { return parent_ ? parent_->Dpi() : dpi_; }

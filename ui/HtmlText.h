@@ -8,7 +8,7 @@
 namespace memoline::ui {
 
 struct THtmlRun {
-    std::wstring Text;      // empty for a line break
+    std::wstring Text;  // empty for a line break
     bool Bold = false;
     bool LineBreak = false;
 };

@@ -9,8 +9,8 @@
 namespace memoline::ui {
 namespace {
 
-constexpr UINT_PTR kGridSubclassId = 0x4752;   // the grid's own subclass of its list view
-constexpr UINT_PTR kHeaderSubclassId = 0x4844; // the subclass of the list view's header
+constexpr UINT_PTR kGridSubclassId = 0x4752;    // the grid's own subclass of its list view
+constexpr UINT_PTR kHeaderSubclassId = 0x4844;  // the subclass of the list view's header
 
 int ColumnFormat(TAlignment alignment) {
     switch (alignment) {
@@ -305,7 +305,8 @@ void TListGrid::PaintEmpty() {
     HGDIOBJ old = SelectObject(dc, Font().Handle());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, engine.Color(TStyleColor::GridEmptyText));
-    DrawTextW(dc, emptyCaption_.c_str(), static_cast<int>(emptyCaption_.size()), &text, DT_CENTER | DT_TOP | DT_WORDBREAK);
+    DrawTextW(dc, emptyCaption_.c_str(), static_cast<int>(emptyCaption_.size()), &text,
+              DT_CENTER | DT_TOP | DT_WORDBREAK);
     SelectObject(dc, old);
     EndPaint(handle_, &ps);
 }
@@ -328,7 +329,9 @@ LRESULT TListGrid::DrawHeaderItem(NMCUSTOMDRAW* draw) {
     int column = static_cast<int>(draw->dwItemSpec);
     if (column >= 0 && column < ColumnCount() && r.right - r.left > 1) {
         const TListColumn& c = columns_[column];
-        UINT align = c.Alignment == TAlignment::Center ? DT_CENTER : c.Alignment == TAlignment::Right ? DT_RIGHT : DT_LEFT;
+        UINT align = c.Alignment == TAlignment::Center  ? DT_CENTER
+                     : c.Alignment == TAlignment::Right ? DT_RIGHT
+                                                        : DT_LEFT;
         RECT text{r.left + Scale(6), r.top, r.right - Scale(6), r.bottom};
         HGDIOBJ old = SelectObject(draw->hdc, headerFont_.Handle());
         SetBkMode(draw->hdc, TRANSPARENT);

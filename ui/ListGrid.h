@@ -35,8 +35,10 @@ public:
     ~TListGrid() override;
 
     // Columns; the index is the position, hidden columns included.
-    int AddColumn(const std::wstring& header, TAlignment alignment = TAlignment::Left,
-                  int width = kDefaultColumnWidth, bool visible = true);
+    int AddColumn(const std::wstring& header,
+                  TAlignment alignment = TAlignment::Left,
+                  int width = kDefaultColumnWidth,
+                  bool visible = true);
     int ColumnCount() const { return static_cast<int>(columns_.size()); }
     const TListColumn& Column(int index) const { return columns_.at(index); }
     void SetColumnVisible(int index, bool visible);

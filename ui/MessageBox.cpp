@@ -50,8 +50,7 @@ private:
 // gets its own and leaves the outer one's in place when it ends.
 class BoxAdjustment {
 public:
-    BoxAdjustment(bool topmost, const wchar_t* okCaption)
-        : topmost_(topmost), okCaption_(okCaption), outer_(current_) {
+    BoxAdjustment(bool topmost, const wchar_t* okCaption) : topmost_(topmost), okCaption_(okCaption), outer_(current_) {
         current_ = this;
         if (topmost_ || okCaption_)
             hook_ = SetWindowsHookExW(WH_CBT, OnCbt, nullptr, GetCurrentThreadId());

@@ -111,8 +111,8 @@ void TButtonStyleHook::Paint(HDC dc) {
     HWND hwnd = button->Handle();
     bool enabled = IsWindowEnabled(hwnd);
     bool pressed = enabled && (SendMessageW(hwnd, BM_GETSTATE, 0, 0) & BST_PUSHED);
-    TStyleColor face = !enabled ? TStyleColor::ButtonDisabled
-                       : pressed ? TStyleColor::ButtonPressed
+    TStyleColor face = !enabled          ? TStyleColor::ButtonDisabled
+                       : pressed         ? TStyleColor::ButtonPressed
                        : mouseInControl_ ? TStyleColor::ButtonHot
                                          : TStyleColor::ButtonFace;
     RECT r = button->ClientRect();

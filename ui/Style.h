@@ -20,21 +20,21 @@ class TControl;
 
 // Colours a style gives; without a style each falls back to a system colour.
 enum class TStyleColor {
-    Window,             // form, panel and group box background
-    WindowText,         // text of panels, labels and group boxes
-    Frame,              // group box frame
-    ButtonFace,         // button, normal
-    ButtonHot,          // button under the mouse
-    ButtonPressed,      // button held down
-    ButtonDisabled,     // button that cannot be pressed
-    ButtonBorder,       // button outline
-    ButtonText,         // button caption
-    ButtonTextDisabled, // caption of a disabled button
-    GridBack,           // grid rows
-    GridText,           // grid cells
-    GridHeader,         // grid header background
-    GridHeaderText,     // grid header text
-    GridEmptyText,      // the caption a grid shows while it has no rows
+    Window,              // form, panel and group box background
+    WindowText,          // text of panels, labels and group boxes
+    Frame,               // group box frame
+    ButtonFace,          // button, normal
+    ButtonHot,           // button under the mouse
+    ButtonPressed,       // button held down
+    ButtonDisabled,      // button that cannot be pressed
+    ButtonBorder,        // button outline
+    ButtonText,          // button caption
+    ButtonTextDisabled,  // caption of a disabled button
+    GridBack,            // grid rows
+    GridText,            // grid cells
+    GridHeader,          // grid header background
+    GridHeaderText,      // grid header text
+    GridEmptyText,       // the caption a grid shows while it has no rows
 };
 
 // Paints one control under the active style. The base paints nothing of its own.

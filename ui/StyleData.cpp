@@ -39,7 +39,10 @@ std::optional<uint32_t> ParseColor(const std::string& value) {
     uint32_t rgb = 0;
     for (size_t i = 1; i < 7; ++i) {
         char c = value[i];
-        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        int digit = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
         if (digit < 0)
             return std::nullopt;
         rgb = rgb << 4 | static_cast<uint32_t>(digit);

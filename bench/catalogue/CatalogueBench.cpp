@@ -29,15 +29,14 @@ bool WinInetPost(const URL_COMPONENTSW& url, const std::string& body) {
     bool ok = false;
     const std::wstring host(url.lpszHostName, url.dwHostNameLength);
     const std::wstring path(url.lpszUrlPath, url.dwUrlPathLength);
-    HINTERNET connection = InternetConnectW(session, host.c_str(), url.nPort, nullptr, nullptr,
-                                            INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET connection =
+        InternetConnectW(session, host.c_str(), url.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     // A fresh request each time: no cache, no kept connection, TLS for https.
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
     if (url.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
-    HINTERNET request = connection ? HttpOpenRequestW(connection, L"POST", path.c_str(), nullptr, nullptr, nullptr,
-                                                      flags, 0)
-                                   : nullptr;
+    HINTERNET request =
+        connection ? HttpOpenRequestW(connection, L"POST", path.c_str(), nullptr, nullptr, nullptr, flags, 0) : nullptr;
     if (request) {
         // The test CA publishes no revocation list; WinINet would refuse the certificate for that.
         DWORD security = 0;
@@ -45,8 +44,7 @@ bool WinInetPost(const URL_COMPONENTSW& url, const std::string& body) {
         InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
         security |= SECURITY_FLAG_IGNORE_REVOCATION;
         InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
-        const wchar_t headers[] =
-            L"Content-Type: application/x-www-form-urlencoded\r\nConnection: close\r\n";
+        const wchar_t headers[] = L"Content-Type: application/x-www-form-urlencoded\r\nConnection: close\r\n";
         if (HttpSendRequestW(request, headers, static_cast<DWORD>(-1), const_cast<char*>(body.data()),
                              static_cast<DWORD>(body.size()))) {
             DWORD status = 0;

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "download/WebDownloader.h"
 #include "core/Handles.h"
 #include "core/Synchronize.h"
+#include "download/WebDownloader.h"
 
 using namespace memoline;
 
@@ -63,12 +63,11 @@ void OnTheEnginesKindOfThread(const std::function<void()>& work) {
 // The same calls and flags as the engine, without dialog or events; the bytes go to a file as there.
 int BareLoop(const std::wstring& url, const std::wstring& target, DWORD readSize, const char* mode) {
     LARGE_INTEGER start = Now();
-    unique_hinternet root(InternetOpenW(L"WebDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
-                                        INTERNET_FLAG_NO_CACHE_WRITE));
-    unique_hinternet request(InternetOpenUrlW(root.get(), url.c_str(), L"", 0,
-                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                                  INTERNET_FLAG_KEEP_CONNECTION,
-                                              0));
+    unique_hinternet root(
+        InternetOpenW(L"WebDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE));
+    unique_hinternet request(
+        InternetOpenUrlW(root.get(), url.c_str(), L"", 0,
+                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION, 0));
     if (!request) {
         std::printf("%s cannot open the URL (%lu)\n", mode, GetLastError());
         return 1;

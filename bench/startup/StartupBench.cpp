@@ -84,7 +84,8 @@ int wmain(int argc, wchar_t** argv) {
         const size_t eq = arg.find(L'=');
         if (eq == std::wstring::npos)
             return 2;
-        programs.push_back({std::string(arg.begin(), arg.begin() + static_cast<std::ptrdiff_t>(eq)), arg.substr(eq + 1), {}});
+        programs.push_back(
+            {std::string(arg.begin(), arg.begin() + static_cast<std::ptrdiff_t>(eq)), arg.substr(eq + 1), {}});
     }
     // One start of each first, not counted: the first start of a program also loads it from disk.
     for (Program& p : programs)

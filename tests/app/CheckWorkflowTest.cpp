@@ -418,13 +418,12 @@ TEST_F(CheckWorkflow, ShowsWhatItIsDoingWhileItWaitsAndTabStillMoves) {
     EXPECT_FALSE(IsWindowEnabled(form->btnInstall->Handle()));
 
     const std::string address = std::string(CatalogueAddress.begin(), CatalogueAddress.end());
-    EXPECT_EQ(LogLines(dir / L"ServerUpdates.log"),
-              (std::vector<std::string>{
-                  "Check: asking " + address + " (installed version 5.9.0)",
-                  "Catalogue: POST " + address + " START",
-                  "Catalogue: POST " + address + " OK (resp 28 bytes)",
-                  "Check succeeded: 2 lines, 1 newer updates",
-              }));
+    EXPECT_EQ(LogLines(dir / L"ServerUpdates.log"), (std::vector<std::string>{
+                                                        "Check: asking " + address + " (installed version 5.9.0)",
+                                                        "Catalogue: POST " + address + " START",
+                                                        "Catalogue: POST " + address + " OK (resp 28 bytes)",
+                                                        "Check succeeded: 2 lines, 1 newer updates",
+                                                    }));
 }
 
 // Alt+F4 during the wait is held like the other ways to close, and carried out at the end.

@@ -431,17 +431,17 @@ TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
 
     std::vector<std::wstring> statuses;
     bool buttonsEnabled = false, markMissing = false;
-    test::DuringWait observer(
-        {[&] {
-            const std::wstring status = form_->lblStatus->Caption();
-            if (statuses.empty() || statuses.back() != status)
-                statuses.push_back(status);
-            if (!status.empty()) {
-                buttonsEnabled |= IsWindowEnabled(form_->btnCheck->Handle()) || IsWindowEnabled(form_->btnInstall->Handle());
-                markMissing |= !InstallMarkExists();
-            }
-        }},
-        true);
+    test::DuringWait observer({[&] {
+                                  const std::wstring status = form_->lblStatus->Caption();
+                                  if (statuses.empty() || statuses.back() != status)
+                                      statuses.push_back(status);
+                                  if (!status.empty()) {
+                                      buttonsEnabled |= IsWindowEnabled(form_->btnCheck->Handle()) ||
+                                                        IsWindowEnabled(form_->btnInstall->Handle());
+                                      markMissing |= !InstallMarkExists();
+                                  }
+                              }},
+                              true);
     test::ScopedMessageAnswers answers({IDYES});
     form_->btnInstallClick(form_->btnInstall);
     ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000));

@@ -269,8 +269,8 @@ DrawnFont Measure(HFONT font) {
 std::wstring SegoeUiSubstitute() {
     wchar_t value[LF_FACESIZE] = {};
     DWORD size = sizeof value;
-    RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
-                 L"Segoe UI", RRF_RT_REG_SZ, nullptr, value, &size);
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes", L"Segoe UI",
+                 RRF_RT_REG_SZ, nullptr, value, &size);
     return value;
 }
 
@@ -306,9 +306,12 @@ TEST_F(MainFormTest, WindowFontIsSegoeUi15) {
 BOOL CALLBACK KeepLabelsAndExit(HWND child, LPARAM data) {
     auto* f = reinterpret_cast<HWND*>(data);
     int id = GetDlgCtrlID(child);
-    if (id == kIdVersionNumberPanel) f[0] = child;
-    if (id == kIdCurrentVersion) f[1] = child;
-    if (id == kIdExit) f[2] = child;
+    if (id == kIdVersionNumberPanel)
+        f[0] = child;
+    if (id == kIdCurrentVersion)
+        f[1] = child;
+    if (id == kIdExit)
+        f[2] = child;
     return TRUE;
 }
 
@@ -393,7 +396,8 @@ TEST(MainFormProcess, RealUpdaterShowsItsVersionAndExitEndsIt) {
     STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
     std::wstring commandLine = L"\"" + exe + L"\"";
-    ASSERT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     HWND window = nullptr;
     // Found once shown: the texts are set while it is being shown.
     for (int i = 0; i < 200 && !(window && IsWindowVisible(window)); ++i) {
@@ -425,7 +429,8 @@ struct Process {
         STARTUPINFOW si{};
         si.cb = sizeof si;
         std::wstring commandLine = L"\"" + exe + L"\"";
-        EXPECT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        EXPECT_TRUE(
+            CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     }
     ~Process() {
         if (pi.hProcess && WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)

@@ -2,8 +2,8 @@
 // be written.
 #include "app/SupportLog.h"
 
-#include <shlobj.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 

@@ -44,7 +44,8 @@ TEST(ParseUpdateLine, FiveFieldsAndAHigherVersion) {
     for (const auto& c : cases)
         EXPECT_EQ(ParseUpdateLine(c.line, L"5.9.0").has_value(), c.listed) << c.line;
 
-    const auto entry = ParseUpdateLine(L"\"Server 5.10 \"\"Spring\"\"\";5.10.0.3;2026-04-01;https://h/s.exe;x", L"5.9.0");
+    const auto entry =
+        ParseUpdateLine(L"\"Server 5.10 \"\"Spring\"\"\";5.10.0.3;2026-04-01;https://h/s.exe;x", L"5.9.0");
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->Version, L"Server 5.10 \"Spring\"");
     EXPECT_EQ(entry->Build, L"5.10.0.3");

@@ -91,15 +91,21 @@ TEST_F(CatalogueRequest, PostsThePasswordAndLogsTheSuccess) {
     const std::string password(kCataloguePassword, kCataloguePassword + wcslen(kCataloguePassword));
     EXPECT_EQ(password.size(), 30u);
     const std::string body = "system_password=" + password;
-    EXPECT_EQ(requests[0][0], std::string("POST ") + kPath + " HTTP/1.1\r\n"
-                              "Accept: */*\r\n"
-                              "Content-Length: " + std::to_string(body.size()) + "\r\n"
-                              "Content-Type: application/x-www-form-urlencoded\r\n"
-                              "Accept-Encoding: gzip\r\n"
-                              "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"
-                              "User-Agent: Mozilla/4.0 (compatible; Memoline Server Updates)\r\n"
-                              "Connection: Keep-Alive\r\n"
-                              "\r\n" + body);
+    EXPECT_EQ(requests[0][0], std::string("POST ") + kPath +
+                                  " HTTP/1.1\r\n"
+                                  "Accept: */*\r\n"
+                                  "Content-Length: " +
+                                  std::to_string(body.size()) +
+                                  "\r\n"
+                                  "Content-Type: application/x-www-form-urlencoded\r\n"
+                                  "Accept-Encoding: gzip\r\n"
+                                  "Host: 127.0.0.1:" +
+                                  std::to_string(server.Port()) +
+                                  "\r\n"
+                                  "User-Agent: Mozilla/4.0 (compatible; Memoline Server Updates)\r\n"
+                                  "Connection: Keep-Alive\r\n"
+                                  "\r\n" +
+                                  body);
 }
 
 TEST_F(CatalogueRequest, PostFormSendsTheFirstValueOfEachName) {
@@ -187,11 +193,12 @@ TEST_F(CatalogueRequest, AgainstNginxOverHttps) {
     const TServerUpdates result = RequestServerUpdates();
     ASSERT_TRUE(result.Succeeded) << std::string(result.FailureMessage.begin(), result.FailureMessage.end());
     const std::wstring p = std::to_wstring(port);
-    EXPECT_EQ(result.Lines,
-              (Lines{L"\"Memoline Server 5.9.1\";5.9.1;2026-01-15;https://localhost:" + p + L"/setup/MemolineServer591.exe;a",
-                     L"\"Memoline Server 5.10 \"\"Spring\"\"\";5.10.0;2026-04-01;https://localhost:" + p +
-                         L"/setup/MemolineServer5100.exe;b",
-                     L"Memoline Server 5.8;5.8.0;2025-06-01;https://localhost/old.exe;c", L"not an update line"}));
+    EXPECT_EQ(
+        result.Lines,
+        (Lines{L"\"Memoline Server 5.9.1\";5.9.1;2026-01-15;https://localhost:" + p + L"/setup/MemolineServer591.exe;a",
+               L"\"Memoline Server 5.10 \"\"Spring\"\"\";5.10.0;2026-04-01;https://localhost:" + p +
+                   L"/setup/MemolineServer5100.exe;b",
+               L"Memoline Server 5.8;5.8.0;2025-06-01;https://localhost/old.exe;c", L"not an update line"}));
     EXPECT_EQ(log_.back().text.find(L"POST " + address + L" OK (resp "), 0u);
 }
 

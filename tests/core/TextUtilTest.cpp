@@ -18,10 +18,10 @@ TEST(TextUtil, CaseFoldingIsAsciiOnly) {
         {L"Content-Length", L"content-LENGTH", true},
         {L"", L"", true},
         {L"chunked", L"chunke", false},
-        {L"\u0130d", L"id", false},        // a Turkish locale would fold the dotted capital I to "i"
-        {L"\u212Aeep", L"keep", false},    // nor is the Kelvin sign a "k"
+        {L"\u0130d", L"id", false},             // a Turkish locale would fold the dotted capital I to "i"
+        {L"\u212Aeep", L"keep", false},         // nor is the Kelvin sign a "k"
         {L"\u00C4rger", L"\u00E4rger", false},  // letters beyond ASCII keep their case
-        {L"[", L"{", false},               // "[" is not an upper-case "{"
+        {L"[", L"{", false},                    // "[" is not an upper-case "{"
     };
     for (const auto& c : cases)
         EXPECT_EQ(SameTextAscii(c.a, c.b), c.same) << testing::PrintToString(std::wstring(c.a));

@@ -87,7 +87,7 @@ TEST_F(DownloadTest, DialogLayoutFollowsTheSwitches) {
         int extraHeight;  // over SM_CYCAPTION
         int sizeTop, cancelTop;
     } cases[] = {
-        {true, false, false, true, 145, 40, 100},   // the engine's defaults
+        {true, false, false, true, 145, 40, 100},  // the engine's defaults
         {true, true, true, true, 185, 40, 140},
         {false, true, false, false, 145, 60, 100},  // 20 shorter without Cancel
     };
@@ -140,7 +140,7 @@ TEST_F(DownloadTest, DialogRefusesToCloseDuringTheRun) {
     HWND form = nullptr;
     d_.OnCopyDone = [&](TObject*) { form = d_.ProgressForm(); };
     Run();
-    EXPECT_EQ(refused, 4);  // three reads and the final empty one
+    EXPECT_EQ(refused, 4);         // three reads and the final empty one
     EXPECT_FALSE(IsWindow(form));  // closed before OnCopyDone
     EXPECT_TRUE(d_.Items()[0]->Success());
 }

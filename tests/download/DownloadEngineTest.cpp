@@ -80,9 +80,9 @@ TEST_F(DownloadTest, ErrorStatusRaisesErrorEventsAndCreatesNoFile) {
         events_.lines.clear();
         Run();
         std::wstring code = std::to_wstring(status);
-        EXPECT_EQ(Joined(events_.lines), Joined({L"FileStart 0", L"Error " + code,
-                                                 L"ErrorInfo " + code + L" Returned http error code " + code,
-                                                 L"FileDone 0", L"CopyDone"}));
+        EXPECT_EQ(Joined(events_.lines),
+                  Joined({L"FileStart 0", L"Error " + code, L"ErrorInfo " + code + L" Returned http error code " + code,
+                          L"FileDone 0", L"CopyDone"}));
         EXPECT_FALSE(FileExists(scratch_ / L"Setup.exe"));
         EXPECT_FALSE(d_.Items()[0]->Success());
     }
@@ -400,8 +400,7 @@ TEST_F(DownloadTest, ShortBodyIsAFailedDownload) {
     Run();
     std::wstring path = scratch_ / L"Setup.exe";
     EXPECT_EQ(Joined(events_.lines), Joined({L"FileStart 0", L"CopyProgress", L"Error 4",
-                                             L"ErrorInfo 4 Download incomplete: " + path, L"FileDone 0",
-                                             L"CopyDone"}));
+                                             L"ErrorInfo 4 Download incomplete: " + path, L"FileDone 0", L"CopyDone"}));
     EXPECT_EQ(events_.received.back(), 5000u);
     EXPECT_FALSE(d_.Items()[0]->Success());
     EXPECT_FALSE(FileExists(path));
@@ -513,8 +512,8 @@ TEST_F(DownloadTest, AThrowingHandlerEndsTheRunAndIsReportedOnTheUiThread) {
         std::function<void(TWebDownloader&, std::function<void()>)> attach;
         bool expectDone;  // OnCopyDone is still raised (it is not the handler that threw)
     } cases[] = {
-        {"OnCopyDone", [](TWebDownloader& d, std::function<void()> fail) { d.OnCopyDone = [fail](TObject*) { fail(); }; },
-         false},
+        {"OnCopyDone",
+         [](TWebDownloader& d, std::function<void()> fail) { d.OnCopyDone = [fail](TObject*) { fail(); }; }, false},
         {"OnCopyProgress",
          [](TWebDownloader& d, std::function<void()> fail) {
              d.OnCopyProgress = [fail](TObject*, int, uint32_t, uint32_t) { fail(); };

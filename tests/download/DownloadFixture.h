@@ -60,13 +60,34 @@ struct EventLog {
             offUiThread = offUiThread || GetCurrentThreadId() != ui;
             EXPECT_EQ(sender, &d);
         };
-        d.OnFileStart = [=, this](TObject* s, int idx) { check(s); Add(L"FileStart " + std::to_wstring(idx)); };
-        d.OnFileDone = [=, this](TObject* s, int idx) { check(s); Add(L"FileDone " + std::to_wstring(idx)); };
-        d.OnCopyCancel = [=, this](TObject* s) { check(s); Add(L"CopyCancel"); };
-        d.OnCopyDone = [=, this](TObject* s) { check(s); Add(L"CopyDone"); };
-        d.OnConnectError = [=, this](TObject* s) { check(s); Add(L"ConnectError"); };
-        d.OnURLNotFound = [=, this](TObject* s, const std::wstring& url) { check(s); Add(L"URLNotFound " + url); };
-        d.OnError = [=, this](TObject* s, int code) { check(s); Add(L"Error " + std::to_wstring(code)); };
+        d.OnFileStart = [=, this](TObject* s, int idx) {
+            check(s);
+            Add(L"FileStart " + std::to_wstring(idx));
+        };
+        d.OnFileDone = [=, this](TObject* s, int idx) {
+            check(s);
+            Add(L"FileDone " + std::to_wstring(idx));
+        };
+        d.OnCopyCancel = [=, this](TObject* s) {
+            check(s);
+            Add(L"CopyCancel");
+        };
+        d.OnCopyDone = [=, this](TObject* s) {
+            check(s);
+            Add(L"CopyDone");
+        };
+        d.OnConnectError = [=, this](TObject* s) {
+            check(s);
+            Add(L"ConnectError");
+        };
+        d.OnURLNotFound = [=, this](TObject* s, const std::wstring& url) {
+            check(s);
+            Add(L"URLNotFound " + url);
+        };
+        d.OnError = [=, this](TObject* s, int code) {
+            check(s);
+            Add(L"Error " + std::to_wstring(code));
+        };
         d.OnErrorInfo = [=, this](TObject* s, int code, const std::wstring& info) {
             check(s);
             Add(L"ErrorInfo " + std::to_wstring(code) + L" " + info);

@@ -47,7 +47,7 @@ TEST(DownloadText, FormatTime) {
         {12000, 0, 0, L"12 sec."},
         {30000, 0, 0, L"30 sec."},  // 30/60 = 0.5 rounds to 0 minutes
         {31000, 0, 0, L"1 minutes."},
-        {90000, 0, 0, L"2 minutes."},  // 1.5 rounds to 2
+        {90000, 0, 0, L"2 minutes."},   // 1.5 rounds to 2
         {150000, 0, 0, L"2 minutes."},  // 2.5 rounds to 2
         {31 * 60000, 0, 0, L"0h 31"},
         {61 * 60000, 0, 0, L"1h 1"},
@@ -70,12 +70,12 @@ TEST(DownloadText, DecodeURLName) {
         const wchar_t* out;
     } cases[] = {
         {L"My%20Setup.exe", L"My Setup.exe"},
-        {L"a%2fb.exe", L"ab.exe"},      // lower-case digits: the escape vanishes whole
+        {L"a%2fb.exe", L"ab.exe"},  // lower-case digits: the escape vanishes whole
         {L"a%2Fb.exe", L"a/b.exe"},
-        {L"setup%x", L"setupx"},        // a "%" with one character after it goes, the character stays
+        {L"setup%x", L"setupx"},  // a "%" with one character after it goes, the character stays
         {L"setup%", L"setup"},
         {L"%", L""},
-        {L"%%41", L"1"},                // "%%4" is an invalid pair, then "1" is copied
+        {L"%%41", L"1"},  // "%%4" is an invalid pair, then "1" is copied
         {L"a+b%2B.exe", L"a+b+.exe"},
         {L"%41%42%43", L"ABC"},
         {L"%FF", L"\xFF"},
@@ -113,8 +113,7 @@ TEST(DownloadText, EncodeBase64) {
         const wchar_t* in;
         const wchar_t* out;
     } cases[] = {
-        {L"", L""},          {L"f", L"Zg=="},         {L"fo", L"Zm8="},
-        {L"foo", L"Zm9v"},   {L"user:pass", L"dXNlcjpwYXNz"},
+        {L"", L""},         {L"f", L"Zg=="}, {L"fo", L"Zm8="}, {L"foo", L"Zm9v"}, {L"user:pass", L"dXNlcjpwYXNz"},
         {L"\xE9", L"6Q=="},  // the low 8 bits of the character
     };
     for (const auto& c : cases)
@@ -126,16 +125,40 @@ TEST(DownloadText, SafeTargetFilename) {
         const wchar_t* name;
         bool safe;
     } cases[] = {
-        {L"Setup.exe", true},  {L"My Setup.exe", true}, {L"setup%20v5.exe", true}, {L"..a", true},
-        {L"", false},          {L"   ", false},         {L".", false},             {L"..", false},
-        {L" .. ", false},      {L"..\\evil.exe", false}, {L"a/b", false},          {L"C:evil", false},
-        {L"a\x01" L"b", false}, {L"a\tb", false},
+        {L"Setup.exe", true},
+        {L"My Setup.exe", true},
+        {L"setup%20v5.exe", true},
+        {L"..a", true},
+        {L"", false},
+        {L"   ", false},
+        {L".", false},
+        {L"..", false},
+        {L" .. ", false},
+        {L"..\\evil.exe", false},
+        {L"a/b", false},
+        {L"C:evil", false},
+        {L"a\x01"
+         L"b",
+         false},
+        {L"a\tb", false},
         // Device names open the device, not a file: with an extension, in any case, with blanks or dots.
-        {L"NUL", false},       {L"nul.exe", false},     {L"CON", false},           {L"Com1", false},
-        {L"lpt9.txt", false},  {L"aux ", false},        {L"PRN...", false},        {L"nul .exe", false},
-        {L"CONOUT$", false},   {L"com\u00B2.exe", false}, {L"COM0", false},
-        {L"nullsetup.exe", true}, {L"CON1.exe", true},  {L"COM10", true},          {L"LPT", true},
-        {L"my.nul", true},     {L"xcon", true},
+        {L"NUL", false},
+        {L"nul.exe", false},
+        {L"CON", false},
+        {L"Com1", false},
+        {L"lpt9.txt", false},
+        {L"aux ", false},
+        {L"PRN...", false},
+        {L"nul .exe", false},
+        {L"CONOUT$", false},
+        {L"com\u00B2.exe", false},
+        {L"COM0", false},
+        {L"nullsetup.exe", true},
+        {L"CON1.exe", true},
+        {L"COM10", true},
+        {L"LPT", true},
+        {L"my.nul", true},
+        {L"xcon", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsSafeTargetFilename(c.name), c.safe) << "[" << testing::PrintToString(std::wstring(c.name)) << "]";

@@ -9,9 +9,8 @@ constexpr int64_t kNow = 1'800'000'000;
 
 TEST(Cookies, ParsedWithDefaultsAndAttributes) {
     const TnetCookieList cookies = ParseResponseCookies(
-        {L"HTTP/1.1 302 Found", L"Set-Cookie: sid=abc; Path=/r; Secure; Max-Age=60",
-         L"set-cookie: plain=1", L"Set-Cookie2: v2=x; Domain=example.com; Port=\"80,8080\"; Discard",
-         L"Set-Cookie: =nameless", L"X: y"},
+        {L"HTTP/1.1 302 Found", L"Set-Cookie: sid=abc; Path=/r; Secure; Max-Age=60", L"set-cookie: plain=1",
+         L"Set-Cookie2: v2=x; Domain=example.com; Port=\"80,8080\"; Discard", L"Set-Cookie: =nameless", L"X: y"},
         L"www.example.com", L"/a/b/c?q=1", kNow);
     ASSERT_EQ(cookies.size(), 3u);
     EXPECT_EQ(cookies[0].Name, L"sid");
@@ -29,9 +28,9 @@ TEST(Cookies, ParsedWithDefaultsAndAttributes) {
 
 TEST(Cookies, JarMatchesSortsAndReplaces) {
     TnetCookieManager jar;
-    jar.Merge(ParseResponseCookies({L"Set-Cookie: b=1; Path=/", L"Set-Cookie: a=2; Path=/",
-                                    L"Set-Cookie: a=3; Path=/x", L"Set-Cookie: s=4; Path=/; Secure",
-                                    L"Set-Cookie: p=5; Path=/; Port=8080", L"Set-Cookie: o=6; Domain=other.com"},
+    jar.Merge(ParseResponseCookies({L"Set-Cookie: b=1; Path=/", L"Set-Cookie: a=2; Path=/", L"Set-Cookie: a=3; Path=/x",
+                                    L"Set-Cookie: s=4; Path=/; Secure", L"Set-Cookie: p=5; Path=/; Port=8080",
+                                    L"Set-Cookie: o=6; Domain=other.com"},
                                    L"h.com", L"/", kNow),
               kNow);
     EXPECT_EQ(jar.CookieHeader(L"h.com", L"/x/y", 80, false, kNow), L"a=3; a=2; b=1");

@@ -44,8 +44,11 @@ std::string Body(const std::string& request) {
 }
 
 // Posts the fields and returns the lines; the failure, if any, in `error`.
-Lines PostTo(const std::string& url, const std::vector<std::pair<std::wstring, std::wstring>>& fields,
-             std::wstring* error = nullptr, int* code = nullptr, TnetHttp* client = nullptr) {
+Lines PostTo(const std::string& url,
+             const std::vector<std::pair<std::wstring, std::wstring>>& fields,
+             std::wstring* error = nullptr,
+             int* code = nullptr,
+             TnetHttp* client = nullptr) {
     TnetHttp own;
     TnetHttp& http = client ? *client : own;
     http.TimeOut = 10000;
@@ -83,8 +86,13 @@ TEST(NetHttp, TheExactRequestBytes) {
          "Content-Length: 46\r\nContent-Type: application/x-www-form-urlencoded\r\n",
          "system_password=M5srvUpd-7Qe2Lw9Kx4Tz8Hn3Bc6Vd"},
         {"empty form", "/x", true, {}, "POST /x HTTP/1.1", "", ""},
-        {"no scheme", "/plain", false, {{L"a", L"b c"}}, "POST /plain HTTP/1.1",
-         "Content-Length: 5\r\nContent-Type: application/x-www-form-urlencoded\r\n", "a=b+c"},
+        {"no scheme",
+         "/plain",
+         false,
+         {{L"a", L"b c"}},
+         "POST /plain HTTP/1.1",
+         "Content-Length: 5\r\nContent-Type: application/x-www-form-urlencoded\r\n",
+         "a=b+c"},
         {"fragment", "/p#frag ment", true, {}, "POST /p?%23frag%20ment HTTP/1.1", "", ""},
         {"query and fragment", "/p?q=1#f", true, {}, "POST /p?q=1%23f HTTP/1.1", "", ""},
     };
@@ -98,8 +106,8 @@ TEST(NetHttp, TheExactRequestBytes) {
         ASSERT_EQ(requests[0].size(), 1u) << c.name;
         const std::string contentLength = c.entityLines.empty() ? "Content-Length: 0\r\n" : "";
         EXPECT_EQ(requests[0][0], c.requestLine + "\r\nAccept: */*\r\n" + c.entityLines +
-                                      "Accept-Encoding: gzip\r\nHost: " + host + "\r\n" + kUserAgent +
-                                      contentLength + "Connection: Keep-Alive\r\n\r\n" + c.body)
+                                      "Accept-Encoding: gzip\r\nHost: " + host + "\r\n" + kUserAgent + contentLength +
+                                      "Connection: Keep-Alive\r\n\r\n" + c.body)
             << c.name;
     }
 }
@@ -108,17 +116,19 @@ struct RedirectCase {
     const char* name;
     std::vector<std::vector<CannedReply>> connections;
     bool succeeds;
-    std::string error;                        // the message of the failure
-    std::vector<std::string> requestLines;    // all requests, in order
-    std::vector<bool> bodies;                 // whether each request carried the form
+    std::string error;                      // the message of the failure
+    std::vector<std::string> requestLines;  // all requests, in order
+    std::vector<bool> bodies;               // whether each request carried the form
 };
 
 TEST(NetHttp, Redirects) {
     const auto redirect = [](int status, const std::string& location) {
-        const std::string text = status == 301 ? "Moved Permanently" : status == 302 ? "Found"
-                               : status == 303 ? "See Other" : "Temporary Redirect";
-        return CannedReply{ResponseWithLength("HTTP/1.1 " + std::to_string(status) + " " + text,
-                                              {"Location: " + location}, "moved")};
+        const std::string text = status == 301   ? "Moved Permanently"
+                                 : status == 302 ? "Found"
+                                 : status == 303 ? "See Other"
+                                                 : "Temporary Redirect";
+        return CannedReply{
+            ResponseWithLength("HTTP/1.1 " + std::to_string(status) + " " + text, {"Location: " + location}, "moved")};
     };
     std::vector<CannedReply> fifteen(15, redirect(302, "/again"));
     fifteen.push_back(Ok());
@@ -129,25 +139,56 @@ TEST(NetHttp, Redirects) {
     fifteenBodies[0] = true;
 
     std::vector<RedirectCase> cases = {
-        {"301 repeats the POST", {{redirect(301, "/new"), Ok()}}, true, "",
-         {"POST /a/b/c HTTP/1.1", "POST /new HTTP/1.1"}, {true, true}},
-        {"307 repeats the POST", {{redirect(307, "/new"), Ok()}}, true, "",
-         {"POST /a/b/c HTTP/1.1", "POST /new HTTP/1.1"}, {true, true}},
-        {"302 becomes GET", {{redirect(302, "/new"), Ok()}}, true, "",
-         {"POST /a/b/c HTTP/1.1", "GET /new HTTP/1.1"}, {true, false}},
-        {"303 becomes GET", {{redirect(303, "/new"), Ok()}}, true, "",
-         {"POST /a/b/c HTTP/1.1", "GET /new HTTP/1.1"}, {true, false}},
-        {"relative ../x", {{redirect(307, "../x"), Ok()}}, true, "",
-         {"POST /a/b/c HTTP/1.1", "POST /a/x HTTP/1.1"}, {true, true}},
-        {"relative ?q", {{redirect(307, "?q"), Ok()}}, true, "",
-         {"POST /a/b/c HTTP/1.1", "POST /a/b/c?q HTTP/1.1"}, {true, true}},
+        {"301 repeats the POST",
+         {{redirect(301, "/new"), Ok()}},
+         true,
+         "",
+         {"POST /a/b/c HTTP/1.1", "POST /new HTTP/1.1"},
+         {true, true}},
+        {"307 repeats the POST",
+         {{redirect(307, "/new"), Ok()}},
+         true,
+         "",
+         {"POST /a/b/c HTTP/1.1", "POST /new HTTP/1.1"},
+         {true, true}},
+        {"302 becomes GET",
+         {{redirect(302, "/new"), Ok()}},
+         true,
+         "",
+         {"POST /a/b/c HTTP/1.1", "GET /new HTTP/1.1"},
+         {true, false}},
+        {"303 becomes GET",
+         {{redirect(303, "/new"), Ok()}},
+         true,
+         "",
+         {"POST /a/b/c HTTP/1.1", "GET /new HTTP/1.1"},
+         {true, false}},
+        {"relative ../x",
+         {{redirect(307, "../x"), Ok()}},
+         true,
+         "",
+         {"POST /a/b/c HTTP/1.1", "POST /a/x HTTP/1.1"},
+         {true, true}},
+        {"relative ?q",
+         {{redirect(307, "?q"), Ok()}},
+         true,
+         "",
+         {"POST /a/b/c HTTP/1.1", "POST /a/b/c?q HTTP/1.1"},
+         {true, true}},
         {"15 are followed", {fifteen}, true, "", fifteenLines, fifteenBodies},
         {"the 16th fails", {sixteen}, false, "HTTP/1.1 302 Found", {}, {}},
         {"3xx without Location fails",
-         {{{ResponseWithLength("HTTP/1.1 301 Moved Permanently", {}, "nowhere")}}}, false,
-         "HTTP/1.1 301 Moved Permanently", {"POST /a/b/c HTTP/1.1"}, {true}},
-        {"redirect to another scheme fails", {{redirect(302, "ftp://127.0.0.1/x")}}, false, "HTTP/1.1 302 Found",
-         {"POST /a/b/c HTTP/1.1"}, {true}},
+         {{{ResponseWithLength("HTTP/1.1 301 Moved Permanently", {}, "nowhere")}}},
+         false,
+         "HTTP/1.1 301 Moved Permanently",
+         {"POST /a/b/c HTTP/1.1"},
+         {true}},
+        {"redirect to another scheme fails",
+         {{redirect(302, "ftp://127.0.0.1/x")}},
+         false,
+         "HTTP/1.1 302 Found",
+         {"POST /a/b/c HTTP/1.1"},
+         {true}},
     };
     for (const auto& c : cases) {
         CannedHttpServer server(c.connections);
@@ -176,31 +217,27 @@ TEST(NetHttp, Redirects) {
 
 TEST(NetHttp, SchemeRelativeRedirectGoesToTheOtherServer) {
     CannedHttpServer second({{Ok("second")}});
-    CannedHttpServer first(
-        {{{ResponseWithLength("HTTP/1.1 307 Temporary Redirect",
-                              {"Location: //127.0.0.1:" + std::to_string(second.Port()) + "/x"}, "")}}});
+    CannedHttpServer first({{{ResponseWithLength(
+        "HTTP/1.1 307 Temporary Redirect", {"Location: //127.0.0.1:" + std::to_string(second.Port()) + "/x"}, "")}}});
     EXPECT_EQ(PostTo(first.Url("/a"), {{L"k", L"v"}}), Lines{L"second"});
     const auto requests = second.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(RequestLine(requests[0][0]), "POST /x HTTP/1.1");
-    EXPECT_NE(requests[0][0].find("\r\nHost: 127.0.0.1:" + std::to_string(second.Port()) + "\r\n"),
-              std::string::npos);
+    EXPECT_NE(requests[0][0].find("\r\nHost: 127.0.0.1:" + std::to_string(second.Port()) + "\r\n"), std::string::npos);
     EXPECT_EQ(Body(requests[0][0]), "k=v");
 }
 
 TEST(NetHttp, CookiesSetByOneHopAreSentOnTheNext) {
-    CannedHttpServer server({{{ResponseWithLength("HTTP/1.1 302 Found",
-                                                  {"Location: /next", "Set-Cookie: sid=abc; Path=/",
-                                                   "Set-Cookie: lang=en"},
-                                                  "")},
-                              Ok()}});
+    CannedHttpServer server(
+        {{{ResponseWithLength("HTTP/1.1 302 Found",
+                              {"Location: /next", "Set-Cookie: sid=abc; Path=/", "Set-Cookie: lang=en"}, "")},
+          Ok()}});
     EXPECT_EQ(PostTo(server.Url("/start"), {{L"k", L"v"}}), Lines{L"fine"});
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u);
     ASSERT_EQ(requests[0].size(), 2u);
     EXPECT_FALSE(HasField(requests[0][0], "Cookie"));
-    EXPECT_NE(requests[0][1].find("\r\nConnection: Keep-Alive\r\nCookie: lang=en; sid=abc\r\n\r\n"),
-              std::string::npos)
+    EXPECT_NE(requests[0][1].find("\r\nConnection: Keep-Alive\r\nCookie: lang=en; sid=abc\r\n\r\n"), std::string::npos)
         << requests[0][1];
 }
 
@@ -212,33 +249,49 @@ TEST(NetHttp, Bodies) {
         Lines expected;
     } cases[] = {
         {"Content-Length", ResponseWithLength("HTTP/1.1 200 OK", {}, "a\r\nb") + "extra", false, {L"a", L"b"}},
-        {"chunked", Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, test::Chunked("one\ntwo\n", 3)),
-         false, {L"one", L"two"}},
+        {"chunked",
+         Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, test::Chunked("one\ntwo\n", 3)),
+         false,
+         {L"one", L"two"}},
         {"chunked and gzip",
          Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked", "Content-Encoding: gzip"},
                   test::Chunked(test::Gzip("N;5.9.1;D;L;E\r\nM;5.9.2;D;L;E\r\n"), 7)),
-         false, {L"N;5.9.1;D;L;E", L"M;5.9.2;D;L;E"}},
+         false,
+         {L"N;5.9.1;D;L;E", L"M;5.9.2;D;L;E"}},
         {"gzip with length",
-         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Encoding: gzip"}, test::Gzip("zipped")), false,
+         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Encoding: gzip"}, test::Gzip("zipped")),
+         false,
          {L"zipped"}},
         {"HTTP/1.0 until close", Response("HTTP/1.0 200 OK", {}, "x\ny"), true, {L"x", L"y"}},
-        {"HTTP/1.1 200 without length until close", Response("HTTP/1.1 200 OK", {}, "open\nended"), true,
+        {"HTTP/1.1 200 without length until close",
+         Response("HTTP/1.1 200 OK", {}, "open\nended"),
+         true,
          {L"open", L"ended"}},
         {"304 succeeds without body", Response("HTTP/1.1 304 Not Modified", {}), false, {L"untouched"}},
-        {"a zero byte at the end is dropped", ResponseWithLength("HTTP/1.1 200 OK", {}, std::string("ab\0", 3)),
-         false, {L"ab"}},
+        {"a zero byte at the end is dropped",
+         ResponseWithLength("HTTP/1.1 200 OK", {}, std::string("ab\0", 3)),
+         false,
+         {L"ab"}},
         {"a zero byte in the middle ends the text",
-         ResponseWithLength("HTTP/1.1 200 OK", {}, std::string("ab\0cd\nef", 8)), false, {L"ab"}},
+         ResponseWithLength("HTTP/1.1 200 OK", {}, std::string("ab\0cd\nef", 8)),
+         false,
+         {L"ab"}},
         {"quoted UTF-8 charset",
          ResponseWithLength("HTTP/1.1 200 OK", {"Content-Type: text/plain; charset=\"UTF-8\""}, "caf\xc3\xa9"),
-         false, {L"caf\u00e9"}},
-        {"unknown charset gives the ANSI code page",
-         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Type: text/plain; charset=no-such"}, "caf\xe9"), false,
+         false,
          {L"caf\u00e9"}},
-        {"the line-break table", ResponseWithLength("HTTP/1.1 200 OK", {}, "a\r\nb\n\nc\r"), false,
+        {"unknown charset gives the ANSI code page",
+         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Type: text/plain; charset=no-such"}, "caf\xe9"),
+         false,
+         {L"caf\u00e9"}},
+        {"the line-break table",
+         ResponseWithLength("HTTP/1.1 200 OK", {}, "a\r\nb\n\nc\r"),
+         false,
          {L"a", L"b", L"", L"c"}},
-        {"100 Continue first", "HTTP/1.1 100 Continue\r\n\r\n" + ResponseWithLength("HTTP/1.1 200 OK", {}, "after"),
-         false, {L"after"}},
+        {"100 Continue first",
+         "HTTP/1.1 100 Continue\r\n\r\n" + ResponseWithLength("HTTP/1.1 200 OK", {}, "after"),
+         false,
+         {L"after"}},
         {"LF LF header end", "HTTP/1.1 200 OK\nContent-Length: 2\n\nlf", false, {L"lf"}},
         {"empty body leaves the list", ResponseWithLength("HTTP/1.1 200 OK", {}, ""), false, {L"untouched"}},
     };
@@ -302,8 +355,9 @@ TEST(NetHttp, ARedirectsOrChallengesBodyInALaterPacketIsReadBeforeTheNextRequest
         std::string header;  // sent first; the chunked body follows in a later packet
     } cases[] = {
         {"302", "HTTP/1.1 302 Found\r\nLocation: /next\r\nTransfer-Encoding: chunked\r\n\r\n"},
-        {"401", "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
-                "Transfer-Encoding: chunked\r\n\r\n"},
+        {"401",
+         "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+         "Transfer-Encoding: chunked\r\n\r\n"},
     };
     for (const auto& c : cases) {
         // One connection only: a second request must come on the kept-alive one.
@@ -407,7 +461,8 @@ TEST(NetHttp, ABodyCutShortOrCorruptFailsAndLeavesTheListUntouched) {
         const char* kind;
     } cases[] = {
         {"length not reached",
-         {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + lines.substr(0, 20), true}, "socket"},
+         {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + lines.substr(0, 20), true},
+         "socket"},
         {"last chunk missing",
          {Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "10\r\n" + lines.substr(0, 16) + "\r\n"), true},
          "socket"},

@@ -51,8 +51,8 @@ TEST(AssembleRequestHeader, Variants) {
          "GET /t HTTP/1.1\r\nAccept: */*\r\nAccept-Encoding: gzip\r\nHost: h\r\nUser-Agent: UA\r\n"
          "Connection: Keep-Alive\r\n\r\n"},
         {"an old request line and Host are replaced; given fields are kept",
-         {L"GET /old HTTP/1.0", L"Host: old", L"User-Agent: Mine", L"Accept-Encoding: identity",
-          L"Connection: close", L"Expect: x", L"Cookie: old=1"},
+         {L"GET /old HTTP/1.0", L"Host: old", L"User-Agent: Mine", L"Accept-Encoding: identity", L"Connection: close",
+          L"Expect: x", L"Cookie: old=1"},
          [](TnetRequestHeaderSettings& s) {
              s.BodyBytesLeft = 3;
              s.Cookies = L"a=1; b=2";

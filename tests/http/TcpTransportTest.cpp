@@ -285,7 +285,7 @@ TEST(TcpTransport, CloseFromAHandlerDuringTheWaitAbortsIt) {
     ULONGLONG elapsed = GetTickCount64() - start;
     KillTimer(nullptr, timer);
     g_timer = nullptr;
-    EXPECT_EQ(code, -6);  // an aborted read fails; it never returns as if it had succeeded
+    EXPECT_EQ(code, -6);        // an aborted read fails; it never returns as if it had succeeded
     EXPECT_GE(state.ticks, 3);  // the read ended at the tick that closed, not at the time-out
     EXPECT_LE(state.ticks, 5);
     EXPECT_LT(elapsed, 5000u);

@@ -115,22 +115,14 @@ TEST(ResolveUrlReference, AsABrowserDoes) {
         const wchar_t* expected;
     } cases[] = {
         // RFC 3986, section 5.4.
-        {L"g", L"http://a/b/c/g"},
-        {L"./g", L"http://a/b/c/g"},
-        {L"g/", L"http://a/b/c/g/"},
-        {L"/g", L"http://a/g"},
-        {L"//g", L"http://g"},
-        {L"?y", L"http://a/b/c/d;p?y"},
-        {L"g?y", L"http://a/b/c/g?y"},
-        {L"#s", L"http://a/b/c/d;p?q#s"},
-        {L"", L"http://a/b/c/d;p?q"},
-        {L".", L"http://a/b/c/"},
-        {L"..", L"http://a/b/"},
-        {L"../g", L"http://a/b/g"},
-        {L"../../../g", L"http://a/g"},
-        {L"/./g", L"http://a/g"},
-        {L"g/../h", L"http://a/b/c/h"},
-        {L"https://x/y", L"https://x/y"},
+        {L"g", L"http://a/b/c/g"},       {L"./g", L"http://a/b/c/g"},
+        {L"g/", L"http://a/b/c/g/"},     {L"/g", L"http://a/g"},
+        {L"//g", L"http://g"},           {L"?y", L"http://a/b/c/d;p?y"},
+        {L"g?y", L"http://a/b/c/g?y"},   {L"#s", L"http://a/b/c/d;p?q#s"},
+        {L"", L"http://a/b/c/d;p?q"},    {L".", L"http://a/b/c/"},
+        {L"..", L"http://a/b/"},         {L"../g", L"http://a/b/g"},
+        {L"../../../g", L"http://a/g"},  {L"/./g", L"http://a/g"},
+        {L"g/../h", L"http://a/b/c/h"},  {L"https://x/y", L"https://x/y"},
         {L"//h:81/x", L"http://h:81/x"},
     };
     for (const auto& c : cases)

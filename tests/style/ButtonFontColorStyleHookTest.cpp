@@ -123,7 +123,8 @@ protected:
 };
 
 TEST(ButtonFontColorModule, RegisteredForGlyphButtonsAtStart) {
-    EXPECT_TRUE(ui::TStyleManager::Engine().IsHookRegistered(typeid(ui::TGlyphButton), typeid(TButtonStyleHookFontColor)));
+    EXPECT_TRUE(
+        ui::TStyleManager::Engine().IsHookRegistered(typeid(ui::TGlyphButton), typeid(TButtonStyleHookFontColor)));
     EXPECT_FALSE(ui::TStyleManager::Engine().IsHookRegistered(typeid(ui::TButton), typeid(TButtonStyleHookFontColor)));
     ASSERT_NE(ButtonColorMap, nullptr);
 }
@@ -133,11 +134,13 @@ TEST(ButtonFontColorModule, ChooseCaptionColorOrder) {
     struct Case {
         bool enabled, pressed, hot;
         COLORREF expected;
-    } cases[] = {{false, true, true, 4}, {true, true, true, 3}, {true, true, false, 3},
-                 {true, false, true, 2}, {true, false, false, 1}};
+    } cases[] = {{false, true, true, 4},
+                 {true, true, true, 3},
+                 {true, true, false, 3},
+                 {true, false, true, 2},
+                 {true, false, false, 1}};
     for (const Case& k : cases)
-        EXPECT_EQ(ChooseCaptionColor(c, k.enabled, k.pressed, k.hot), k.expected)
-            << k.enabled << k.pressed << k.hot;
+        EXPECT_EQ(ChooseCaptionColor(c, k.enabled, k.pressed, k.hot), k.expected) << k.enabled << k.pressed << k.hot;
 }
 
 enum class Capture { None, Button, Other };

@@ -19,7 +19,7 @@ std::wstring BinDir() {
 }
 
 void CreateDirectories(const std::wstring& dir) {
-    for (size_t pos = dir.find(L'\\', 3); ; pos = dir.find(L'\\', pos + 1)) {
+    for (size_t pos = dir.find(L'\\', 3);; pos = dir.find(L'\\', pos + 1)) {
         CreateDirectoryW(dir.substr(0, pos).c_str(), nullptr);
         if (pos == std::wstring::npos)
             break;

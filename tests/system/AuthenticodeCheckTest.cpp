@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "system/AuthenticodeCheck.h"
 #include "core/Handles.h"
+#include "system/AuthenticodeCheck.h"
 #include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
 

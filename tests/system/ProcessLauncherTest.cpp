@@ -365,8 +365,8 @@ public:
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"LauncherTestWindow";
         RegisterClassW(&wc);
-        wnd_ = CreateWindowExW(0, wc.lpszClassName, L"launcher test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
-                               200, 120, nullptr, nullptr, wc.hInstance, this);
+        wnd_ = CreateWindowExW(0, wc.lpszClassName, L"launcher test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
+                               120, nullptr, nullptr, wc.hInstance, this);
         UpdateWindow(wnd_);
         // Nothing may be pending from the window's creation when a test begins.
         PumpUntil([] { return false; }, 100);

@@ -74,7 +74,7 @@ TEST(StyleData, RejectsDamagedOrIncomplete) {
         good.substr(0, good.size() - 5),  // cut short
         flipped,                          // corrupted (checksum or stream error)
         "not zlib at all",
-        Compress("Window=#000000\n"),  // no name
+        Compress("Window=#000000\n"),         // no name
         Compress("Name=A\nWindow=#00000\n"),  // short colour
         Compress("Name=A\nWindow=#00000G\n"),
         Compress("Name=A\nno equals sign\n"),
@@ -173,9 +173,9 @@ TEST(MessageBoxes, ABoxIsAboveAndTheOtherWindowsAreDisabledWhileItIsUp) {
     owner.SetClientSize(300, 200);
     owner.Show();
     // Covers the whole screen, so the box's button lies over it wherever the box opens.
-    HWND onTop = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"on top", WS_POPUP | WS_VISIBLE, 0, 0,
-                                 GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
+    HWND onTop =
+        CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"on top", WS_POPUP | WS_VISIBLE, 0, 0, GetSystemMetrics(SM_CXSCREEN),
+                        GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(onTop, nullptr);
     Application().ProcessMessages();
     g_boxProbe = BoxProbe{onTop};
@@ -228,8 +228,8 @@ TEST(Docking, OrderAndPadding) {
         TPanel* p;
         int l, t, w, h;
     } cases[] = {
-        {top, 5, 6, 388, 40},       {bottom1, 5, 272, 388, 20}, {bottom2, 5, 242, 388, 30},
-        {left, 5, 46, 50, 196},     {right, 333, 46, 60, 196},  {client, 55, 46, 278, 196},
+        {top, 5, 6, 388, 40},   {bottom1, 5, 272, 388, 20}, {bottom2, 5, 242, 388, 30},
+        {left, 5, 46, 50, 196}, {right, 333, 46, 60, 196},  {client, 55, 46, 278, 196},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.p->Left(), c.l);

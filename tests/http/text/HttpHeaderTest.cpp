@@ -117,7 +117,8 @@ TEST(TnetHttpEntityHeader, KnownFieldsAreTheEntityFieldsAndTheKindsOwn) {
     const TnetHttpResponseHeader response;
     EXPECT_EQ(request.KnownFields().size(), 22u);
     EXPECT_EQ(response.KnownFields().size(), 23u);
-    for (const auto* header : {static_cast<const TnetHttpEntityHeader*>(&request), static_cast<const TnetHttpEntityHeader*>(&response)}) {
+    for (const auto* header :
+         {static_cast<const TnetHttpEntityHeader*>(&request), static_cast<const TnetHttpEntityHeader*>(&response)}) {
         EXPECT_TRUE(knows(*header, L"content-type"));
         EXPECT_TRUE(knows(*header, L"transfer-encoding"));
     }
