@@ -32,6 +32,7 @@ void TDownloadProgressDialog::CreateProgressForm() {
     };
     cancelIsClose_ = false;
     form_->CenterOnScreen();  // makes the window, hidden
+    FormatTexts();  // the last run's texts, with the separator they were shown with
     decimalSeparator_ = UserDecimalSeparator();
     // A new bar starts at 0, and so does the percentage the caption shows: a run without a length
     // never moves it and must not show the last run's value.
@@ -88,28 +89,17 @@ void TDownloadProgressDialog::SetBarStyle(bool marquee) {
 }
 
 void TDownloadProgressDialog::ShowTransferProgress(uint64_t received, uint32_t total, DWORD start) {
-    using download::FormatRate;
-    using download::FormatSize;
-    using download::FormatTime;
     using download::RoundHalfEven;
-    const TWebDownloader& s = engine_;
     if (total > 0) {
         auto position = RoundHalfEven(static_cast<double>(received) / total * 100.0);
         barPos_ = static_cast<int>(position < 0 ? 0 : position > 100 ? 100 : position);  // the bar's range
-        sizeText_ = s.DlgProgressLabel + L" " + FormatSize(received, decimalSeparator_) + L" " + s.DlgFileOfLabel +
-                    L" " + FormatSize(total, decimalSeparator_);
-    } else {
-        sizeText_ = s.DlgProgressLabel + L" " + FormatSize(received, decimalSeparator_);
     }
     // Tick arithmetic in 32 bits, so a wrap of the counter still gives the right difference.
-    DWORD now = GetTickCount();
-    rateStr_ = FormatRate(
-        static_cast<uint64_t>(RoundHalfEven(static_cast<double>(received) / (DWORD(now - start) + 1.0) * 1000.0)),
-        decimalSeparator_);
-    now = GetTickCount();
-    timeLeftStr_ = FormatTime(DWORD(now - start), total, received, s.DlgTimeSec, s.DlgTimeMin);
-    now = GetTickCount();
-    elapsedTimeStr_ = FormatTime(DWORD(now - start), total, 0, s.DlgTimeSec, s.DlgTimeMin);
+    const DWORD now = GetTickCount();
+    received_ = received;
+    total_ = total;
+    elapsedMs_ = DWORD(now - start);
+    textsStale_ = true;
     progressPending_ = true;
     // Painting the lines and the caption after every chunk costs more than the chunk itself on a fast
     // link (a new caption alone is a round trip to the display); ten updates a second look the same
@@ -119,7 +109,41 @@ void TDownloadProgressDialog::ShowTransferProgress(uint64_t received, uint32_t t
         FlushProgress();
 }
 
+void TDownloadProgressDialog::FormatTexts() const {
+    using download::FormatRate;
+    using download::FormatTime;
+    using download::RoundHalfEven;
+    if (!textsStale_)
+        return;
+    textsStale_ = false;
+    const TWebDownloader& s = engine_;
+    rateStr_ = FormatRate(
+        static_cast<uint64_t>(RoundHalfEven(static_cast<double>(received_) / (elapsedMs_ + 1.0) * 1000.0)),
+        decimalSeparator_);
+    timeLeftStr_ = FormatTime(elapsedMs_, total_, received_, s.DlgTimeSec, s.DlgTimeMin);
+    elapsedTimeStr_ = FormatTime(elapsedMs_, total_, 0, s.DlgTimeSec, s.DlgTimeMin);
+}
+
+const std::wstring& TDownloadProgressDialog::RateStr() const {
+    FormatTexts();
+    return rateStr_;
+}
+const std::wstring& TDownloadProgressDialog::TimeLeftStr() const {
+    FormatTexts();
+    return timeLeftStr_;
+}
+const std::wstring& TDownloadProgressDialog::ElapsedTimeStr() const {
+    FormatTexts();
+    return elapsedTimeStr_;
+}
+
+void TDownloadProgressDialog::SetLine(ui::TLabel& line, const std::wstring& text) {
+    if (line.Caption() != text)
+        line.SetCaption(text);
+}
+
 void TDownloadProgressDialog::FlushProgress() {
+    using download::FormatSize;
     if (!progressPending_)
         return;
     progressPending_ = false;
@@ -131,10 +155,13 @@ void TDownloadProgressDialog::FlushProgress() {
     if (s.ShowCompletion)
         SetCaption(s.DlgDownload + L" : " + std::to_wstring(barPos_) + L"% " + s.DlgCompleted);
     form_->Bar().SetPosition(barPos_);
-    form_->SizeLine().SetCaption(sizeText_);
-    form_->RateLine().SetCaption(s.DlgRateLabel + L" " + rateStr_);
-    form_->TimeLine().SetCaption(s.DlgTimeLabel + L" " + timeLeftStr_);
-    form_->ElapsedLine().SetCaption(s.DlgElapsedTimeLabel + L" " + elapsedTimeStr_);
+    std::wstring size = s.DlgProgressLabel + L" " + FormatSize(received_, decimalSeparator_);
+    if (total_ > 0)
+        size += L" " + s.DlgFileOfLabel + L" " + FormatSize(total_, decimalSeparator_);
+    SetLine(form_->SizeLine(), size);
+    SetLine(form_->RateLine(), s.DlgRateLabel + L" " + RateStr());
+    SetLine(form_->TimeLine(), s.DlgTimeLabel + L" " + TimeLeftStr());
+    SetLine(form_->ElapsedLine(), s.DlgElapsedTimeLabel + L" " + ElapsedTimeStr());
 }
 
 void TDownloadProgressDialog::RequestClose() {

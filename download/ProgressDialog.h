@@ -16,6 +16,9 @@ namespace memoline {
 
 class TWebDownloader;
 class TDownloadProgressForm;
+namespace ui {
+class TLabel;
+}
 
 class TDownloadProgressDialog {
 public:
@@ -47,22 +50,33 @@ public:
 
     // The current run's window, or null once it is closed.
     TDownloadProgressForm* Form() const { return form_.get(); }
-    const std::wstring& RateStr() const { return rateStr_; }
-    const std::wstring& TimeLeftStr() const { return timeLeftStr_; }
-    const std::wstring& ElapsedTimeStr() const { return elapsedTimeStr_; }
+    // The texts of the last chunk, formatted when first asked for after it.
+    const std::wstring& RateStr() const;
+    const std::wstring& TimeLeftStr() const;
+    const std::wstring& ElapsedTimeStr() const;
 
     // The Cancel button was pressed.
     TNotifyEvent OnCancel;
 
 private:
     void ShowForm();  // raises OnBeforeDialogShow, then shows the window where it is
+    void FormatTexts() const;  // the three texts from the last chunk's numbers, once per chunk
+    // Sets a line's text only when it differs: an unchanged line need not be painted again.
+    static void SetLine(ui::TLabel& line, const std::wstring& text);
 
     TWebDownloader& engine_;
     std::unique_ptr<TDownloadProgressForm> form_;
     bool cancelIsClose_ = false;  // the run has ended: the window may close
-    std::wstring rateStr_;
-    std::wstring timeLeftStr_;
-    std::wstring elapsedTimeStr_;
+    // The last chunk's numbers. A fast link delivers thousands of chunks a second, and formatting
+    // four texts for each would cost more than its read: the texts are made from these when asked for
+    // or painted, with the same tick value as if they had been made at the chunk.
+    uint64_t received_ = 0;
+    uint32_t total_ = 0;
+    DWORD elapsedMs_ = 0;
+    mutable bool textsStale_ = false;
+    mutable std::wstring rateStr_;
+    mutable std::wstring timeLeftStr_;
+    mutable std::wstring elapsedTimeStr_;
     // Repaint bounding during a transfer: every chunk's texts are computed (RateStr and the others
     // follow every chunk), but the lines, the bar and the caption are given them at most every
     // kRepaintIntervalMs, on the first chunk, on the chunk that completes the announced size and at
@@ -72,7 +86,6 @@ private:
     DWORD lastRepaint_ = 0;
     int barPos_ = 0;  // the bar's position as it reports it, 0 to 100
     std::wstring captionText_;
-    std::wstring sizeText_;
     wchar_t decimalSeparator_ = L'.';
 };
 
