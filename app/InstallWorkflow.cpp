@@ -340,11 +340,16 @@ void TfrmMain::LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode
 }
 
 void TfrmMain::ShowInstalledVersion() {
-    if (!IsInstalled()) {
+    const bool installed = IsInstalled();
+    ShowInstalledVersion(installed, installed ? GetInstalledVersion() : std::wstring());
+}
+
+void TfrmMain::ShowInstalledVersion(bool installed, const std::wstring& version) {
+    if (!installed) {
         lblCurrentVersion->SetCaption(kNotInstalled);
         return;
     }
-    lblCurrentVersion->SetCaption(L"You currently have Version <b>" + GetInstalledVersion() + L"</b> installed.");
+    lblCurrentVersion->SetCaption(L"You currently have Version <b>" + version + L"</b> installed.");
 }
 
 }  // namespace memoline

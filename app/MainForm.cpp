@@ -182,9 +182,12 @@ int TfrmMain::CompareVersions(const std::wstring& a, const std::wstring& b) cons
 void TfrmMain::FormShow(TObject*) {
     const std::wstring ownVersion = GetFileVersionString(ProgramFilePath());
     VersionNumberPanel->SetCaption(L"Version " + ownVersion);
-    ShowInstalledVersion();
+    // The installed program is looked at once, for the window and the log line.
+    const bool installed = IsInstalled();
+    const std::wstring installedVersion = installed ? GetInstalledVersion() : std::wstring();
+    ShowInstalledVersion(installed, installedVersion);
     Log.Write(L"Memoline Server Updates " + ownVersion + L" started; installed version: " +
-              (IsInstalled() ? GetInstalledVersion() : std::wstring(L"none")));
+              (installed ? installedVersion : std::wstring(L"none")));
 }
 
 void TfrmMain::FormClose(TObject*) {

@@ -173,6 +173,7 @@ private:
     void LaunchDataUpdate();
     void LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode);
     void ShowInstalledVersion();
+    void ShowInstalledVersion(bool installed, const std::wstring& version);
     void RemoveInstalledRows();
     void LogDownloadEnd(const std::wstring& result);
 };
