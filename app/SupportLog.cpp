@@ -71,9 +71,14 @@ void TSupportLog::Write(const std::wstring& text) const {
     if (FPath.empty())
         return;
     const size_t slash = FPath.find_last_of(L'\\');
-    if (slash != std::wstring::npos)
-        shell::SHCreateDirectoryExW(nullptr, FPath.substr(0, slash).c_str(),
-                                    nullptr);  // fails harmlessly when it exists
+    if (slash != std::wstring::npos) {
+        // The folder is made with its parents only when it is missing: the shell library that makes
+        // it is loaded on first use, which start-up need not pay for on every run.
+        const std::wstring folder = FPath.substr(0, slash);
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            shell::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);  // fails harmlessly on a file
+    }
     // One old file is kept: a full log becomes it, replacing the previous one.
     if (FileAtLeast(FPath, kRotateBytes))
         MoveFileExW(FPath.c_str(), OldLogPath(FPath).c_str(), MOVEFILE_REPLACE_EXISTING);
