@@ -80,8 +80,10 @@ void TImage::Paint(HDC dc) {
     const unique_memory_dc mem(CreateCompatibleDC(dc));
     HGDIOBJ old = SelectObject(mem.get(), bmp.get());
     // Premultiplied alpha: transparent parts of the picture show the background.
+    // gdi32's own blend: msimg32's AlphaBlend only forwards to it, and would be one more DLL to load
+    // at start-up.
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    AlphaBlend(dc, fit.left, fit.top, w, h, mem.get(), 0, 0, w, h, blend);
+    GdiAlphaBlend(dc, fit.left, fit.top, w, h, mem.get(), 0, 0, w, h, blend);
     SelectObject(mem.get(), old);
 }
 
