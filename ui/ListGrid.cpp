@@ -95,6 +95,11 @@ TControl::CreateParams TListGrid::GetCreateParams() {
 
 void TListGrid::HandleCreated() {
     HWND list = handle_;
+    // Each step of setting up a shown list view (the row height, every column, the row count) lays the
+    // header and the rows out again: once, at the end, is enough.
+    const bool shown = (GetWindowLongW(list, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown)
+        SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     SetRowHeight();
     TStyleManager& engine = TStyleManager::Engine();
@@ -109,15 +114,11 @@ void TListGrid::HandleCreated() {
         SetWindowSubclass(header, HeaderSubclassProc, kHeaderSubclassId, reinterpret_cast<DWORD_PTR>(this));
         SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(headerFont_.Handle()), TRUE);
     }
-    // Each column inserted into a shown list view lays the header and the rows out again: once is enough.
-    const bool shown = (GetWindowLongW(list, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (shown)
-        SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     for (int i = 0; i < ColumnCount(); ++i)
         InsertColumnWindow(i);
+    SyncRowCount();
     if (shown)
         SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    SyncRowCount();
     // Let the list view lay out the header again with its fixed height.
     SetWindowPos(list, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     if (updateDepth_ > 0)
