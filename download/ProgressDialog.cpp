@@ -32,7 +32,8 @@ void TDownloadProgressDialog::CreateProgressForm() {
     };
     cancelIsClose_ = false;
     form_->CenterOnScreen();  // makes the window, hidden
-    FormatTexts();  // the last run's texts, with the separator they were shown with
+    // Texts of the last run not yet read keep the separator they were made for.
+    FormatTexts();
     decimalSeparator_ = UserDecimalSeparator();
     // A new bar starts at 0, and so does the percentage the caption shows: a run without a length
     // never moves it and must not show the last run's value.
@@ -117,9 +118,9 @@ void TDownloadProgressDialog::FormatTexts() const {
         return;
     textsStale_ = false;
     const TWebDownloader& s = engine_;
-    rateStr_ = FormatRate(
-        static_cast<uint64_t>(RoundHalfEven(static_cast<double>(received_) / (elapsedMs_ + 1.0) * 1000.0)),
-        decimalSeparator_);
+    rateStr_ =
+        FormatRate(static_cast<uint64_t>(RoundHalfEven(static_cast<double>(received_) / (elapsedMs_ + 1.0) * 1000.0)),
+                   decimalSeparator_);
     timeLeftStr_ = FormatTime(elapsedMs_, total_, received_, s.DlgTimeSec, s.DlgTimeMin);
     elapsedTimeStr_ = FormatTime(elapsedMs_, total_, 0, s.DlgTimeSec, s.DlgTimeMin);
 }

@@ -59,7 +59,7 @@ public:
     TNotifyEvent OnCancel;
 
 private:
-    void ShowForm();  // raises OnBeforeDialogShow, then shows the window where it is
+    void ShowForm();           // raises OnBeforeDialogShow, then shows the window where it is
     void FormatTexts() const;  // the three texts from the last chunk's numbers, once per chunk
     // Sets a line's text only when it differs: an unchanged line need not be painted again.
     static void SetLine(ui::TLabel& line, const std::wstring& text);
