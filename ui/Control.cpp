@@ -235,11 +235,15 @@ void TControl::Realign() {
 }
 
 void TControl::SetCaption(const std::wstring& caption) {
-    caption_ = caption;
-    if (handle_) {
-        SetWindowTextW(handle_, caption_.c_str());
+    SetWindowCaption(caption);
+    if (handle_)
         Invalidate();
-    }
+}
+
+void TControl::SetWindowCaption(const std::wstring& caption) {
+    caption_ = caption;
+    if (handle_)
+        SetWindowTextW(handle_, caption_.c_str());
 }
 
 void TControl::SetEnabled(bool enabled) {

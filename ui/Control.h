@@ -103,6 +103,10 @@ public:
     TStyleHook* StyleHook() const { return hook_.get(); }
 
 protected:
+    // Stores the caption and gives it to the window, without painting it again: for a system control
+    // that repaints itself when its text changes.
+    void SetWindowCaption(const std::wstring& caption);
+
     struct CreateParams {
         const wchar_t* ClassName = L"";
         DWORD Style = 0;

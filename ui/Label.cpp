@@ -12,7 +12,8 @@ void TLabel::SetAutoSize(bool autoSize) {
 }
 
 void TLabel::SetCaption(const std::wstring& caption) {
-    TControl::SetCaption(caption);
+    // The static control paints its new text itself: painting it again would draw it twice.
+    SetWindowCaption(caption);
     FitToText();
 }
 
