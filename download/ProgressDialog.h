@@ -39,7 +39,7 @@ public:
                      const std::wstring& url);
     // A normal bar once the total size is known, a marquee without one.
     void SetBarStyle(bool marquee);
-    // After each chunk: the texts are computed, the window shows them at a bounded rate.
+    // After each chunk: its numbers are kept, and the window shows them at a bounded rate.
     void ShowTransferProgress(uint64_t received, uint32_t total, DWORD start);
     // Gives the window the last computed values.
     void FlushProgress();
@@ -77,10 +77,10 @@ private:
     mutable std::wstring rateStr_;
     mutable std::wstring timeLeftStr_;
     mutable std::wstring elapsedTimeStr_;
-    // Repaint bounding during a transfer: every chunk's texts are computed (RateStr and the others
-    // follow every chunk), but the lines, the bar and the caption are given them at most every
-    // kRepaintIntervalMs, on the first chunk, on the chunk that completes the announced size and at
-    // the end of the transfer (FlushProgress).
+    // Repaint bounding during a transfer: RateStr and the others follow every chunk, but the lines,
+    // the bar and the caption are given the chunk's values at most every kRepaintIntervalMs, on the
+    // first chunk, on the chunk that completes the announced size and at the end of the transfer
+    // (FlushProgress).
     bool progressPending_ = false;
     bool progressShownOnce_ = false;
     DWORD lastRepaint_ = 0;
