@@ -37,7 +37,7 @@ LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return GuardWindowProc([&] { return control->WndProc(msg, wp, lp); });
 }
 
-void RegisterControlClass(const wchar_t* name, UINT classStyle) {
+void RegisterControlClass(const wchar_t* name, TClassIcon icon, UINT classStyle) {
     static std::set<std::wstring> registered;
     if (!registered.insert(name).second)
         return;
@@ -49,7 +49,16 @@ void RegisterControlClass(const wchar_t* name, UINT classStyle) {
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     // No class brush: every control paints its own background (no flicker from a double erase).
     wc.lpszClassName = name;
-    wc.hIcon = LoadIconW(wc.hInstance, L"MAINICON");
+    if (icon == TClassIcon::Program) {
+        // Both sizes from the resource: without a small icon the system scales the large one down
+        // again for every class it registers, which costs milliseconds each at start-up.
+        const auto load = [&](int cx, int cy) {
+            return static_cast<HICON>(LoadImageW(wc.hInstance, L"MAINICON", IMAGE_ICON, GetSystemMetrics(cx),
+                                                 GetSystemMetrics(cy), LR_SHARED));
+        };
+        wc.hIcon = load(SM_CXICON, SM_CYICON);
+        wc.hIconSm = load(SM_CXSMICON, SM_CYSMICON);
+    }
     RegisterClassExW(&wc);
 }
 
@@ -97,8 +106,8 @@ void TControl::CreateHandle() {
     CreateParams params = GetCreateParams();
     if (!parent_)
         parentWindow = params.Owner;
-    if (params.OwnClass)
-        RegisterControlClass(params.ClassName);
+    if (params.OwnClass)  // a child window shows no icon
+        RegisterControlClass(params.ClassName, parent_ ? TClassIcon::None : TClassIcon::Program);
     DWORD style = params.Style;
     if (parent_)
         style |= WS_CHILD | WS_CLIPSIBLINGS;

@@ -174,7 +174,9 @@ private:
 // The framework's record of the mouse capture: the control whose window holds it, or null.
 TControl* CaptureControl();
 
-// Registers a window class of this framework once; every instance runs ControlWindowProc.
-void RegisterControlClass(const wchar_t* name, UINT classStyle = CS_HREDRAW | CS_VREDRAW);
+// Registers a window class of this framework once; every instance runs ControlWindowProc. Top-level
+// windows show the program's icon; child windows have none.
+enum class TClassIcon { None, Program };
+void RegisterControlClass(const wchar_t* name, TClassIcon icon, UINT classStyle = CS_HREDRAW | CS_VREDRAW);
 
 }  // namespace memoline::ui

@@ -83,6 +83,31 @@ TEST_F(MainFormTest, WindowFrameSizeAndCaption) {
     EXPECT_NEAR((window.top + window.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
 }
 
+// The title bar and the taskbar show the program's icon in both sizes, each from its own image in
+// the resource; the windows inside the form have no icon of their own.
+TEST_F(MainFormTest, ProgramIconInBothSizesOnTheFormOnly) {
+    Show();
+    const struct {
+        int classIndex, cx, cy;
+    } sizes[] = {{GCLP_HICON, SM_CXICON, SM_CYICON}, {GCLP_HICONSM, SM_CXSMICON, SM_CYSMICON}};
+    for (const auto& size : sizes) {
+        const auto icon = reinterpret_cast<HICON>(GetClassLongPtrW(form->Handle(), size.classIndex));
+        ASSERT_NE(icon, nullptr) << size.classIndex;
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP bitmap{};
+        GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+        EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(size.cx)) << size.classIndex;
+        EXPECT_EQ(bitmap.bmHeight, GetSystemMetrics(size.cy)) << size.classIndex;
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+    }
+    for (ui::TControl* child : {static_cast<ui::TControl*>(form->MainPanel), static_cast<ui::TControl*>(form->grp2)}) {
+        EXPECT_EQ(GetClassLongPtrW(child->Handle(), GCLP_HICON), 0) << ClassName(child->Handle());
+        EXPECT_EQ(GetClassLongPtrW(child->Handle(), GCLP_HICONSM), 0) << ClassName(child->Handle());
+    }
+}
+
 TEST_F(MainFormTest, CannotBeMaximisedOrResizedButMinimisesAndRestores) {
     Show();
     HWND hwnd = form->Handle();
