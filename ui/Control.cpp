@@ -299,6 +299,13 @@ COLORREF TControl::BackgroundColor() const {
     return TStyleManager::Engine().Color(TStyleColor::Window);
 }
 
+bool TControl::HasNonClientArea() const {
+    RECT window, client;
+    if (!GetWindowRect(handle_, &window) || !GetClientRect(handle_, &client))
+        return true;
+    return window.right - window.left != client.right || window.bottom - window.top != client.bottom;
+}
+
 void TControl::Invalidate() {
     if (handle_)
         InvalidateRect(handle_, nullptr, TRUE);
@@ -359,6 +366,12 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_ERASEBKGND:
             return 1;  // painted in WM_PAINT, double-buffered
+        case WM_NCPAINT:
+            // A window without border or scroll bars has nothing outside its client area to draw; the
+            // system would still fetch a device context for it, for every window, when the form shows.
+            if (!HasNonClientArea())
+                return 0;
+            break;
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(handle_, &ps);

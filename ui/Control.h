@@ -103,6 +103,8 @@ public:
     TStyleHook* StyleHook() const { return hook_.get(); }
 
 protected:
+    // Whether the window has a border, caption or scroll bars around its client area.
+    bool HasNonClientArea() const;
     // Stores the caption and gives it to the window, without painting it again: for a system control
     // that repaints itself when its text changes.
     void SetWindowCaption(const std::wstring& caption);
