@@ -4,7 +4,8 @@
 # engine's calls with its 64 KiB reads on the same kind of thread (handed to the UI thread by a
 # worker); and for the record the bare loop called straight from the main thread with 64 KiB and
 # 4 KiB reads, 4 KiB reads on the engine's kind of thread, and curl on the host.
-# Each Wine figure is the best of RUNS runs (default 3), the modes taking turns.
+# Every Wine mode runs with a main window up, as the updater does. Each Wine figure is the best of
+# RUNS runs (default 3), the modes taking turns.
 # Expects ROOT and BUILD (./dev bench download sets them).
 set -euo pipefail
 ROOT="${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
