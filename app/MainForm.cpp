@@ -25,6 +25,15 @@ T* Make(TComponent* owner, ui::TControl* parent, int id) {
     return control;
 }
 
+// A container that only places its children and paints a background or a frame is drawn by the
+// form, without a window of its own: each window costs about 2 ms of start-up to make and show.
+template <typename T>
+T* MakeWindowless(TComponent* owner, ui::TControl* parent, int id) {
+    T* control = Make<T>(owner, parent, id);
+    control->SetWindowless(true);
+    return control;
+}
+
 }  // namespace
 
 std::wstring ProgramFilePath() {
@@ -69,7 +78,7 @@ TfrmMain::~TfrmMain() {
 
 void TfrmMain::CreateRegions() {
     // Created in docking order: bottom regions first take the full width, the lowest one first.
-    LeftPanel = Make<ui::TPanel>(this, this, kIdLeftPanel);
+    LeftPanel = MakeWindowless<ui::TPanel>(this, this, kIdLeftPanel);
     LeftPanel->SetBounds(0, 0, 225, 0);
     LeftPanel->SetAlign(ui::TAlign::Left);
     img1 = Make<ui::TImage>(this, LeftPanel, kIdImage);
@@ -85,10 +94,10 @@ void TfrmMain::CreateRegions() {
     VersionNumberPanel->SetBounds(0, 0, 0, 34);
     VersionNumberPanel->SetAlign(ui::TAlign::Bottom);
 
-    ButtonPanel = Make<ui::TPanel>(this, this, kIdButtonPanel);
+    ButtonPanel = MakeWindowless<ui::TPanel>(this, this, kIdButtonPanel);
     ButtonPanel->SetBounds(0, 0, 123, 0);
     ButtonPanel->SetAlign(ui::TAlign::Right);
-    MainPanel = Make<ui::TPanel>(this, this, kIdMainPanel);
+    MainPanel = MakeWindowless<ui::TPanel>(this, this, kIdMainPanel);
     MainPanel->SetAlign(ui::TAlign::Client);
 }
 
@@ -120,11 +129,11 @@ void TfrmMain::CreateButtons() {
 }
 
 void TfrmMain::CreateSections() {
-    IntroductionPanel = Make<ui::TPanel>(this, MainPanel, kIdIntroductionPanel);
+    IntroductionPanel = MakeWindowless<ui::TPanel>(this, MainPanel, kIdIntroductionPanel);
     IntroductionPanel->SetBounds(0, 0, 0, 177);
     IntroductionPanel->SetPadding(10, 10, 10, 5);
     IntroductionPanel->SetAlign(ui::TAlign::Top);
-    grpIntroduction = Make<ui::TGroupBox>(this, IntroductionPanel, kIdIntroductionGroup);
+    grpIntroduction = MakeWindowless<ui::TGroupBox>(this, IntroductionPanel, kIdIntroductionGroup);
     grpIntroduction->SetCaption(L"Welcome");
     grpIntroduction->SetPadding(10, 10, 10, 10);
     grpIntroduction->SetAlign(ui::TAlign::Client);
@@ -132,21 +141,21 @@ void TfrmMain::CreateSections() {
     htm1->SetCaption(kIntroduction);
     htm1->SetAlign(ui::TAlign::Client);
 
-    CurrentVersionPanel = Make<ui::TPanel>(this, MainPanel, kIdCurrentVersionPanel);
+    CurrentVersionPanel = MakeWindowless<ui::TPanel>(this, MainPanel, kIdCurrentVersionPanel);
     CurrentVersionPanel->SetBounds(0, 0, 0, 78);
     CurrentVersionPanel->SetPadding(10, 5, 10, 5);
     CurrentVersionPanel->SetAlign(ui::TAlign::Top);
-    grp3 = Make<ui::TGroupBox>(this, CurrentVersionPanel, kIdCurrentVersionGroup);
+    grp3 = MakeWindowless<ui::TGroupBox>(this, CurrentVersionPanel, kIdCurrentVersionGroup);
     grp3->SetCaption(L"Current Version");
     grp3->SetAlign(ui::TAlign::Client);
     lblCurrentVersion = Make<ui::THtmlLabel>(this, grp3, kIdCurrentVersion);
     lblCurrentVersion->SetBounds(11, 32, 614, 25);
     lblCurrentVersion->SetCaption(L"Your current version is <b>5.9.0</b>");
 
-    GridPanel = Make<ui::TPanel>(this, MainPanel, kIdGridPanel);
+    GridPanel = MakeWindowless<ui::TPanel>(this, MainPanel, kIdGridPanel);
     GridPanel->SetPadding(10, 5, 10, 10);
     GridPanel->SetAlign(ui::TAlign::Client);
-    grp2 = Make<ui::TGroupBox>(this, GridPanel, kIdGridGroup);
+    grp2 = MakeWindowless<ui::TGroupBox>(this, GridPanel, kIdGridGroup);
     grp2->SetCaption(L"Available Updates");
     grp2->SetPadding(10, 10, 10, 10);
     grp2->SetAlign(ui::TAlign::Client);

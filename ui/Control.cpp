@@ -94,9 +94,51 @@ TControl* TControl::FromHandle(HWND hwnd) {
 }
 
 HWND TControl::Handle() {
+    if (windowless_)
+        return parent_ ? parent_->Handle() : nullptr;
     if (!handle_)
         CreateHandle();
     return handle_;
+}
+
+void TControl::CreateChildWindows() {
+    for (TControl* child : children_) {
+        if (child->windowless_)
+            child->CreateChildWindows();
+        else
+            child->Handle();
+    }
+}
+
+HWND TControl::HostWindow() const {
+    const TControl* c = this;
+    while (c && c->windowless_)
+        c = c->parent_;
+    return c ? c->handle_ : nullptr;
+}
+
+POINT TControl::ParentOrigin() const {
+    POINT origin{0, 0};
+    for (const TControl* c = parent_; c && c->windowless_; c = c->parent_) {
+        origin.x += c->left_;
+        origin.y += c->top_;
+    }
+    return origin;
+}
+
+RECT TControl::BoundsInWindow() const {
+    const POINT origin = ParentOrigin();
+    return RECT{origin.x + left_, origin.y + top_, origin.x + left_ + width_, origin.y + top_ + height_};
+}
+
+bool TControl::ShownInWindow() const {
+    for (const TControl* c = this; c; c = c->parent_) {
+        if (!c->visible_)
+            return false;
+        if (c != this && !c->windowless_)
+            break;
+    }
+    return true;
 }
 
 void TControl::CreateHandle() {
@@ -111,7 +153,7 @@ void TControl::CreateHandle() {
     DWORD style = params.Style;
     if (parent_)
         style |= WS_CHILD | WS_CLIPSIBLINGS;
-    if (visible_ && parent_)
+    if (parent_ && ShownInWindow())
         style |= WS_VISIBLE;
     if (!enabled_)
         style |= WS_DISABLED;
@@ -119,7 +161,8 @@ void TControl::CreateHandle() {
     hook_ = TStyleManager::Engine().CreateHook(this);
     if (hook_)
         style |= hook_->ExtraStyle();
-    HWND created = CreateWindowExW(params.ExStyle, params.ClassName, caption_.c_str(), style, left_, top_, width_,
+    const RECT at = BoundsInWindow();
+    HWND created = CreateWindowExW(params.ExStyle, params.ClassName, caption_.c_str(), style, at.left, at.top, width_,
                                    height_, parentWindow, parent_ ? reinterpret_cast<HMENU>(INT_PTR(id_)) : nullptr,
                                    GetModuleHandleW(nullptr), this);
     if (!created) {
@@ -132,8 +175,7 @@ void TControl::CreateHandle() {
     if (hook_)
         hook_->Attach();
     HandleCreated();
-    for (TControl* child : children_)
-        child->Handle();
+    CreateChildWindows();
 }
 
 void TControl::HandleDestroyed() {
@@ -177,13 +219,33 @@ void TControl::ApplyDpi(int dpi) {
 }
 
 void TControl::SetPixelBounds(int left, int top, int width, int height) {
+    const bool moved = left != left_ || top != top_ || width != width_ || height != height_;
+    if (windowless_ && moved)
+        Invalidate();  // where it was
     left_ = left;
     top_ = top;
     width_ = std::max(width, 0);
     height_ = std::max(height, 0);
-    if (handle_ && parent_)
-        MoveWindow(handle_, left_, top_, width_, height_, TRUE);
+    if (windowless_ && moved) {
+        Invalidate();
+        // Its children's windows sit in the window that holds it: they move with it.
+        for (TControl* child : children_)
+            child->PlaceWindow();
+    } else if (handle_ && parent_) {
+        const RECT at = BoundsInWindow();
+        MoveWindow(handle_, at.left, at.top, width_, height_, TRUE);
+    }
     Realign();
+}
+
+void TControl::PlaceWindow() {
+    if (handle_ && parent_) {
+        const RECT at = BoundsInWindow();
+        MoveWindow(handle_, at.left, at.top, width_, height_, TRUE);
+    } else if (windowless_) {
+        for (TControl* child : children_)
+            child->PlaceWindow();
+    }
 }
 
 void TControl::SetAlign(TAlign align) {
@@ -245,8 +307,7 @@ void TControl::Realign() {
 
 void TControl::SetCaption(const std::wstring& caption) {
     SetWindowCaption(caption);
-    if (handle_)
-        Invalidate();
+    Invalidate();
 }
 
 void TControl::SetWindowCaption(const std::wstring& caption) {
@@ -265,6 +326,10 @@ void TControl::SetVisible(bool visible) {
     visible_ = visible;
     if (handle_)
         ShowWindow(handle_, visible_ ? SW_SHOW : SW_HIDE);
+    if (windowless_) {
+        Invalidate();
+        ShowChildWindows();
+    }
     if (parent_)
         parent_->Realign();
 }
@@ -285,6 +350,9 @@ void TControl::FontChanged() {
     if (handle_) {
         SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), TRUE);
         Realign();
+    } else if (windowless_) {
+        Realign();
+        Invalidate();
     }
     for (TControl* child : children_)
         if (child->parentFont_)
@@ -307,8 +375,34 @@ bool TControl::HasNonClientArea() const {
 }
 
 void TControl::Invalidate() {
-    if (handle_)
+    if (handle_) {
         InvalidateRect(handle_, nullptr, TRUE);
+    } else if (HWND host = windowless_ ? HostWindow() : nullptr) {
+        const RECT r = BoundsInWindow();
+        InvalidateRect(host, &r, TRUE);
+    }
+}
+
+void TControl::ShowChildWindows() {
+    for (TControl* child : children_) {
+        if (child->handle_)
+            ShowWindow(child->handle_, child->ShownInWindow() ? SW_SHOW : SW_HIDE);
+        else if (child->windowless_)
+            child->ShowChildWindows();
+    }
+}
+
+void TControl::PaintWindowlessChildren(HDC dc) {
+    for (TControl* child : children_) {
+        if (!child->windowless_ || !child->visible_)
+            continue;
+        const int saved = SaveDC(dc);
+        OffsetViewportOrgEx(dc, child->left_, child->top_, nullptr);
+        IntersectClipRect(dc, 0, 0, child->width_, child->height_);
+        child->Paint(dc);
+        child->PaintWindowlessChildren(dc);
+        RestoreDC(dc, saved);
+    }
 }
 
 LRESULT TControl::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
@@ -380,6 +474,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             const unique_memory_dc mem(CreateCompatibleDC(dc));
             HGDIOBJ old = SelectObject(mem.get(), bmp.get());
             Paint(mem.get());
+            PaintWindowlessChildren(mem.get());
             BitBlt(dc, 0, 0, width_, height_, mem.get(), 0, 0, SRCCOPY);
             SelectObject(mem.get(), old);
             EndPaint(handle_, &ps);
@@ -387,6 +482,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         }
         case WM_PRINTCLIENT:
             Paint(reinterpret_cast<HDC>(wp));
+            PaintWindowlessChildren(reinterpret_cast<HDC>(wp));
             return 0;
         case WM_SETTEXT: {
             LRESULT r = DefaultProc(msg, wp, lp);

@@ -42,9 +42,19 @@ public:
     TControl(TComponent* owner, TControl* parent);
     ~TControl() override;
 
-    // The window, created with the parent's on first use; its children's windows follow.
+    // The window, created with the parent's on first use; its children's windows follow. A windowless
+    // control gives the window that holds it.
     HWND Handle();
     bool HandleAllocated() const { return handle_ != nullptr; }
+    // A windowless control has no window of its own: the window of its nearest windowed ancestor
+    // paints it and holds its children's windows. For containers that only place their children and
+    // paint a background or a frame: every window costs time to make and to show. Set before the
+    // windows are made.
+    void SetWindowless(bool windowless) { windowless_ = windowless; }
+    bool Windowless() const { return windowless_; }
+    // The control's bounds in the client area of the window that holds its window (or, when it is
+    // windowless, that paints it): its parent's position added for every windowless parent.
+    RECT BoundsInWindow() const;
     // The control whose window this is, or null.
     static TControl* FromHandle(HWND hwnd);
 
@@ -139,6 +149,8 @@ protected:
 
     // Called for every window of the tree when the top-level window goes away.
     void HandleDestroyed();
+    // Paints the visible windowless children, and theirs, into the DC of this control's window.
+    void PaintWindowlessChildren(HDC dc);
 
     // Places the control in pixels, leaving its 96-DPI bounds alone (docking uses it).
     void SetPixelBounds(int left, int top, int width, int height);
@@ -155,6 +167,18 @@ private:
     void FontChanged();
     void ApplyEnabled();
     bool ForwardToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+    // Makes the windows of the children, and of a windowless child's children.
+    void CreateChildWindows();
+    // The window that paints this control: its own, or a windowless control's nearest windowed
+    // ancestor's; null while that has none.
+    HWND HostWindow() const;
+    // Where the parent's client area starts in the window that holds this control's window.
+    POINT ParentOrigin() const;
+    // Visible, and so is every windowless ancestor up to the window that holds it.
+    bool ShownInWindow() const;
+    // Moves the window (a windowless control: its children's windows) to the current bounds.
+    void PlaceWindow();
+    void ShowChildWindows();
 
     TControl* parent_;
     std::vector<TControl*> children_;
@@ -171,6 +195,7 @@ private:
     TFont font_;
     int id_ = 0;
     std::unique_ptr<TStyleHook> hook_;
+    bool windowless_ = false;
 };
 
 // The framework's record of the mouse capture: the control whose window holds it, or null.

@@ -38,6 +38,19 @@ RECT RectIn(HWND hwnd, HWND reference) {
     return r;
 }
 
+// The control's rectangle in the form's client coordinates: its window's, or for a container the
+// form draws without a window of its own, its bounds there.
+RECT RectInForm(ui::TControl* control, HWND form) {
+    return control->Windowless() ? control->BoundsInWindow() : RectIn(control->Handle(), form);
+}
+
+// `r`, in the form's client coordinates, relative to the top left corner of `container`.
+RECT RelativeTo(RECT r, ui::TControl* container, HWND form) {
+    const RECT c = RectInForm(container, form);
+    OffsetRect(&r, -c.left, -c.top);
+    return r;
+}
+
 void ExpectRect(const RECT& r, int left, int top, int width, int height, const char* what) {
     EXPECT_EQ(r.left, left) << what;
     EXPECT_EQ(r.top, top) << what;
@@ -102,7 +115,8 @@ TEST_F(MainFormTest, ProgramIconInBothSizesOnTheFormOnly) {
         DeleteObject(info.hbmColor);
         DeleteObject(info.hbmMask);
     }
-    for (ui::TControl* child : {static_cast<ui::TControl*>(form->MainPanel), static_cast<ui::TControl*>(form->grp2)}) {
+    for (ui::TControl* child :
+         {static_cast<ui::TControl*>(form->VersionNumberPanel), static_cast<ui::TControl*>(form->lblCurrentVersion)}) {
         EXPECT_EQ(GetClassLongPtrW(child->Handle(), GCLP_HICON), 0) << ClassName(child->Handle());
         EXPECT_EQ(GetClassLongPtrW(child->Handle(), GCLP_HICONSM), 0) << ClassName(child->Handle());
     }
@@ -158,9 +172,16 @@ TEST_F(MainFormTest, RegionsAndSections) {
         {form->grp2, 235, 260, 643, 395, "grp2"},
     };
     for (const Case& c : cases)
-        ExpectRect(RectIn(c.control->Handle(), hwnd), c.left, c.top, c.width, c.height, c.name);
+        ExpectRect(RectInForm(c.control, hwnd), c.left, c.top, c.width, c.height, c.name);
+    // The containers that only place their children and paint are drawn by the form: the windows
+    // of the controls inside them are the form's.
+    for (ui::TControl* c : {static_cast<ui::TControl*>(form->LeftPanel), static_cast<ui::TControl*>(form->ButtonPanel),
+                            static_cast<ui::TControl*>(form->MainPanel), static_cast<ui::TControl*>(form->grp2)})
+        EXPECT_TRUE(c->Windowless());
+    EXPECT_EQ(GetParent(form->grdUpdates->Handle()), hwnd);
+    EXPECT_EQ(GetParent(form->btnCheck->Handle()), hwnd);
     // The grid fills the group box inside its frame and caption, with 10 pixels on every side.
-    RECT grid = RectIn(form->grdUpdates->Handle(), form->grp2->Handle());
+    RECT grid = RelativeTo(RectIn(form->grdUpdates->Handle(), hwnd), form->grp2, hwnd);
     EXPECT_GE(grid.left, 10);
     EXPECT_LE(grid.left, 14);
     EXPECT_EQ(643 - grid.right, grid.left);
@@ -168,7 +189,7 @@ TEST_F(MainFormTest, RegionsAndSections) {
     EXPECT_GT(grid.top, 20);
     EXPECT_LT(grid.top, 45);
     // The HTML label fills the welcome box the same way.
-    RECT intro = RectIn(form->htm1->Handle(), form->grpIntroduction->Handle());
+    RECT intro = RelativeTo(RectIn(form->htm1->Handle(), hwnd), form->grpIntroduction, hwnd);
     EXPECT_EQ(intro.left, grid.left);
     EXPECT_EQ(intro.top, grid.top);
     EXPECT_EQ(643 - intro.right, grid.left);
@@ -189,7 +210,8 @@ TEST_F(MainFormTest, ButtonsTheirPlacesCaptionsAndStates) {
         EXPECT_EQ(ClassName(button), L"Button");
         EXPECT_EQ(WindowText(button), c.caption);
         EXPECT_EQ(IsWindowEnabled(button) != FALSE, c.enabled) << c.id;
-        ExpectRect(RectIn(button, form->ButtonPanel->Handle()), 14, c.top, 96, 32, "button");
+        ExpectRect(RelativeTo(RectIn(button, form->Handle()), form->ButtonPanel, form->Handle()), 14, c.top, 96, 32,
+                   "button");
         EXPECT_TRUE(GetWindowLongW(button, GWL_STYLE) & WS_TABSTOP);
         // Tab order follows Check, Install, Exit.
         if (previous)
@@ -340,18 +362,20 @@ BOOL CALLBACK KeepLabelsAndExit(HWND child, LPARAM data) {
     return TRUE;
 }
 
-// Every control window of the form by its ID, in the form's client coordinates.
-BOOL CALLBACK CollectControlRect(HWND child, LPARAM p) {
-    auto* d = reinterpret_cast<std::pair<HWND, std::map<int, RECT>>*>(p);
-    if (int id = GetDlgCtrlID(child); id >= kIdLeftPanel && id <= kIdStatus)
-        d->second[id] = RectIn(child, d->first);
-    return TRUE;
+// Every control of the form by its ID, in the form's client coordinates: windows where they are, the
+// containers the form draws where it draws them.
+void CollectControlRects(ui::TControl* parent, HWND form, std::map<int, RECT>& rects) {
+    for (ui::TControl* c : parent->Controls()) {
+        if (int id = c->ControlId(); id >= kIdLeftPanel && id <= kIdStatus)
+            rects[id] = RectInForm(c, form);
+        CollectControlRects(c, form, rects);
+    }
 }
 
-std::map<int, RECT> ControlRects(HWND form) {
-    std::pair<HWND, std::map<int, RECT>> data{form, {}};
-    EnumChildWindows(form, CollectControlRect, reinterpret_cast<LPARAM>(&data));
-    return data.second;
+std::map<int, RECT> ControlRects(TfrmMain& form) {
+    std::map<int, RECT> rects;
+    CollectControlRects(&form, form.Handle(), rects);
+    return rects;
 }
 
 int HeaderHeight(HWND list) {
@@ -367,7 +391,7 @@ TEST_F(MainFormTest, TheLayoutScalesWithTheDpi) {
     HWND hwnd = form->Handle();
     HWND list = form->grdUpdates->Handle();
     form->grdUpdates->AddRow({L"Server Update 5.10.0", L"5.10.0", L"2026-11-28", L"http://h/s.exe"});
-    const std::map<int, RECT> at96 = ControlRects(hwnd);
+    const std::map<int, RECT> at96 = ControlRects(*form);
     ASSERT_EQ(at96.size(), 19u);
     RECT row96{};
     ListView_GetItemRect(list, 0, &row96, LVIR_BOUNDS);
@@ -383,7 +407,7 @@ TEST_F(MainFormTest, TheLayoutScalesWithTheDpi) {
         GetClientRect(hwnd, &client);
         EXPECT_EQ(client.right, scale(1011));
         EXPECT_EQ(client.bottom, scale(738));
-        for (const auto& [id, r] : ControlRects(hwnd)) {
+        for (const auto& [id, r] : ControlRects(*form)) {
             const RECT& o = at96.at(id);
             const int tolerance = dpi == 96 ? 0 : 1;
             EXPECT_NEAR(r.left, scale(o.left), tolerance) << "control " << id;

@@ -239,6 +239,96 @@ TEST(Docking, OrderAndPadding) {
     }
 }
 
+// A windowless container: its children's windows belong to the window that holds it, placed by
+// its position; they move, hide and show with it; the holding window paints it and repaints its
+// area when it changes.
+class WindowlessTest : public testing::Test {
+protected:
+    void SetUp() override {
+        form = std::make_unique<TForm>(nullptr, L"WindowlessTestForm");
+        form->SetClientSize(400, 300);
+        panel = new TPanel(form.get(), form.get());
+        panel->SetWindowless(true);
+        panel->SetBounds(20, 30, 300, 200);
+        box = new TGroupBox(form.get(), panel);
+        box->SetWindowless(true);
+        box->SetCaption(L"Box");
+        box->SetBounds(10, 10, 200, 150);
+        button = new TButton(form.get(), box);
+        button->SetBounds(5, 40, 60, 25);
+        form->Show();
+        Application().ProcessMessages();
+    }
+    RECT WindowRectInForm(HWND hwnd) {
+        RECT r;
+        GetWindowRect(hwnd, &r);
+        MapWindowPoints(HWND_DESKTOP, form->Handle(), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+    std::unique_ptr<TForm> form;
+    TPanel* panel;
+    TGroupBox* box;
+    TButton* button;
+};
+
+TEST_F(WindowlessTest, ChildWindowsSitInTheHoldingWindowAndMoveWithTheContainer) {
+    EXPECT_FALSE(panel->HandleAllocated());
+    EXPECT_EQ(panel->Handle(), form->Handle());
+    EXPECT_EQ(GetParent(button->Handle()), form->Handle());
+    RECT r = WindowRectInForm(button->Handle());
+    EXPECT_EQ(r.left, 20 + 10 + 5);
+    EXPECT_EQ(r.top, 30 + 10 + 40);
+    EXPECT_EQ(r.right - r.left, 60);
+    EXPECT_EQ(box->BoundsInWindow().left, 30);
+    EXPECT_EQ(box->BoundsInWindow().top, 40);
+    panel->SetBounds(50, 60, 300, 200);
+    r = WindowRectInForm(button->Handle());
+    EXPECT_EQ(r.left, 50 + 10 + 5);
+    EXPECT_EQ(r.top, 60 + 10 + 40);
+}
+
+TEST_F(WindowlessTest, HidingTheContainerHidesItsChildWindows) {
+    EXPECT_TRUE(IsWindowVisible(button->Handle()));
+    panel->SetVisible(false);
+    EXPECT_FALSE(IsWindowVisible(button->Handle()));
+    panel->SetVisible(true);
+    EXPECT_TRUE(IsWindowVisible(button->Handle()));
+    // A child hidden on its own stays hidden when the container shows again.
+    button->SetVisible(false);
+    panel->SetVisible(false);
+    panel->SetVisible(true);
+    EXPECT_FALSE(IsWindowVisible(button->Handle()));
+}
+
+TEST_F(WindowlessTest, TheHoldingWindowPaintsTheFrameAndRepaintsAChangedCaption) {
+    // The group box's etched frame is drawn into the form: its left edge, below the caption, is
+    // not the background colour, while the middle of the box is.
+    const int w = form->Width(), h = form->Height();
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    SendMessageW(form->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    const RECT frame = box->BoundsInWindow();
+    const COLORREF background = GetPixel(dc, frame.left + 100, frame.top + 100);
+    EXPECT_NE(GetPixel(dc, frame.left, frame.top + 60), background);
+    EXPECT_EQ(GetPixel(dc, frame.left + 100, frame.top + 120), background);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+
+    UpdateWindow(form->Handle());
+    RECT pending{};
+    ASSERT_FALSE(GetUpdateRect(form->Handle(), &pending, FALSE));
+    box->SetCaption(L"Another caption");
+    ASSERT_TRUE(GetUpdateRect(form->Handle(), &pending, FALSE));
+    EXPECT_EQ(pending.left, frame.left);
+    EXPECT_EQ(pending.top, frame.top);
+    EXPECT_EQ(pending.right, frame.right);
+    EXPECT_EQ(pending.bottom, frame.bottom);
+}
+
 class ListGridTest : public testing::Test {
 protected:
     void SetUp() override {
