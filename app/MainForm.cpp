@@ -195,8 +195,12 @@ void TfrmMain::FormShow(TObject*) {
     const bool installed = IsInstalled();
     const std::wstring installedVersion = installed ? GetInstalledVersion() : std::wstring();
     ShowInstalledVersion(installed, installedVersion);
-    Log.Write(L"Memoline Server Updates " + ownVersion + L" started; installed version: " +
-              (installed ? installedVersion : std::wstring(L"none")));
+    // Written once the window is on screen: the first line looks for the log's folder, which loads the
+    // shell's library, and the operator need not wait for that. Posted before any input, it stays the
+    // first line of the run.
+    FStartLine = L"Memoline Server Updates " + ownVersion + L" started; installed version: " +
+                 (installed ? installedVersion : std::wstring(L"none"));
+    PostMessageW(Handle(), kWmWriteStartLine, 0, 0);
 }
 
 void TfrmMain::FormClose(TObject*) {
@@ -208,6 +212,10 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     // is using: the close is held and carried out when the workflow ends.
     if (msg == WM_CLOSE && FWorkflowBusy) {
         FCloseHeld = true;
+        return 0;
+    }
+    if (msg == kWmWriteStartLine) {
+        Log.Write(FStartLine);
         return 0;
     }
     // While work waits, the pointer over the window says so; the window stays usable meanwhile.

@@ -145,6 +145,9 @@ protected:
     // The line under the buttons and the busy cursor over the window; an empty text clears both.
     void ShowWorkStatus(const std::wstring& text);
     bool FBusyCursor = false;
+    // The log line of the start, written once the window is shown.
+    static constexpr UINT kWmWriteStartLine = WM_APP + 1;
+    std::wstring FStartLine;
     // Held from the download of an install to the end of its last program.
     TInstallLock FInstallLock;
     ULONGLONG FDownloadStartTicks = 0;

@@ -30,9 +30,17 @@ bool FileAtLeast(const std::wstring& path, unsigned long long bytes) {
 
 }  // namespace
 
-TSupportLog::TSupportLog() : FPath(DefaultLogPath()) {}
+TSupportLog::TSupportLog() : FPathKnown(false) {}
 
-TSupportLog::TSupportLog(std::wstring path) : FPath(std::move(path)) {}
+TSupportLog::TSupportLog(std::wstring path) : FPath(std::move(path)), FPathKnown(true) {}
+
+const std::wstring& TSupportLog::Path() const {
+    if (!FPathKnown) {
+        FPath = DefaultLogPath();
+        FPathKnown = true;
+    }
+    return FPath;
+}
 
 std::wstring TSupportLog::DefaultLogPath() {
     wchar_t folder[MAX_PATH] = {};
@@ -68,7 +76,7 @@ std::wstring TSupportLog::Clean(const std::wstring& text) const {
 }
 
 void TSupportLog::Write(const std::wstring& text) const {
-    if (FPath.empty())
+    if (Path().empty())
         return;
     const size_t slash = FPath.find_last_of(L'\\');
     if (slash != std::wstring::npos) {

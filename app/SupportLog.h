@@ -14,7 +14,7 @@ public:
     // The file grows to this size; the next line first renames it to the old file's name.
     static constexpr unsigned long long kRotateBytes = 1024 * 1024;
 
-    // Writes to DefaultLogPath().
+    // Writes to DefaultLogPath(), found on first use: finding it loads the shell's library.
     TSupportLog();
     explicit TSupportLog(std::wstring path);
 
@@ -24,8 +24,11 @@ public:
     // The path with ".log" replaced by ".old.log".
     static std::wstring OldLogPath(const std::wstring& path);
 
-    const std::wstring& Path() const { return FPath; }
-    void SetPath(std::wstring path) { FPath = std::move(path); }
+    const std::wstring& Path() const;
+    void SetPath(std::wstring path) {
+        FPath = std::move(path);
+        FPathKnown = true;
+    }
 
     // A text that must never reach the file (an access password): every occurrence is masked.
     void AddSecret(std::wstring secret);
@@ -38,7 +41,8 @@ public:
     std::wstring Clean(const std::wstring& text) const;
 
 private:
-    std::wstring FPath;
+    mutable std::wstring FPath;
+    mutable bool FPathKnown;
     std::vector<std::wstring> FSecrets;
 };
 

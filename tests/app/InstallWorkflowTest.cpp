@@ -15,6 +15,7 @@
 #include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestHttpServer.h"
+#include "ui/Application.h"
 
 namespace memoline {
 namespace {
@@ -30,6 +31,7 @@ protected:
     void SetUp() override {
         form_ = std::make_unique<TfrmMain>();
         form_->Show();
+        ui::Application().ProcessMessages();  // the start is logged before a test picks its own log
     }
     void TearDown() override { form_.reset(); }
 

@@ -264,6 +264,22 @@ TEST_F(MainFormTest, FormShowTextsWithoutInstallation) {
     EXPECT_EQ(WindowText(form->CopyrightPanel->Handle()).empty(), false);
 }
 
+// The start goes to the support log once the window is on screen, not while it is being shown.
+TEST_F(MainFormTest, TheStartIsLoggedOnceTheWindowIsShown) {
+    test::ScratchDir dir(L"start-log");
+    const std::wstring path = dir / L"ServerUpdates.log";
+    form = std::make_unique<TfrmMain>();
+    form->Log.SetPath(path);
+    form->Show();
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    Pump();
+    const std::string text = test::ReadFileRaw(path);
+    const std::string line = "  Memoline Server Updates 0.0.0 started; installed version: none\r\n";
+    ASSERT_GE(text.size(), line.size());
+    EXPECT_EQ(text.substr(text.size() - line.size()), line);
+    EXPECT_EQ(text.find("\r\n"), text.size() - 2) << "one line";
+}
+
 TEST_F(MainFormTest, FormShowTextsWithInstallation) {
     struct Case {
         const wchar_t* server;
