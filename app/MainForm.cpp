@@ -81,7 +81,7 @@ void TfrmMain::CreateRegions() {
     LeftPanel = MakeWindowless<ui::TPanel>(this, this, kIdLeftPanel);
     LeftPanel->SetBounds(0, 0, 225, 0);
     LeftPanel->SetAlign(ui::TAlign::Left);
-    img1 = Make<ui::TImage>(this, LeftPanel, kIdImage);
+    img1 = MakeWindowless<ui::TImage>(this, LeftPanel, kIdImage);
     img1->SetBounds(0, 0, 0, 254);
     img1->SetAlign(ui::TAlign::Top);
     img1->LoadFromResource(L"PRODUCTIMAGE");
