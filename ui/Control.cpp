@@ -161,10 +161,11 @@ void TControl::CreateHandle() {
     hook_ = TStyleManager::Engine().CreateHook(this);
     if (hook_)
         style |= hook_->ExtraStyle();
-    const RECT at = BoundsInWindow();
-    HWND created = CreateWindowExW(params.ExStyle, params.ClassName, caption_.c_str(), style, at.left, at.top, width_,
-                                   height_, parentWindow, parent_ ? reinterpret_cast<HMENU>(INT_PTR(id_)) : nullptr,
-                                   GetModuleHandleW(nullptr), this);
+    const RECT at = InitialWindowRect();
+    HWND created =
+        CreateWindowExW(params.ExStyle, params.ClassName, caption_.c_str(), style, at.left, at.top, at.right - at.left,
+                        at.bottom - at.top, parentWindow, parent_ ? reinterpret_cast<HMENU>(INT_PTR(id_)) : nullptr,
+                        GetModuleHandleW(nullptr), this);
     if (!created) {
         hook_.reset();
         return;

@@ -127,6 +127,9 @@ protected:
         HWND Owner = nullptr;  // a top-level window's owner, which it stays in front of
     };
     virtual CreateParams GetCreateParams() = 0;
+    // Where the window is made: in its parent window's client area, or on the screen for a top-level
+    // window.
+    virtual RECT InitialWindowRect() { return BoundsInWindow(); }
     virtual void CreateHandle();
     // After the window exists, before its children are made.
     virtual void HandleCreated() {}

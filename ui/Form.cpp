@@ -42,7 +42,14 @@ void TForm::FitWindowToClient(const POINT* position) {
     RECT r = WindowRectForClient();
     const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (position ? 0 : SWP_NOMOVE);
     const int x = position ? position->x : 0, y = position ? position->y : 0;
-    SetWindowPos(handle_, nullptr, x, y, r.right - r.left, r.bottom - r.top, flags);
+    // Already there (the window was made in place): moving it to where it is still costs a round trip
+    // through the system and the display.
+    RECT now{};
+    GetWindowRect(handle_, &now);
+    const bool placed = now.right - now.left == r.right - r.left && now.bottom - now.top == r.bottom - r.top &&
+                        (!position || (now.left == x && now.top == y));
+    if (!placed)
+        SetWindowPos(handle_, nullptr, x, y, r.right - r.left, r.bottom - r.top, flags);
     // The frame may be drawn at another DPI than asked (before Windows 10, or a frame the system does
     // not scale): correct by what the client area came out as.
     RECT client;
@@ -63,6 +70,11 @@ void TForm::Show() {
 
 void TForm::CenterOnScreen() {
     Handle();
+    POINT at = CentredPosition();
+    FitWindowToClient(&at);
+}
+
+POINT TForm::CentredPosition() {
     RECT r = WindowRectForClient();
     int w = r.right - r.left, h = r.bottom - r.top;
     POINT at{(GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2};
@@ -73,7 +85,14 @@ void TForm::CenterOnScreen() {
         at.x = std::max<LONG>(at.x, monitor.rcWork.left);
         at.y = std::max<LONG>(at.y, monitor.rcWork.top);
     }
-    FitWindowToClient(&at);
+    return at;
+}
+
+RECT TForm::InitialWindowRect() {
+    RECT r = WindowRectForClient();
+    const POINT at = CentredPosition();
+    OffsetRect(&r, at.x - r.left, at.y - r.top);
+    return r;
 }
 
 void TForm::Close() {

@@ -44,6 +44,8 @@ public:
 
 protected:
     CreateParams GetCreateParams() override;
+    // Made where CenterOnScreen puts it, at its size, so showing it does not move it again.
+    RECT InitialWindowRect() override;
     // Takes the DPI of the monitor the window was made on, before its controls are made.
     void HandleCreated() override;
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -52,6 +54,8 @@ private:
     // Sizes the window so its client area is the layout's, at `position` (or where it is).
     void FitWindowToClient(const POINT* position);
     RECT WindowRectForClient();
+    // The position that centres the window on the screen, its title bar kept on it.
+    POINT CentredPosition();
     std::wstring className_;
     TControl* activeControl_ = nullptr;
     int modalResult_ = 0;
