@@ -60,6 +60,10 @@ void TForm::FitWindowToClient(const POINT* position) {
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void TForm::SetCaption(const std::wstring& caption) {
+    SetWindowCaption(caption);
+}
+
 void TForm::Show() {
     CenterOnScreen();
     ShowWindow(handle_, SW_SHOW);
@@ -158,6 +162,9 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             info->ptMaxTrackSize.y = std::max<LONG>(info->ptMaxTrackSize.y, 2 * (window.bottom - window.top));
             return r;
         }
+        case WM_SETTEXT:
+            // The text is the title bar's, which the system paints: nothing in the client area changes.
+            return DefaultProc(msg, wp, lp);
         case WM_SHOWWINDOW:
             if (wp && OnShow)
                 OnShow(this);

@@ -20,6 +20,8 @@ public:
 
     // The client area's size; the window gets its frame around it.
     void SetClientSize(int width, int height);
+    // The title bar's text: the client area is not painted again for it.
+    void SetCaption(const std::wstring& caption) override;
     // Creates the window (if needed), centres it and shows it; OnShow runs before it is painted.
     void Show();
     // Creates the window (if needed) and centres it on the screen without showing it.

@@ -239,6 +239,25 @@ TEST(Docking, OrderAndPadding) {
     }
 }
 
+// A form's caption is its title bar's text: changing it, through the form or by a window message,
+// leaves the client area and its controls alone.
+TEST(Form, ANewCaptionDoesNotPaintTheClientAreaAgain) {
+    TForm form(nullptr, L"CaptionTestForm");
+    form.SetClientSize(200, 100);
+    form.Show();
+    Application().ProcessMessages();
+    UpdateWindow(form.Handle());
+    RECT pending{};
+    ASSERT_FALSE(GetUpdateRect(form.Handle(), &pending, FALSE));
+    form.SetCaption(L"Downloading : 42% completed");
+    EXPECT_FALSE(GetUpdateRect(form.Handle(), &pending, FALSE));
+    SetWindowTextW(form.Handle(), L"Downloading : 43% completed");
+    EXPECT_FALSE(GetUpdateRect(form.Handle(), &pending, FALSE));
+    wchar_t text[64] = {};
+    GetWindowTextW(form.Handle(), text, 64);
+    EXPECT_STREQ(text, L"Downloading : 43% completed");
+}
+
 // A windowless container: its children's windows belong to the window that holds it, placed by
 // its position; they move, hide and show with it; the holding window paints it and repaints its
 // area when it changes.
