@@ -189,7 +189,7 @@ TEST_F(MainFormTest, RegionsAndSections) {
     EXPECT_GT(grid.top, 20);
     EXPECT_LT(grid.top, 45);
     // The HTML label fills the welcome box the same way.
-    RECT intro = RelativeTo(RectIn(form->htm1->Handle(), hwnd), form->grpIntroduction, hwnd);
+    RECT intro = RelativeTo(RectInForm(form->htm1, hwnd), form->grpIntroduction, hwnd);
     EXPECT_EQ(intro.left, grid.left);
     EXPECT_EQ(intro.top, grid.top);
     EXPECT_EQ(643 - intro.right, grid.left);
