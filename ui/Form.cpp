@@ -141,6 +141,20 @@ void TForm::HandleCreated() {
         ChangeDpi(dpi);
 }
 
+void TForm::CloseAsAsked() {
+    bool canClose = true;
+    if (OnCloseQuery)
+        OnCloseQuery(this, canClose);
+    if (!canClose)
+        return;
+    if (OnClose)
+        OnClose(this);
+    if (modal_)
+        modalResult_ = IDCANCEL;
+    else
+        DestroyWindow(handle_);
+}
+
 LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_DPICHANGED: {
@@ -174,20 +188,9 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             if ((wp & 0xFFF0) == SC_MAXIMIZE || (wp & 0xFFF0) == SC_SIZE)
                 return 0;
             break;
-        case WM_CLOSE: {
-            bool canClose = true;
-            if (OnCloseQuery)
-                OnCloseQuery(this, canClose);
-            if (!canClose)
-                return 0;
-            if (OnClose)
-                OnClose(this);
-            if (modal_)
-                modalResult_ = IDCANCEL;
-            else
-                DestroyWindow(handle_);
+        case WM_CLOSE:
+            CloseAsAsked();
             return 0;
-        }
         case WM_DESTROY:
             if (Application().MainForm() == this)
                 PostQuitMessage(0);

@@ -58,6 +58,9 @@ private:
     RECT WindowRectForClient();
     // The position that centres the window on the screen, its title bar kept on it.
     POINT CentredPosition();
+    // WM_CLOSE: OnCloseQuery may refuse; otherwise OnClose runs and the window goes (a modal form
+    // only ends, with the result IDCANCEL).
+    void CloseAsAsked();
     std::wstring className_;
     TControl* activeControl_ = nullptr;
     int modalResult_ = 0;
