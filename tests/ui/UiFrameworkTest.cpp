@@ -239,6 +239,23 @@ TEST(Docking, OrderAndPadding) {
     }
 }
 
+// Each window the framework made names its control, system controls included, until the window
+// goes: then the number names nothing, as it may soon be another window's.
+TEST(Controls, AWindowNamesItsControlUntilItGoes) {
+    TForm form(nullptr, L"LinkTestForm");
+    form.SetClientSize(200, 100);
+    auto* button = new TButton(&form, &form);
+    button->SetBounds(10, 10, 80, 30);
+    const HWND formWindow = form.Handle(), buttonWindow = button->Handle();
+    EXPECT_EQ(TControl::FromHandle(formWindow), &form);
+    EXPECT_EQ(TControl::FromHandle(buttonWindow), button);
+    EXPECT_EQ(TControl::FromHandle(GetDesktopWindow()), nullptr);
+    DestroyWindow(formWindow);  // the windows go before their controls
+    EXPECT_FALSE(button->HandleAllocated());
+    EXPECT_EQ(TControl::FromHandle(formWindow), nullptr);
+    EXPECT_EQ(TControl::FromHandle(buttonWindow), nullptr);
+}
+
 // A form's caption is its title bar's text: changing it, through the form or by a window message,
 // leaves the client area and its controls alone.
 TEST(Form, ANewCaptionDoesNotPaintTheClientAreaAgain) {
