@@ -240,26 +240,24 @@ void TControl::ApplyDpi(int dpi) {
 }
 
 void TControl::SetPixelBounds(int left, int top, int width, int height) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
     const bool moved = left != left_ || top != top_ || width != width_ || height != height_;
     if (windowless_ && moved)
         Invalidate();  // where it was
     left_ = left;
     top_ = top;
-    width_ = std::max(width, 0);
-    height_ = std::max(height, 0);
-    if (windowless_ && moved) {
-        Invalidate();
-        // Its children's windows sit in the window that holds it: they move with it.
-        for (TControl* child : children_)
-            child->PlaceWindow();
-    } else if (handle_ && parent_) {
-        const RECT at = BoundsInWindow();
-        MoveWindow(handle_, at.left, at.top, width_, height_, TRUE);
-    }
+    width_ = width;
+    height_ = height;
+    if (windowless_ && moved)
+        Invalidate();  // where it is now
+    if (!windowless_ || moved)
+        PlaceWindow();
     Realign();
 }
 
 void TControl::PlaceWindow() {
+    // A windowless control's children's windows sit in the window that holds it: they move with it.
     if (handle_ && parent_) {
         const RECT at = BoundsInWindow();
         MoveWindow(handle_, at.left, at.top, width_, height_, TRUE);
