@@ -168,7 +168,6 @@ protected:
 private:
     friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM);
     void FontChanged();
-    void ApplyEnabled();
     bool ForwardToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
     // Makes the windows of the children, and of a windowless child's children.
     void CreateChildWindows();
