@@ -186,25 +186,30 @@ TEST_F(ButtonFontColorHookTest, CaptionColourPerState) {
 }
 
 TEST_F(ButtonFontColorHookTest, HotStateChangeInvalidatesOnce) {
+    // The hot state is switched by the capture, with the cursor resting on the button: moving the
+    // cursor pumps messages, and a real WM_PAINT taken there would see the change before the hook's
+    // Paint below does (the x86_64 lane under Wine does so every time).
     HWND hwnd = button->Handle();
-    MoveCursor(false);
+    SetCapture(form->Handle());
+    MoveCursor(true);
     Surface surface(button->Width(), button->Height());
     hook->Paint(surface.dc());
     ValidateRect(hwnd, nullptr);
 
-    MoveCursor(true);
+    ReleaseCapture();
     hook->Paint(surface.dc());
     EXPECT_TRUE(GetUpdateRect(hwnd, nullptr, FALSE)) << "becoming hot repaints";
     ValidateRect(hwnd, nullptr);
     hook->Paint(surface.dc());
     EXPECT_FALSE(GetUpdateRect(hwnd, nullptr, FALSE)) << "still hot: no second repaint";
 
-    MoveCursor(false);
+    SetCapture(form->Handle());
     hook->Paint(surface.dc());
-    EXPECT_TRUE(GetUpdateRect(hwnd, nullptr, FALSE)) << "leaving repaints";
+    EXPECT_TRUE(GetUpdateRect(hwnd, nullptr, FALSE)) << "leaving the hot state repaints";
     ValidateRect(hwnd, nullptr);
     hook->Paint(surface.dc());
     EXPECT_FALSE(GetUpdateRect(hwnd, nullptr, FALSE));
+    ReleaseCapture();
 }
 
 TEST_F(ButtonFontColorHookTest, EmptyCaptionDrawsNoText) {
