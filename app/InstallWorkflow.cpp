@@ -299,6 +299,12 @@ void TfrmMain::runInstallerFinished(TObject*) {
 
 void TfrmMain::LaunchDataUpdate() {
     runDataUpdate->SetFileName(kDataUpdateProgramPath);
+    // Only the program itself: the shell would open a folder of that name, or look for another file.
+    const DWORD attributes = GetFileAttributesW(kDataUpdateProgramPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        LaunchFailed(*runDataUpdate, ERROR_FILE_NOT_FOUND);
+        return;
+    }
     runDataUpdate->SetParameters(L"");
     ShowWorkStatus(L"Updating the data ...");
     Log.Write(L"Starting " + runDataUpdate->FileName());

@@ -7,8 +7,9 @@ namespace memoline {
 
 inline constexpr const wchar_t* kServerProgramPath = L"C:\\Memoline5Server\\Memoline5Server.exe";
 inline constexpr const wchar_t* kClientProgramPath = L"C:\\Memoline5\\Memoline5.exe";
-// Named without extension: the shell finds the program behind it.
-inline constexpr const wchar_t* kDataUpdateProgramPath = L"C:\\Memoline5Server\\DataUpdate";
+// Named in full: without its extension the shell would try .pif, .com and .bat beside it first, and
+// any such file left in the folder would run instead.
+inline constexpr const wchar_t* kDataUpdateProgramPath = L"C:\\Memoline5Server\\DataUpdate.exe";
 
 bool IsServerInstalled();
 bool IsClientInstalled();

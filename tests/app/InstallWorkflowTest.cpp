@@ -198,7 +198,7 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
         {"empty answer", "/a/Empty.exe", test::OkReply(""), true,
          L"The Server Update could not be downloaded.\n\nThe download ended without data.", 0, L"5.9.0"},
         {"no data-update program", "/a/Setup.exe", test::OkReply(setup), false,
-         L"Unable to start C:\\Memoline5Server\\DataUpdate: File was not found", 2, L"5.10.0"},
+         L"Unable to start C:\\Memoline5Server\\DataUpdate.exe: File was not found", 2, L"5.10.0"},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -414,6 +414,10 @@ TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
     test::ProductInstallation install;
     install.InstallServer(L"5.9.0");
     install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
+    // The shell tries .com and .bat before .exe for a name without extension: these must never run.
+    test::WriteFileRaw(L"C:\\Memoline5Server\\DataUpdate.bat",
+                       "@echo bat-ran>>C:\\Memoline5Server\\demo-events.log\r\n");
+    test::WriteFileRaw(L"C:\\Memoline5Server\\DataUpdate.com", std::string("\xC3", 1));  // a lone "ret"
     SetEnvironmentVariableW(L"MEMOLINE_DEMO_DATAUPDATE_SLEEP_MS", L"1000");
     test::ScratchDir dir(L"install-log");
     form_->Log.SetPath(dir / L"ServerUpdates.log");
@@ -469,6 +473,9 @@ TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
     EXPECT_EQ(grid.SelectedRow(), -1);
     EXPECT_FALSE(IsWindowEnabled(form_->btnInstall->Handle()));
 
+    EXPECT_EQ(Narrow(form_->runDataUpdate->FileName()), "C:\\Memoline5Server\\DataUpdate.exe");
+    for (const std::string& event : EventLines())
+        EXPECT_EQ(event.find("bat-ran"), std::string::npos) << "DataUpdate.bat ran";
     const std::string setupPath = Narrow(GetTempDirectory()) + "Setup-sleep1000.exe";
     ExpectLinesBeginWith(LogLines(dir / L"ServerUpdates.log"),
                          {
@@ -477,8 +484,8 @@ TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
                              *kSetupSigner ? "Verification passed" : "Verification: not checked",
                              "Starting " + setupPath + " /silent",
                              setupPath + " ended with exit code 0",
-                             "Starting C:\\Memoline5Server\\DataUpdate",
-                             "C:\\Memoline5Server\\DataUpdate ended with exit code 0",
+                             "Starting C:\\Memoline5Server\\DataUpdate.exe",
+                             "C:\\Memoline5Server\\DataUpdate.exe ended with exit code 0",
                              "Installed Server Update 5.9.3; installed version now 5.10.0",
                          });
 }

@@ -478,7 +478,7 @@ TEST_F(InstallE2E, AMissingDataUpdateProgramIsReported) {
     Start();
     CheckAndSelect(L"Full road");
     InstallConfirmed();
-    ExpectBox(L"Error", L"Unable to start C:\\Memoline5Server\\DataUpdate: File was not found", IDOK, 120s);
+    ExpectBox(L"Error", L"Unable to start C:\\Memoline5Server\\DataUpdate.exe: File was not found", IDOK, 120s);
     ExpectNoBoxFor(1500ms);
     const std::vector<std::string> events = Events();
     ASSERT_EQ(events.size(), 2u);

@@ -122,7 +122,7 @@ void ProductInstallation::InstallClient(const std::wstring& version) {
 }
 
 void ProductInstallation::InstallDataUpdate(const std::wstring& programPath) {
-    const std::wstring target = std::wstring(kDataUpdateProgramPath) + L".exe";
+    const std::wstring target = kDataUpdateProgramPath;
     CreateParentDirectories(target);
     ASSERT_TRUE(CopyFileW(programPath.c_str(), target.c_str(), FALSE)) << "error " << GetLastError();
 }
