@@ -31,6 +31,7 @@ constexpr const wchar_t* kInstalled = L"Server Update has been installed.";
 constexpr const wchar_t* kAnotherInstall = L"Another Server Update is being installed on this computer.";
 constexpr const wchar_t* kNotInstalled = L"Memoline 5 is not installed on this computer.";
 constexpr const wchar_t* kNotVerified = L"The Server Update could not be verified.";
+constexpr const wchar_t* kDeclinedAtPrompt = L"The installation was cancelled at the Windows security prompt.";
 
 // Exit codes of a setup program that installed: 0, and the two that ask for a restart.
 constexpr uint32_t kErrorSuccessRebootRequired = 3010;
@@ -117,7 +118,9 @@ void TfrmMain::CreateInstallComponents() {
         launcher->SetWaitType(TProcessWaitType::wtProcessMessages);
         launcher->SetWaitUntilFinished(true);
         launcher->OnFinished = std::move(finished);
-        launcher->OnError = [this, launcher](TObject*, uint32_t code) { LaunchFailed(*launcher, code); };
+        launcher->OnError = [this](TObject* sender, uint32_t code) {
+            LaunchFailed(*static_cast<TProcessLauncher*>(sender), code);
+        };
         return launcher;
     };
     runInstaller = makeLauncher([this](TObject* s) { runInstallerFinished(s); });
@@ -279,6 +282,7 @@ void TfrmMain::LaunchInstaller() {
     runInstaller->SetParameters(L"/silent");
     ShowWorkStatus(L"Installing " + FUpdateName + L" ...");
     Log.Write(L"Starting " + runInstaller->FileName() + L" " + runInstaller->Parameters());
+    runInstaller->SetOwnerWindow(Handle());  // the consent prompt opens over this window
     runInstaller->Launch();
 }
 
@@ -308,6 +312,7 @@ void TfrmMain::LaunchDataUpdate() {
     runDataUpdate->SetParameters(L"");
     ShowWorkStatus(L"Updating the data ...");
     Log.Write(L"Starting " + runDataUpdate->FileName());
+    runDataUpdate->SetOwnerWindow(Handle());
     runDataUpdate->Launch();
 }
 
@@ -338,10 +343,14 @@ void TfrmMain::LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode
     // The setup program has run when the data-update program cannot be started: show what it left.
     if (&launcher == runDataUpdate)
         ShowInstalledVersion();
-    // Values up to 32 are the shell's own; above, they are the system's error codes.
-    const std::wstring reason = errorCode <= 32 ? TProcessLauncher::GetErrorMsg(errorCode) : SystemErrorText(errorCode);
+    const std::wstring reason = SystemErrorText(errorCode);
     Log.Write(L"Could not start " + launcher.FileName() + L": " + reason);
     ShowWorkStatus(L"");
+    // The operator said No at the consent prompt: no fault to explain, only what became of the install.
+    if (errorCode == ERROR_CANCELLED) {
+        ui::MessageDlg(kDeclinedAtPrompt, ui::TMsgDlgType::Information, Handle());
+        return;
+    }
     ui::MessageDlg(L"Unable to start " + launcher.FileName() + L": " + reason, ui::TMsgDlgType::Error, Handle());
 }
 

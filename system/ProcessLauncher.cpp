@@ -135,7 +135,7 @@ SHELLEXECUTEINFOW TProcessLauncher::MakeExecuteInfo() const {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = kExecuteMask;
-    info.hwnd = nullptr;
+    info.hwnd = FOwnerWindow;
     // c_str() of an empty text is an empty string, never null: the shell gets exactly what was set.
     info.lpVerb = FAction.c_str();
     info.lpFile = FFileName.c_str();
@@ -150,6 +150,20 @@ BOOL TProcessLauncher::CallShellExecute(SHELLEXECUTEINFOW& info) {
     return shell::ShellExecuteExW(&info);
 }
 
+std::uint32_t TProcessLauncher::StartThroughShell(SHELLEXECUTEINFOW& info, bool& started) {
+    // Cleared first, so a failure that sets no code of its own is not mistaken for an earlier one.
+    SetLastError(ERROR_SUCCESS);
+    started = CallShellExecute(info) != FALSE;
+    if (started)
+        return 0;
+    const DWORD system = GetLastError();
+    // hInstApp's values are a Win16 table with no word for a declined prompt; the system's code is the
+    // real cause, and hInstApp only the last resort.
+    if (system != ERROR_SUCCESS)
+        return system;
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(info.hInstApp));
+}
+
 void TProcessLauncher::LaunchAndWait(bool background) {
     FLastErrorCode = 0;
     FHInstance = 0;
@@ -157,8 +171,9 @@ void TProcessLauncher::LaunchAndWait(bool background) {
     FExitCode = 0;
 
     SHELLEXECUTEINFOW info = MakeExecuteInfo();
-    if (!CallShellExecute(info)) {
-        FLastErrorCode = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(info.hInstApp));
+    bool started = false;
+    if (const std::uint32_t failure = StartThroughShell(info, started); !started) {
+        FLastErrorCode = failure;
         FStartSettled = true;
         try {
             if (background)
@@ -314,8 +329,9 @@ std::uint32_t TProcessLauncher::Execute() {
     FHProcess = nullptr;
     FExitCode = 0;
     SHELLEXECUTEINFOW info = MakeExecuteInfo();
-    if (!CallShellExecute(info))
-        return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(info.hInstApp));
+    bool started = false;
+    if (const std::uint32_t failure = StartThroughShell(info, started); !started)
+        return failure;
     FHInstance = reinterpret_cast<std::uintptr_t>(info.hInstApp);
     FHProcess = info.hProcess;  // the caller's from now on
     return 0;

@@ -80,7 +80,7 @@ public:
     virtual void Launch();
     // Starts FileName without waiting and without events. Returns 0 when the process was started (its
     // handle is left in HProcess for the caller to close) or when nothing was attempted, otherwise the
-    // shell's error value.
+    // error value (see OnError).
     virtual std::uint32_t Execute();
     // The message text for a shell error value.
     static std::wstring GetErrorMsg(std::uint32_t ErrorCode);
@@ -96,6 +96,10 @@ public:
     void SetParameters(const std::wstring& value) { FParameters = value; }
     TShowMode ShowMode() const { return FShowMode; }
     void SetShowMode(TShowMode value) { FShowMode = value; }
+    // The window that owns what the start shows (the consent prompt of an elevation, the shell's
+    // dialogs): without one the prompt can open only as a flashing taskbar button.
+    HWND OwnerWindow() const { return FOwnerWindow; }
+    void SetOwnerWindow(HWND value) { FOwnerWindow = value; }
     const std::wstring& StartDir() const { return FStartDir; }
     void SetStartDir(const std::wstring& value) { FStartDir = value; }
     // Milliseconds; handed to the platform as an unsigned count, so -1 means no limit.
@@ -111,6 +115,8 @@ public:
 
     TNotifyEvent OnFinished;
     TNotifyEvent OnTimeout;
+    // A failed start or wait: the system's error code (1223, ERROR_CANCELLED, when the operator
+    // declined the consent prompt), or the shell's value (up to 32) when the system gave none.
     TProcessLaunchErrorEvent OnError;
 
 protected:
@@ -131,6 +137,8 @@ private:
     void LaunchAndWait(bool background);
     // Fills the record every start uses; the strings stay owned by this launcher.
     SHELLEXECUTEINFOW MakeExecuteInfo() const;
+    // Calls the shell; on failure (started false) returns the error value OnError reports.
+    std::uint32_t StartThroughShell(SHELLEXECUTEINFOW& info, bool& started);
     // On the worker: runs a notification on the UI thread and waits for it, unless the launcher is
     // being destroyed.
     void NotifyOnUiThread(void (TProcessLauncher::*notify)());
@@ -143,6 +151,7 @@ private:
     std::wstring FParameters;
     TShowMode FShowMode = TShowMode::smNormal;
     std::wstring FStartDir;
+    HWND FOwnerWindow = nullptr;
     std::int32_t FTimeout = -1;
     TProcessWaitType FWaitType = TProcessWaitType::wtFullStop;
     bool FWaitUntilFinished = false;

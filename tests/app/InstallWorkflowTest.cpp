@@ -9,6 +9,7 @@
 #include "app/CommonMethods.h"
 #include "app/MainForm.h"
 #include "app/SetupSignerConfig.h"
+#include "core/ErrorText.h"
 #include "tests/support/DuringWait.h"
 #include "tests/support/MessageAnswers.h"
 #include "tests/support/PumpUntil.h"
@@ -172,6 +173,36 @@ std::vector<std::string> EventLines() {
 const wchar_t* const kConfirm = L"Are you sure you want to install this Server Update?";
 const wchar_t* const kInstalled = L"Server Update has been installed.";
 
+// Answers the start as Windows does when the operator declines the consent prompt: the shell's
+// generic value in hInstApp, ERROR_CANCELLED as the thread's last error.
+class DecliningLauncher : public TProcessLauncher {
+public:
+    using TProcessLauncher::TProcessLauncher;
+    HWND owner = nullptr;  // the record's owner window, as the shell got it
+
+protected:
+    BOOL CallShellExecute(SHELLEXECUTEINFOW& info) override {
+        owner = info.hwnd;
+        info.hInstApp = reinterpret_cast<HINSTANCE>(SE_ERR_ACCESSDENIED);
+        SetLastError(ERROR_CANCELLED);
+        return FALSE;
+    }
+};
+
+// Puts a declining launcher, set up like the form's own, in place of the setup program's launcher.
+DecliningLauncher* DeclineTheSetupsPrompt(TfrmMain& form) {
+    const TProcessLauncher& own = *form.runInstaller;
+    auto* declining = new DecliningLauncher(&form);
+    declining->SetAction(own.Action());
+    declining->SetTimeout(own.Timeout());
+    declining->SetWaitType(own.WaitType());
+    declining->SetWaitUntilFinished(own.WaitUntilFinished());
+    declining->OnFinished = own.OnFinished;
+    declining->OnError = own.OnError;
+    form.runInstaller = declining;
+    return declining;
+}
+
 // The chain after the download, against a loopback server and the demo's setup and data-update
 // programs, which record what ran.
 TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceedingSetup) {
@@ -182,9 +213,10 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
         std::string path;  // on the server; its last segment names the setup program and steers it
         test::CannedReply reply;
         bool dataUpdateInstalled;
-        std::wstring message;  // the last message box
-        size_t events;         // lines the demo programs recorded
-        const wchar_t* label;  // the version the label shows at the end
+        std::wstring message;   // the last message box
+        size_t events;          // lines the demo programs recorded
+        const wchar_t* label;   // the version the label shows at the end
+        bool declined = false;  // the operator declines the setup program's consent prompt
     } cases[] = {
         {"installed", "/a/Setup.exe", test::OkReply(setup), true, kInstalled, 3, L"5.10.0"},
         {"restart initiated counts as installed", "/a/Setup-exit1641.exe", test::OkReply(setup), true, kInstalled, 3,
@@ -198,7 +230,9 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
         {"empty answer", "/a/Empty.exe", test::OkReply(""), true,
          L"The Server Update could not be downloaded.\n\nThe download ended without data.", 0, L"5.9.0"},
         {"no data-update program", "/a/Setup.exe", test::OkReply(setup), false,
-         L"Unable to start C:\\Memoline5Server\\DataUpdate.exe: File was not found", 2, L"5.10.0"},
+         L"Unable to start C:\\Memoline5Server\\DataUpdate.exe: " + ErrorText(ERROR_FILE_NOT_FOUND), 2, L"5.10.0"},
+        {"consent prompt declined", "/a/Setup.exe", test::OkReply(setup), true,
+         L"The installation was cancelled at the Windows security prompt.", 0, L"5.9.0", true},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -214,10 +248,14 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
         form_ = std::make_unique<TfrmMain>();
         form_->WebDownload->ResumePauses = {10, 20, 40};  // the cut transfer is retried without long waits
         form_->Show();
+        DecliningLauncher* declining = c.declined ? DeclineTheSetupsPrompt(*form_) : nullptr;
         ListAndSelect(server.Url(c.path));
         test::ScopedMessageAnswers answers({IDYES});
         form_->btnInstallClick(form_->btnInstall);
         ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000)) << "the run did not end";
+        if (declining) {  // the prompt opens over the updater's window, not as a taskbar button
+            EXPECT_EQ(declining->owner, form_->Handle());
+        }
         ASSERT_EQ(answers.Shown().size(), 2u);
         EXPECT_EQ(Narrow(answers.Shown()[0].text), Narrow(kConfirm));
         if (std::string(c.name) == "incomplete transfer")

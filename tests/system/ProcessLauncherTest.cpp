@@ -595,6 +595,7 @@ public:
     SHELLEXECUTEINFOW seen{};
     bool fail = true;
     std::uintptr_t failValue = 0;
+    DWORD failSystemCode = ERROR_SUCCESS;  // left as the thread's last error; none by default
     int calls = 0;
 
 protected:
@@ -603,6 +604,8 @@ protected:
         seen = info;
         if (fail) {
             info.hInstApp = reinterpret_cast<HINSTANCE>(failValue);
+            if (failSystemCode != ERROR_SUCCESS)
+                SetLastError(failSystemCode);
             return FALSE;
         }
         return TProcessLauncher::CallShellExecute(info);
@@ -633,7 +636,7 @@ TEST(ProcessLauncher, ShellRecordCarriesMaskTextsAndShowCommand) {
         const SHELLEXECUTEINFOW& r = launcher.seen;
         EXPECT_EQ(r.cbSize, sizeof(SHELLEXECUTEINFOW));
         EXPECT_EQ(r.fMask, 0x540u);
-        EXPECT_EQ(r.hwnd, nullptr);
+        EXPECT_EQ(r.hwnd, nullptr);  // no owner was set
         EXPECT_EQ(r.nShow, c.show);
         // Empty values go as empty strings, never as null pointers.
         ASSERT_TRUE(r.lpVerb && r.lpFile && r.lpParameters && r.lpDirectory);
@@ -645,6 +648,36 @@ TEST(ProcessLauncher, ShellRecordCarriesMaskTextsAndShowCommand) {
         EXPECT_EQ(log.errorCode, 31u);
         EXPECT_EQ(log.finished, 0);
     }
+}
+
+// A declined consent prompt leaves only hInstApp's generic value; the system's code, the real cause,
+// is what OnError and Execute report, and the prompt is owned by the window the caller names.
+TEST(ProcessLauncher, AFailedStartReportsTheSystemsCodeAndTheRecordNamesTheOwner) {
+    const unique_hwnd owner(
+        CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(owner);
+    for (Mode mode : {Mode::FullStop, Mode::Background}) {
+        SCOPED_TRACE(Name(mode));
+        RecordingLauncher launcher;
+        SetMode(launcher, mode);
+        launcher.SetFileName(L"setup.exe");
+        launcher.SetOwnerWindow(owner.get());
+        launcher.failValue = SE_ERR_ACCESSDENIED;
+        launcher.failSystemCode = ERROR_CANCELLED;
+        EventLog log;
+        log.Attach(launcher);
+        launcher.Launch();
+        ASSERT_TRUE(PumpUntil([&] { return log.errors == 1; }));
+        EXPECT_EQ(log.errorCode, 1223u);
+        EXPECT_EQ(launcher.seen.hwnd, owner.get());
+    }
+    RecordingLauncher launcher;
+    launcher.SetFileName(L"setup.exe");
+    launcher.failValue = SE_ERR_ACCESSDENIED;
+    launcher.failSystemCode = ERROR_CANCELLED;
+    EXPECT_EQ(launcher.Execute(), 1223u);
+    launcher.failSystemCode = ERROR_SUCCESS;  // a shell that gives only hInstApp: that value, then
+    EXPECT_EQ(launcher.Execute(), 5u);
 }
 
 TEST(ProcessLauncher, BackgroundStartFailingWithZeroStillReturns) {
