@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/CommonMethods.h"
+#include "core/ErrorText.h"
 #include "tests/e2e/driver/Driver.h"
 #include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
@@ -478,7 +479,8 @@ TEST_F(InstallE2E, AMissingDataUpdateProgramIsReported) {
     Start();
     CheckAndSelect(L"Full road");
     InstallConfirmed();
-    ExpectBox(L"Error", L"Unable to start C:\\Memoline5Server\\DataUpdate.exe: File was not found", IDOK, 120s);
+    ExpectBox(L"Error", L"Unable to start C:\\Memoline5Server\\DataUpdate.exe: " + ErrorText(ERROR_FILE_NOT_FOUND),
+              IDOK, 120s);
     ExpectNoBoxFor(1500ms);
     const std::vector<std::string> events = Events();
     ASSERT_EQ(events.size(), 2u);
