@@ -185,6 +185,10 @@ bool TfrmMain::StartDownload() {
     item->TargetFilename = FDownloadFile;
     WebDownload->DlgCaption = kDownloading;
     WebDownload->DlgDownload = kDownloading;
+    // The dialog belongs to this window: in front of it, not of every program, and this window is
+    // active again when it closes.
+    WebDownload->ShowDialogOnTop = false;
+    WebDownload->DialogOwner = Handle();
     FDownloadErrorText.clear();
     ShowWorkStatus(L"Downloading " + FUpdateName + L" ...");
     Log.Write(L"Download: " + AddressForLog(link) + L" to " + item->TargetDir + FDownloadFile);

@@ -174,6 +174,12 @@ void TDownloadProgressDialog::RequestClose() {
 
 void TDownloadProgressDialog::CloseProgressForm() {
     cancelIsClose_ = true;
+    // Handed on before the window goes: were the system to pick the next window, it could be another
+    // program's, and the next message box or consent prompt would open behind it.
+    const HWND window = form_ ? TDownloadProgressForm::WindowOf(*form_) : nullptr;
+    const HWND owner = engine_.DialogOwner;
+    if (window && owner && IsWindow(owner) && GetForegroundWindow() == window)
+        SetForegroundWindow(owner);
     RequestClose();
     form_.reset();
     TWebDownloader::ProcessMessages();

@@ -30,7 +30,10 @@ int TimeLinesHeight(const TWebDownloader& s) {
 }  // namespace
 
 TDownloadProgressForm::TDownloadProgressForm(const TWebDownloader& settings)
-    : TForm(nullptr, kClassName), closeButton_(settings.DlgShowCloseBtn), onTop_(settings.ShowDialogOnTop) {
+    : TForm(nullptr, kClassName),
+      closeButton_(settings.DlgShowCloseBtn),
+      onTop_(settings.ShowDialogOnTop),
+      owner_(settings.DialogOwner) {
     SetFont(DialogFont());
     SizeWindow(settings);
     AddControls(settings);
@@ -42,14 +45,13 @@ ui::TControl::CreateParams TDownloadProgressForm::GetCreateParams() {
     DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
     if (closeButton_)
         style |= WS_SYSMENU;
-    // WS_EX_COMPOSITED paints the window and its lines off screen first: the per-chunk updates of the
-    // lines, the bar and the caption do not flicker.
     // WS_EX_CONTROLPARENT: the message loops give it dialog keys, so Esc is Cancel and Tab reaches the
-    // button.
-    DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_COMPOSITED | WS_EX_CONTROLPARENT;
+    // button. No WS_EX_COMPOSITED: under the desktop compositor it slows every paint and breaks the
+    // painting of themed controls; the lines change at most four times a second and do not flicker.
+    DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     if (onTop_)
         exStyle |= WS_EX_TOPMOST;
-    return CreateParams{kClassName, style, exStyle, true};
+    return CreateParams{kClassName, style, exStyle, true, owner_};
 }
 
 // The window's outer size is fixed: W wide, and the caption bar, V and 145 high (20 less without

@@ -43,6 +43,7 @@ private:
 
     bool closeButton_;  // the system menu with its close box
     bool onTop_;        // stays on top of other windows
+    HWND owner_;        // the window it belongs to; null for none
     ui::TLabel* fileLine_ = nullptr;
     ui::TLabel* sizeLine_ = nullptr;
     ui::TLabel* rateLine_ = nullptr;

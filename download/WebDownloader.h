@@ -94,6 +94,9 @@ public:
     // Dialog switches.
     bool ShowDialog = true;
     bool ShowDialogOnTop = true;
+    // The window the dialog belongs to (null: none). An owned dialog stays in front of that window
+    // only, has no taskbar button of its own, and hands the activation back to it when it closes.
+    HWND DialogOwner = nullptr;
     bool AlwaysOnTop = false;
     bool ShowFileName = true;
     bool ShowServer = true;

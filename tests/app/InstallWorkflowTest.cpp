@@ -249,10 +249,19 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
         form_->WebDownload->ResumePauses = {10, 20, 40};  // the cut transfer is retried without long waits
         form_->Show();
         DecliningLauncher* declining = c.declined ? DeclineTheSetupsPrompt(*form_) : nullptr;
+        HWND dialogOwner = nullptr;
+        LONG_PTR dialogExStyle = 0;
+        form_->WebDownload->OnBeforeDialogShow = [&](TObject*, HWND dialog) {
+            dialogOwner = GetWindow(dialog, GW_OWNER);
+            dialogExStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
+        };
         ListAndSelect(server.Url(c.path));
         test::ScopedMessageAnswers answers({IDYES});
         form_->btnInstallClick(form_->btnInstall);
         ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000)) << "the run did not end";
+        // The progress dialog belongs to the window and is not above other programs.
+        EXPECT_EQ(dialogOwner, form_->Handle());
+        EXPECT_FALSE(dialogExStyle & WS_EX_TOPMOST);
         if (declining) {  // the prompt opens over the updater's window, not as a taskbar button
             EXPECT_EQ(declining->owner, form_->Handle());
         }

@@ -77,8 +77,36 @@ TEST_F(DownloadTest, DialogLayoutInThisSystemsConfiguration) {
     EXPECT_TRUE(g.timeVisible && g.elapsedVisible && g.cancelVisible);
     EXPECT_EQ(g.caption, L"Downloading..... ...");
     EXPECT_TRUE(g.exStyle & WS_EX_TOPMOST);
+    EXPECT_FALSE(g.exStyle & WS_EX_COMPOSITED);
     EXPECT_FALSE(g.style & WS_SYSMENU);  // no border icons
     EXPECT_TRUE(g.style & WS_CAPTION);
+}
+
+// The updater's way: the dialog belongs to its main window, stays in front of that window only, and
+// the main window is active again once it has closed.
+TEST_F(DownloadTest, AnOwnedDialogIsNotTopMostAndHandsTheActivationBack) {
+    const unique_hwnd owner(CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_CAPTION | WS_VISIBLE, 50, 50, 400, 300,
+                                            nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(owner);
+    SetForegroundWindow(owner.get());
+    server_.Route("/Setup.exe", OkReply("abc"));
+    AddItem(server_.Url("/Setup.exe"), L"Setup.exe");
+    d_.ShowDialogOnTop = false;
+    d_.DialogOwner = owner.get();
+    HWND ownerSeen = nullptr;
+    LONG_PTR exStyle = 0;
+    bool dialogActive = false;
+    d_.OnFileStart = [&](TObject*, int) {
+        HWND dialog = d_.ProgressForm();
+        ownerSeen = GetWindow(dialog, GW_OWNER);
+        exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
+        dialogActive = GetForegroundWindow() == dialog;
+    };
+    Run();
+    EXPECT_EQ(ownerSeen, owner.get());
+    EXPECT_FALSE(exStyle & (WS_EX_TOPMOST | WS_EX_APPWINDOW | WS_EX_COMPOSITED)) << std::hex << exStyle;
+    EXPECT_TRUE(dialogActive);
+    EXPECT_EQ(GetForegroundWindow(), owner.get());
 }
 
 TEST_F(DownloadTest, DialogLayoutFollowsTheSwitches) {
