@@ -47,6 +47,11 @@ BOOL InternetReadFile(HINTERNET file, void* buffer, DWORD bytesToRead, DWORD* by
     return fn.CallOr(FALSE, file, buffer, bytesToRead, bytesRead);
 }
 
+BOOL InternetQueryDataAvailable(HINTERNET file, DWORD* bytesAvailable, DWORD flags, DWORD_PTR context) {
+    static const TLazyFunction<decltype(&::InternetQueryDataAvailable)> fn(Library(), "InternetQueryDataAvailable");
+    return fn.CallOr(FALSE, file, bytesAvailable, flags, context);
+}
+
 BOOL InternetCloseHandle(HINTERNET handle) {
     static const TLazyFunction<decltype(&::InternetCloseHandle)> fn(Library(), "InternetCloseHandle");
     return fn.CallOr(FALSE, handle);

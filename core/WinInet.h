@@ -22,6 +22,7 @@ HINTERNET InternetOpenUrlW(HINTERNET session,
 BOOL InternetQueryOptionW(HINTERNET handle, DWORD option, void* buffer, DWORD* bufferLength);
 BOOL InternetSetOptionW(HINTERNET handle, DWORD option, void* buffer, DWORD bufferLength);
 BOOL InternetReadFile(HINTERNET file, void* buffer, DWORD bytesToRead, DWORD* bytesRead);
+BOOL InternetQueryDataAvailable(HINTERNET file, DWORD* bytesAvailable, DWORD flags, DWORD_PTR context);
 BOOL InternetCloseHandle(HINTERNET handle);
 BOOL HttpQueryInfoW(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* bufferLength, DWORD* index);
 BOOL HttpSendRequestW(HINTERNET request,

@@ -4,7 +4,9 @@
 
 #include "core/WinInet.h"
 
+#include <algorithm>
 #include <exception>
+#include <memory>
 #include <vector>
 
 #include "core/MessagePump.h"
@@ -31,6 +33,9 @@ using download::NumberedFilename;
 constexpr DWORD kChunkSize = 65536;
 // The transfer loop asks for pending window messages at most this often (fifty times a second).
 constexpr DWORD kPumpIntervalMs = 20;
+// The time-out of one call to the server when the engine's Timeout is 0, as long as WinINet's own
+// default on Windows.
+constexpr ULONGLONG kDefaultTimeoutMs = 60000;
 // INTERNET_OPTION_URL is read into a buffer of this many bytes.
 constexpr DWORD kUrlBufferBytes = 4096;
 
@@ -137,7 +142,7 @@ void TWebDownloader::DoCopy() {
     CreateProgressForm();
 
     FHinternet = nullptr;
-    unique_hinternet root;
+    FRoot.reset();
     bool needsNetwork = false;
     for (int i = 0; i < FItems->Count(); ++i) {
         const TWebDownloadItem& item = *(*FItems)[i];
@@ -146,14 +151,16 @@ void TWebDownloader::DoCopy() {
     if (needsNetwork) {
         DWORD access = Proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY;
         // INTERNET_FLAG_NO_CACHE_WRITE: a setup program has no business in the browser cache.
-        root.reset(core::wininet::InternetOpenW(Agent.c_str(), access, Proxy.empty() ? nullptr : Proxy.c_str(), nullptr,
-                                                INTERNET_FLAG_NO_CACHE_WRITE));
-        FHinternet = root.get();
-        if (root && Timeout > 0) {
+        FRoot = shared_hinternet(
+            core::wininet::InternetOpenW(Agent.c_str(), access, Proxy.empty() ? nullptr : Proxy.c_str(), nullptr,
+                                         INTERNET_FLAG_NO_CACHE_WRITE),
+            shared_hinternet());
+        FHinternet = FRoot.get();
+        if (FRoot && Timeout > 0) {
             DWORD ms = static_cast<DWORD>(Timeout) * 1000;
-            core::wininet::InternetSetOptionW(root.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
-            core::wininet::InternetSetOptionW(root.get(), INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
-            core::wininet::InternetSetOptionW(root.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
+            core::wininet::InternetSetOptionW(FHinternet, INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
+            core::wininet::InternetSetOptionW(FHinternet, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
+            core::wininet::InternetSetOptionW(FHinternet, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
         }
     }
 
@@ -166,7 +173,7 @@ void TWebDownloader::DoCopy() {
         failure = std::current_exception();
     }
 
-    root.reset();
+    FRoot.reset();
     FHinternet = nullptr;
     FDialog->CloseProgressForm();
     if (OnCopyDone)
@@ -215,24 +222,54 @@ bool TWebDownloader::AskLogin(const std::wstring& url, std::wstring& userID, std
     return true;
 }
 
-unique_hinternet TWebDownloader::OpenURL(const std::wstring& url,
+TWebDownloader::TCallEnd TWebDownloader::RunCall(std::function<void()> work) {
+    const ULONGLONG start = GetTickCount64();
+    const ULONGLONG limit = Timeout > 0 ? static_cast<ULONGLONG>(Timeout) * 1000 : kDefaultTimeoutMs;
+    bool timedOut = false;
+    core::TWorkerWait wait;
+    wait.abandon = [&] { return FCancelled || (timedOut = GetTickCount64() - start >= limit); };
+    if (FWorker.Run(std::move(work), wait) == core::TWorkerCallEnd::Done)
+        return FCancelled ? TCallEnd::Cancelled : TCallEnd::Done;
+    if (timedOut && !FCancelled)
+        return TCallEnd::TimedOut;
+    FCancelled = true;
+    return TCallEnd::Cancelled;
+}
+
+shared_hinternet TWebDownloader::OpenURL(const std::wstring& url,
                                          const std::wstring& userID,
                                          const std::wstring& password,
                                          const std::wstring& extraHeaders) {
-    std::wstring headers;
+    // What the worker uses, kept alive by it when Cancel gives the call up; a handle it opens after
+    // that is closed with it.
+    struct TOpenCall {
+        shared_hinternet session;
+        std::wstring url;
+        std::wstring headers;
+        DWORD flags = 0;
+        unique_hinternet request;
+    };
+    auto call = std::make_shared<TOpenCall>();
+    call->session = FRoot;
+    call->url = url;
     if (!userID.empty() || !password.empty())
-        headers = L"Authorization: Basic " + EncodeBase64(userID + L":" + password) + L"\r\n";
-    headers += extraHeaders;
-    if (!headers.empty())
-        headers += L"\r\n";
+        call->headers = L"Authorization: Basic " + EncodeBase64(userID + L":" + password) + L"\r\n";
+    call->headers += extraHeaders;
+    if (!call->headers.empty())
+        call->headers += L"\r\n";
     // RELOAD and NO_CACHE_WRITE: always the server's current file, never through the cache.
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+    call->flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (HTTPKeepAliveAuthentication)
-        flags |= INTERNET_FLAG_KEEP_CONNECTION;  // keeps the connection that carried the credentials
-    unique_hinternet request(core::wininet::InternetOpenUrlW(FHinternet, url.c_str(), headers.c_str(),
-                                                             static_cast<DWORD>(headers.size()), flags, 0));
+        call->flags |= INTERNET_FLAG_KEEP_CONNECTION;  // keeps the connection that carried the credentials
+    const TCallEnd end = RunCall([call] {
+        call->request.reset(core::wininet::InternetOpenUrlW(call->session.get(), call->url.c_str(),
+                                                            call->headers.c_str(),
+                                                            static_cast<DWORD>(call->headers.size()), call->flags, 0));
+    });
+    if (end != TCallEnd::Done)
+        return shared_hinternet();  // a time-out fails as a URL that cannot be opened
     ProcessMessages();
-    return request;
+    return shared_hinternet(call->request.release(), FRoot);
 }
 
 std::wstring TWebDownloader::TargetName(const TWebDownloadItem& item, HINTERNET request, const std::wstring& url) {
@@ -264,7 +301,7 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
 
     std::wstring userID = item.HTTPUserID;
     std::wstring password = item.HTTPPassword;
-    unique_hinternet request;
+    shared_hinternet request;
     if (!OpenRequest(item, url, userID, password, request))
         return false;
     std::wstring path;
@@ -276,7 +313,7 @@ bool TWebDownloader::HttpDownload(TWebDownloadItem& item) {
     TBodyEnd end = TBodyEnd::Complete;
     size_t retriesUsed = 0;
     do {
-        end = ReadBody(request.get(), file.get(), transfer);
+        end = ReadBody(request, file.get(), transfer);
     } while (end == TBodyEnd::Dropped && !FCancelled &&
              ResumeAfterDrop(request, file.get(), url, userID, password, transfer, retriesUsed));
     FDialog->FlushProgress();  // the dialog shows the transfer's last values
@@ -292,7 +329,7 @@ bool TWebDownloader::OpenRequest(const TWebDownloadItem& item,
                                  const std::wstring& url,
                                  std::wstring& userID,
                                  std::wstring& password,
-                                 unique_hinternet& request) {
+                                 shared_hinternet& request) {
     const bool mayAsk = item.Authenticate != TWebDownloadAuthentication::waNever;
     if (item.Authenticate == TWebDownloadAuthentication::waAlways && (userID.empty() || password.empty()) &&
         !AskLogin(url, userID, password))
@@ -318,7 +355,7 @@ bool TWebDownloader::OpenRequest(const TWebDownloadItem& item,
         }
         return true;
     }
-    if (OnURLNotFound)
+    if (OnURLNotFound && !FCancelled)
         OnURLNotFound(this, url);
     return false;
 }
@@ -327,7 +364,7 @@ bool TWebDownloader::OpenRequest(const TWebDownloadItem& item,
 // An invalid handle ends the item: the name is unsafe or the file cannot be created (both reported),
 // or the owner refused to overwrite an existing file (not reported).
 unique_file TWebDownloader::CreateTarget(const TWebDownloadItem& item,
-                                         unique_hinternet& request,
+                                         shared_hinternet& request,
                                          const std::wstring& url,
                                          std::wstring& path) {
     const std::wstring name = TargetName(item, request.get(), url);
@@ -421,8 +458,50 @@ void TWebDownloader::CancelBtnClick() {
     FDialog->RequestClose();
 }
 
-TWebDownloader::TBodyEnd TWebDownloader::ReadBody(HINTERNET request, HANDLE file, TTransferState& transfer) {
-    std::vector<char> buffer(kChunkSize);
+namespace {
+
+// One read of the body on the worker: takes what arrives, piece by piece, until a chunk is full, the
+// body ends, or kGatherMs have passed with something in hand. A fast link still moves whole chunks;
+// a slow one moves the dialog several times a second instead of once per 64 KiB.
+constexpr ULONGLONG kGatherMs = 200;
+
+struct TReadCall {
+    shared_hinternet request;
+    std::vector<char> buffer = std::vector<char>(kChunkSize);
+    DWORD n = 0;
+    bool ok = false;
+    bool failed = false;  // a read failed after bytes were in hand: the next call reports it
+
+    void Read() {
+        const ULONGLONG start = GetTickCount64();
+        n = 0;
+        ok = !failed;
+        while (ok && n < kChunkSize) {
+            DWORD available = 0;
+            DWORD got = 0;
+            // Waits until something has arrived; 0 at the end of the body, which a plain read
+            // confirms (it returns at once there).
+            const bool asked = core::wininet::InternetQueryDataAvailable(request.get(), &available, 0, 0);
+            const DWORD want = !asked || available == 0 ? kChunkSize - n : std::min(available, kChunkSize - n);
+            if (!asked || !core::wininet::InternetReadFile(request.get(), buffer.data() + n, want, &got)) {
+                failed = true;
+                ok = n > 0;
+                return;
+            }
+            n += got;
+            if (got == 0 || GetTickCount64() - start >= kGatherMs)
+                return;
+        }
+    }
+};
+
+}  // namespace
+
+TWebDownloader::TBodyEnd TWebDownloader::ReadBody(const shared_hinternet& request,
+                                                  HANDLE file,
+                                                  TTransferState& transfer) {
+    auto call = std::make_shared<TReadCall>();
+    call->request = request;
     DWORD n = kChunkSize;
     bool firstRead = true;
     while (n > 0 && !FCancelled) {
@@ -433,9 +512,15 @@ TWebDownloader::TBodyEnd TWebDownloader::ReadBody(HINTERNET request, HANDLE file
             FLastPump = GetTickCount();
         }
         firstRead = false;
-        if (!core::wininet::InternetReadFile(request, buffer.data(), kChunkSize, &n))
+        const TCallEnd end = RunCall([call] { call->Read(); });
+        if (end == TCallEnd::Cancelled)
+            break;  // what the read brought after Cancel is not written
+        if (end == TCallEnd::TimedOut)
             return TBodyEnd::Dropped;
-        if (n > 0 && n <= kChunkSize && !WriteTargetData(file, buffer.data(), n))
+        n = call->n;
+        if (!call->ok)
+            return TBodyEnd::Dropped;
+        if (n > 0 && n <= kChunkSize && !WriteTargetData(file, call->buffer.data(), n))
             return TBodyEnd::WriteFailed;
         transfer.received += n;
         FDialog->ShowTransferProgress(transfer.received, transfer.total, transfer.start);

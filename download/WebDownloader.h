@@ -2,8 +2,9 @@
 // WinINet, shows a progress dialog while it works and reports through events.
 //
 // A run is started with ThreadExecute. Its worker thread only hands DoCopy back to the UI thread and
-// waits, so every network call, file write, dialog update and event happens on the UI thread, which
-// keeps the windows alive by pumping messages between the steps of the transfer.
+// waits, so every file write, dialog update and event happens on the UI thread. The WinINet calls that
+// wait on the server (opening the URL, each read) run on a worker of their own while the UI thread
+// keeps handling messages; Cancel gives such a call up at once.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +17,8 @@
 
 #include "core/Component.h"
 #include "core/Handles.h"
+#include "core/WorkerCall.h"
+#include "download/SharedInternetHandle.h"
 #include "download/WebDownloadItem.h"
 
 namespace memoline {
@@ -172,13 +175,18 @@ private:
     void CopyItems();  // the items of a run, in order
     bool HttpDownload(TWebDownloadItem& item);
     bool AskLogin(const std::wstring& url, std::wstring& userID, std::wstring& password);
-    unique_hinternet OpenURL(const std::wstring& url,
+    shared_hinternet OpenURL(const std::wstring& url,
                              const std::wstring& userID,
                              const std::wstring& password,
                              const std::wstring& extraHeaders = std::wstring());
-    TBodyEnd ReadBody(HINTERNET request, HANDLE file, TTransferState& transfer);
+    TBodyEnd ReadBody(const shared_hinternet& request, HANDLE file, TTransferState& transfer);
+    // Runs a WinINet call on the worker while the UI thread handles messages. Cancel (or a quit
+    // request, which then sets the cancel flag) gives it up at once, and so does the time-out: the
+    // platform's own time-outs are not all kept (Wine waits on a silent server for ever).
+    enum class TCallEnd { Done, Cancelled, TimedOut };
+    TCallEnd RunCall(std::function<void()> work);
     // Resume after a dropped connection (WebDownloaderResume.cpp).
-    bool ResumeAfterDrop(unique_hinternet& request,
+    bool ResumeAfterDrop(shared_hinternet& request,
                          HANDLE file,
                          const std::wstring& url,
                          const std::wstring& userID,
@@ -203,9 +211,9 @@ private:
                      const std::wstring& url,
                      std::wstring& userID,
                      std::wstring& password,
-                     unique_hinternet& request);
+                     shared_hinternet& request);
     unique_file CreateTarget(const TWebDownloadItem& item,
-                             unique_hinternet& request,
+                             shared_hinternet& request,
                              const std::wstring& url,
                              std::wstring& path);
     TTransferState StartBody(const TWebDownloadItem& item, HINTERNET request);
@@ -219,6 +227,8 @@ private:
     std::unique_ptr<TWebDownloadItems> FItems;
     std::wstring FVersion = L"1.0.0.0";
     HINTERNET FHinternet = nullptr;
+    shared_hinternet FRoot;  // the session of the run; FHinternet is its handle
+    core::TWorkerCaller FWorker;
     int FFileNum = 0;
     bool FCancelled = false;
     bool FCopyCompleted = false;

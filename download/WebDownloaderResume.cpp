@@ -58,7 +58,7 @@ bool TWebDownloader::PauseBeforeRetry(DWORD ms) {
     return false;
 }
 
-bool TWebDownloader::ResumeAfterDrop(unique_hinternet& request,
+bool TWebDownloader::ResumeAfterDrop(shared_hinternet& request,
                                      HANDLE file,
                                      const std::wstring& url,
                                      const std::wstring& userID,
