@@ -5,8 +5,11 @@
 namespace memoline {
 
 std::wstring LinkFileName(std::wstring_view link) {
-    size_t slash = link.rfind(L'/');
-    return std::wstring(slash == std::wstring_view::npos ? link : link.substr(slash + 1));
+    // Content delivery networks hand out ".../Setup.exe?token=...": the query names no file.
+    const std::wstring_view path = link.substr(0, link.find_first_of(L"?#"));
+    const size_t slash = path.rfind(L'/');
+    const std::wstring_view segment = slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+    return download::DecodeURLName(std::wstring(segment));
 }
 
 bool IsPlainFileName(std::wstring_view name) {

@@ -7,7 +7,9 @@
 
 namespace memoline {
 
-// The text after the link's last "/"; the whole link when it holds no "/".
+// The last segment of the link's path (the text after its last "/", before any "?" query or "#"
+// fragment; the whole path when it holds no "/"), with its percent escapes decoded. Check the result
+// with IsPlainFileName: a decoded "%2e%2e" or "%5c" must not reach a file name.
 std::wstring LinkFileName(std::wstring_view link);
 
 // True when `name` names a file directly inside a folder: not empty, not "." or "..", free of "\",

@@ -32,6 +32,8 @@ constexpr const wchar_t* kAnotherInstall = L"Another Server Update is being inst
 constexpr const wchar_t* kNotInstalled = L"Memoline 5 is not installed on this computer.";
 constexpr const wchar_t* kNotVerified = L"The Server Update could not be verified.";
 constexpr const wchar_t* kDeclinedAtPrompt = L"The installation was cancelled at the Windows security prompt.";
+constexpr const wchar_t* kFolderNotClean =
+    L"The Server Update was not started: the folder of its setup program holds other files.";
 
 // Exit codes of a setup program that installed: 0, and the two that ask for a restart.
 constexpr uint32_t kErrorSuccessRebootRequired = 3010;
@@ -39,12 +41,6 @@ constexpr uint32_t kErrorSuccessRebootInitiated = 1641;
 
 bool SetupSucceeded(uint32_t exitCode) {
     return exitCode == 0 || exitCode == kErrorSuccessRebootRequired || exitCode == kErrorSuccessRebootInitiated;
-}
-
-std::wstring IncludeTrailingPathDelimiter(std::wstring path) {
-    if (path.empty() || path.back() != L'\\')
-        path += L'\\';
-    return path;
 }
 
 // The system's text for an error value, without its line break; "error N" when it has none.
@@ -171,17 +167,25 @@ bool TfrmMain::StartDownload() {
     const std::wstring link = grdUpdates->Cell(grdUpdates->SelectedRow(), colLink);
     FUpdateName = grdUpdates->Cell(grdUpdates->SelectedRow(), colVersion);
     FDownloadFile = LinkFileName(link);
-    // The file is written into the temporary directory under this name and then started: a name that
-    // is empty or could reach elsewhere never gets that far.
+    // The file is written into a folder of its own under this name and then started: a name that is
+    // empty or could reach elsewhere never gets that far.
     if (!IsPlainFileName(FDownloadFile)) {
         ui::MessageDlg(kBadLink, ui::TMsgDlgType::Error, Handle());
+        return false;
+    }
+    FSetupFolder = std::make_unique<TSetupFolder>(GetTempDirectory());
+    if (FSetupFolder->Path().empty()) {
+        const std::wstring reason = WithFullStop(SystemErrorText(FSetupFolder->Error()));
+        FSetupFolder.reset();
+        Log.Write(L"Download not started: no folder for the setup program: " + reason);
+        ui::MessageDlg(std::wstring(kNotDownloaded) + L"\n\n" + reason, ui::TMsgDlgType::Error, Handle());
         return false;
     }
     WebDownload->Items().Clear();
     TWebDownloadItem* item = WebDownload->Items().Add();
     item->URL = link;
     item->Protocol = TWebDownloadProtocol::wpHttp;
-    item->TargetDir = GetTempDirectory();
+    item->TargetDir = FSetupFolder->Path();
     item->TargetFilename = FDownloadFile;
     WebDownload->DlgCaption = kDownloading;
     WebDownload->DlgDownload = kDownloading;
@@ -255,7 +259,28 @@ void TfrmMain::LogDownloadEnd(const std::wstring& result) {
 }
 
 std::wstring TfrmMain::DownloadedSetupPath() const {
-    return IncludeTrailingPathDelimiter(GetTempDirectory()) + FDownloadFile;
+    return FSetupFolder ? FSetupFolder->Path() + FDownloadFile : std::wstring();
+}
+
+bool TfrmMain::SetupFolderHoldsOnlyTheSetup() {
+    const std::vector<std::wstring> others = FSetupFolder->OtherEntries(FDownloadFile);
+    if (others.empty())
+        return true;
+    Log.Write(L"Setup not started: " + FSetupFolder->Path() + L" holds " + others.front() +
+              (others.size() > 1 ? L" and " + std::to_wstring(others.size() - 1) + L" more" : L""));
+    ui::MessageDlg(kFolderNotClean, ui::TMsgDlgType::Error, Handle());
+    return false;
+}
+
+void TfrmMain::RemoveSetupFolder() {
+    if (!FSetupFolder)
+        return;
+    const std::wstring path = FSetupFolder->Path();
+    if (!FSetupFolder->Remove()) {
+        // A setup program that left a process running may still hold a file there.
+        Log.Write(L"Could not remove " + path);
+    }
+    FSetupFolder.reset();
 }
 
 std::optional<TSignatureCheck> TfrmMain::VerifySetupProgram(const std::wstring& path, unique_file& setup) {
@@ -282,6 +307,9 @@ void TfrmMain::RefuseSetupProgram(const TSignatureCheck& check) {
 }
 
 void TfrmMain::LaunchInstaller() {
+    // Checked last before the start: the setup program loads DLLs from its own folder first.
+    if (!SetupFolderHoldsOnlyTheSetup())
+        return;
     runInstaller->SetFileName(DownloadedSetupPath());
     runInstaller->SetParameters(L"/silent");
     ShowWorkStatus(L"Installing " + FUpdateName + L" ...");

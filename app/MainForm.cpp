@@ -243,6 +243,7 @@ bool TfrmMain::BeginWorkflow() {
 
 void TfrmMain::EndWorkflow() {
     FWorkflowBusy = false;
+    RemoveSetupFolder();
     FInstallLock.Release();
     ShowWorkStatus(L"");
     btnCheck->SetEnabled(true);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/ProxySignIn.h"
+#include "app/SetupFolder.h"
 #include "app/SingleInstance.h"
 #include "app/SupportLog.h"
 #include "app/UpdateLineParser.h"
@@ -121,6 +122,8 @@ protected:
     bool FDownloadCancelled = false;  // the operator cancelled it
     bool FDownloadError = false;      // the download address could not be reached
     std::wstring FDownloadFile;       // file name of the setup program being downloaded
+    // The folder of this install's setup program; removed, with what it holds, when the install ends.
+    std::unique_ptr<TSetupFolder> FSetupFolder;
     std::wstring FDownloadErrorText;  // the engine's text for the failure of the current download
 
     // Check and Install each run as a workflow that waits while the window stays usable. While one is
@@ -173,6 +176,9 @@ private:
     // Deletes the refused file and tells the operator why it was refused.
     void RefuseSetupProgram(const TSignatureCheck& check);
     void LaunchInstaller();
+    // True when the setup program's folder holds nothing else; otherwise says so and logs it.
+    bool SetupFolderHoldsOnlyTheSetup();
+    void RemoveSetupFolder();
     void LaunchDataUpdate();
     void LaunchFailed(const TProcessLauncher& launcher, uint32_t errorCode);
     void ShowInstalledVersion();

@@ -61,6 +61,11 @@ struct file {  // CreateFile and FindFirstChangeNotification fail with INVALID_H
     static pointer invalid() { return INVALID_HANDLE_VALUE; }
     static void close(pointer h) { ::CloseHandle(h); }
 };
+struct find {  // FindFirstFile: closed with FindClose
+    using pointer = HANDLE;
+    static pointer invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) { ::FindClose(h); }
+};
 struct hinternet {
     using pointer = HINTERNET;
     static pointer invalid() { return nullptr; }
@@ -106,6 +111,7 @@ struct window {
 
 using unique_handle = unique_any<handle_traits::kernel>;
 using unique_file = unique_any<handle_traits::file>;
+using unique_find = unique_any<handle_traits::find>;
 using unique_hinternet = unique_any<handle_traits::hinternet>;
 using unique_hmodule = unique_any<handle_traits::module>;
 using unique_gdiobj = unique_any<handle_traits::gdi>;

@@ -203,6 +203,24 @@ DecliningLauncher* DeclineTheSetupsPrompt(TfrmMain& form) {
     return declining;
 }
 
+// The folder the last run downloaded into: new under the temporary directory with an unguessable
+// name, and gone once the run has ended. Returns it for further checks.
+std::wstring ExpectOwnFolderGone(const TfrmMain& form) {
+    if (form.WebDownload->Items().Count() == 0) {
+        ADD_FAILURE() << "no download was set up";
+        return {};
+    }
+    const std::wstring folder = form.WebDownload->Items()[0]->TargetDir;
+    const std::wstring temp = GetTempDirectory();
+    const std::wstring prefix = temp + L"MemolineSetup-";
+    EXPECT_EQ(folder.rfind(prefix, 0), 0u) << Narrow(folder);
+    const std::wstring name = folder.substr(std::min(folder.size(), prefix.size()));
+    EXPECT_EQ(name.size(), 33u) << Narrow(folder);  // 32 hex digits and the backslash
+    EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef"), 32u) << Narrow(folder);
+    EXPECT_EQ(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES) << "left behind: " << Narrow(folder);
+    return folder;
+}
+
 // The chain after the download, against a loopback server and the demo's setup and data-update
 // programs, which record what ran.
 TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceedingSetup) {
@@ -229,6 +247,8 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
          L"5.9.0"},
         {"empty answer", "/a/Empty.exe", test::OkReply(""), true,
          L"The Server Update could not be downloaded.\n\nThe download ended without data.", 0, L"5.9.0"},
+        {"a link with a query string", "/a/Setup.exe?token=x%2F..%2Fy&n=1", test::OkReply(setup), true, kInstalled, 3,
+         L"5.10.0"},
         {"no data-update program", "/a/Setup.exe", test::OkReply(setup), false,
          L"Unable to start C:\\Memoline5Server\\DataUpdate.exe: " + ErrorText(ERROR_FILE_NOT_FOUND), 2, L"5.10.0"},
         {"consent prompt declined", "/a/Setup.exe", test::OkReply(setup), true,
@@ -240,10 +260,10 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
         install.InstallServer(L"5.9.0");
         if (c.dataUpdateInstalled)
             install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
-        const std::wstring target = GetTempDirectory() + std::wstring(c.path.begin() + 3, c.path.end());
-        test::RemoveTree(target);
-        if (c.path == "/a/Stale.exe")  // a runnable setup program left by an earlier install
-            test::WriteFileRaw(target, setup);
+        // A runnable setup program of the same name left in the temporary directory is never started.
+        const std::string name = c.path.substr(3, c.path.find('?') - 3);
+        const std::wstring stale = GetTempDirectory() + std::wstring(name.begin(), name.end());
+        test::WriteFileRaw(stale, setup);
         server.Route(c.path, c.reply);
         form_ = std::make_unique<TfrmMain>();
         form_->WebDownload->ResumePauses = {10, 20, 40};  // the cut transfer is retried without long waits
@@ -276,11 +296,13 @@ TEST_F(InstallWorkflow, TheChainInstallsOnlyAfterACompleteDownloadAndASucceeding
             EXPECT_EQ(Narrow(answers.Shown()[1].text), Narrow(c.message));
         const std::vector<std::string> events = EventLines();
         EXPECT_EQ(events.size(), c.events);
+        const std::wstring folder = ExpectOwnFolderGone(*form_);
         if (!events.empty())
-            EXPECT_EQ(events[0], "setup-start version=5.10.0 args=/silent file=" + Narrow(target));
+            EXPECT_EQ(events[0], "setup-start version=5.10.0 args=/silent file=" + Narrow(folder) + name);
         EXPECT_EQ(Narrow(form_->lblCurrentVersion->Caption()),
                   "You currently have Version <b>" + Narrow(c.label) + "</b> installed.");
         form_.reset();
+        test::RemoveTree(stale);
     }
 }
 
@@ -307,8 +329,6 @@ TEST_F(InstallWorkflow, AResumedSetupProgramPassesItsSignatureCheckAndIsInstalle
     test::ProductInstallation install;
     install.InstallServer(L"5.9.0");
     install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
-    const std::wstring target = GetTempDirectory() + L"Setup.exe";
-    test::RemoveTree(target);
     form_ = std::make_unique<TfrmMain>();
     form_->WebDownload->ResumePauses = {10, 20, 40};
     form_->Show();
@@ -357,7 +377,6 @@ TEST_F(InstallWorkflow, OnlyASetupProgramSignedByThePublisherIsStarted) {
     form_ = std::make_unique<TfrmMain>();  // shows the installed version
     form_->Show();
     test::TestHttpServer server;
-    const std::wstring target = GetTempDirectory() + L"Setup.exe";
     // The runs follow one another on this one window: count their ends.
     int runsEnded = 0;
     form_->WebDownload->OnCopyDone = [&runsEnded, done = form_->WebDownload->OnCopyDone](TObject* sender) {
@@ -385,7 +404,7 @@ TEST_F(InstallWorkflow, OnlyASetupProgramSignedByThePublisherIsStarted) {
             EXPECT_EQ(shown, c.message);
         }
         EXPECT_EQ(answers.Shown()[1].type, ui::TMsgDlgType::Error);
-        EXPECT_EQ(GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES) << "the refused file was kept";
+        ExpectOwnFolderGone(*form_);  // with the refused file
         EXPECT_TRUE(EventLines().empty()) << "a setup or data-update program ran";
         EXPECT_EQ(Narrow(form_->lblCurrentVersion->Caption()), "You currently have Version <b>5.9.0</b> installed.");
     }
@@ -397,8 +416,42 @@ TEST_F(InstallWorkflow, OnlyASetupProgramSignedByThePublisherIsStarted) {
     EXPECT_EQ(Narrow(answers.Shown()[1].text), Narrow(kInstalled));
     const std::vector<std::string> events = EventLines();
     ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0], "setup-start version=5.10.0 args=/silent file=" + Narrow(target));
+    EXPECT_EQ(events[0],
+              "setup-start version=5.10.0 args=/silent file=" + Narrow(ExpectOwnFolderGone(*form_)) + "Setup.exe");
     EXPECT_EQ(Narrow(form_->lblCurrentVersion->Caption()), "You currently have Version <b>5.10.0</b> installed.");
+}
+
+// Whatever lies beside the setup program when it is due to start (a DLL it would load first) stops
+// the install; the folder goes with everything in it.
+TEST_F(InstallWorkflow, AFilePlantedBesideTheSetupProgramStopsTheInstall) {
+    test::ProductInstallation install;
+    install.InstallServer(L"5.9.0");
+    install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
+    test::TestHttpServer server;
+    server.Route("/p/Setup.exe", test::OkReply(test::SetupBytes(test::SetupVariant::Signed)));
+    for (const wchar_t* planted : {L"version.dll", L"sub\\"}) {
+        SCOPED_TRACE(Narrow(planted));
+        form_ = std::make_unique<TfrmMain>();
+        form_->Show();
+        form_->WebDownload->OnCopyDone = [&, done = form_->WebDownload->OnCopyDone](TObject* sender) {
+            const std::wstring path = form_->WebDownload->Items()[0]->TargetDir + planted;
+            if (path.back() == L'\\')
+                ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+            else
+                test::WriteFileRaw(path, "MZ");
+            done(sender);
+        };
+        ListAndSelect(server.Url("/p/Setup.exe"));
+        test::ScopedMessageAnswers answers({IDYES});
+        form_->btnInstallClick(form_->btnInstall);
+        ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000));
+        ASSERT_EQ(answers.Shown().size(), 2u);
+        EXPECT_EQ(Narrow(answers.Shown()[1].text),
+                  "The Server Update was not started: the folder of its setup program holds other files.");
+        EXPECT_TRUE(EventLines().empty()) << "a setup or data-update program ran";
+        ExpectOwnFolderGone(*form_);
+        form_.reset();
+    }
 }
 
 // Presses during the download (the window stays usable then) start nothing, and a close asked for
@@ -474,7 +527,6 @@ TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
     slow.pieceDelayMs = 100;
     server.Route("/r/Setup-sleep1000.exe", slow);
     const std::wstring link = server.Url("/r/Setup-sleep1000.exe");
-    test::RemoveTree(GetTempDirectory() + L"Setup-sleep1000.exe");
     ui::TListGrid& grid = *form_->grdUpdates;
     grid.AddRow({L"Server Update 5.9.3", L"5.9.3", L"2026-09-21", link});
     grid.AddRow({L"Server Update 5.10.0", L"5.10.0", L"2026-11-28", L"http://127.0.0.1:1/b.exe"});
@@ -523,7 +575,7 @@ TEST_F(InstallWorkflow, ShowsEachStepListsWhatIsLeftAndLogsTheRoad) {
     EXPECT_EQ(Narrow(form_->runDataUpdate->FileName()), "C:\\Memoline5Server\\DataUpdate.exe");
     for (const std::string& event : EventLines())
         EXPECT_EQ(event.find("bat-ran"), std::string::npos) << "DataUpdate.bat ran";
-    const std::string setupPath = Narrow(GetTempDirectory()) + "Setup-sleep1000.exe";
+    const std::string setupPath = Narrow(ExpectOwnFolderGone(*form_)) + "Setup-sleep1000.exe";
     ExpectLinesBeginWith(LogLines(dir / L"ServerUpdates.log"),
                          {
                              "Download: " + Narrow(link) + " to " + setupPath,
@@ -562,14 +614,13 @@ TEST_F(InstallWorkflow, AFailedDownloadIsLoggedAndTheListStays) {
     test::TestHttpServer server;
     server.Route("/f/Gone.exe", test::StatusReply(404, "Not Found"));
     const std::wstring link = server.Url("/f/Gone.exe");
-    test::RemoveTree(GetTempDirectory() + L"Gone.exe");
     ListAndSelect(link);
     test::ScopedMessageAnswers answers({IDYES});
     form_->btnInstallClick(form_->btnInstall);
     ASSERT_TRUE(PumpUntil([&] { return form_->WebDownload->CopyCompleted(); }, 60000));
     ExpectLinesBeginWith(LogLines(dir / L"ServerUpdates.log"),
                          {
-                             "Download: " + Narrow(link) + " to " + Narrow(GetTempDirectory()) + "Gone.exe",
+                             "Download: " + Narrow(link) + " to " + Narrow(ExpectOwnFolderGone(*form_)) + "Gone.exe",
                              "Download failed: Returned http error code 404: 0 bytes in ",
                          });
     EXPECT_EQ(form_->grdUpdates->RowCount(), 1);

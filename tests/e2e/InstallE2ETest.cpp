@@ -112,6 +112,20 @@ std::vector<std::string> LinesSince(const std::wstring& path, size_t from) {
     return lines;
 }
 
+// The setup programs' own folders under the temporary directory (each install makes one).
+std::vector<std::wstring> SetupFolders() {
+    std::vector<std::wstring> folders;
+    WIN32_FIND_DATAW data{};
+    HANDLE find = FindFirstFileW((GetTempDirectory() + L"MemolineSetup-*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return folders;
+    do {
+        folders.push_back(GetTempDirectory() + data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return folders;
+}
+
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -150,6 +164,8 @@ protected:
                                     L"Setup-exit3010.exe", L"Setup-sleep3000.exe", L"Unsigned.exe", L"Changed.exe",
                                     L"OtherPublisher.exe", L"UntrustedCa.exe", L"CutShort.exe"})
             test::RemoveTree(GetTempDirectory() + name);
+        for (const std::wstring& folder : SetupFolders())
+            test::RemoveTree(folder);
         requestsAtStart_ = test::ReadFileRaw(kServeDir + L"requests.log").size();
     }
 
@@ -251,15 +267,19 @@ TEST_F(InstallE2E, FullRoadInstallsTheSelectedUpdateAndShowsItsVersion) {
     ExpectBox(L"Information", kInstalled, IDOK, 120s);
     EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
 
-    // The setup program got "/silent" and ran from the temporary directory under the link's last
-    // segment; the data-update program ran after it and saw the new server program.
+    // The setup program got "/silent" and ran from a folder of its own under the temporary directory,
+    // under the link's last segment; the data-update program ran after it and saw the new server
+    // program. The folder is gone, and the stale file of the same name was never touched.
     const std::vector<std::string> events = Events();
     ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0], "setup-start version=5.10.0 args=/silent file=" + Narrow(downloaded));
+    const std::string start = "setup-start version=5.10.0 args=/silent file=" + Narrow(GetTempDirectory());
+    EXPECT_TRUE(StartsWith(events[0], start + "MemolineSetup-")) << events[0];
+    EXPECT_EQ(events[0].size(), start.size() + std::string("MemolineSetup-\\Memoline5ServerSetup.exe").size() + 32)
+        << events[0];
+    EXPECT_TRUE(SetupFolders().empty()) << "the setup program's folder was left behind";
     EXPECT_EQ(events[1], "setup-end installed=yes exit=0");
     EXPECT_EQ(events[2], "dataupdate server-version=5.10.0 args=");
-    // The stale file was overwritten with the served one.
-    EXPECT_EQ(test::ReadFileRaw(downloaded), test::ReadFileRaw(kServeDir + L"files\\Memoline5ServerSetup.exe"));
+    EXPECT_EQ(test::ReadFileRaw(downloaded), "a stale setup program from an earlier install");
     const std::vector<std::string> downloads = Downloads();
     ASSERT_EQ(downloads.size(), 1u);
     EXPECT_TRUE(StartsWith(downloads[0], "GET /files/Memoline5ServerSetup.exe 200 agent=WebDownload ")) << downloads[0];
@@ -269,15 +289,13 @@ TEST_F(InstallE2E, FullRoadInstallsTheSelectedUpdateAndShowsItsVersion) {
 TEST_F(InstallE2E, OnlyASetupProgramSignedByThePublisherIsStarted) {
     struct Case {
         const wchar_t* row;
-        const wchar_t* file;  // in the temporary directory
         std::wstring reason;  // for the untrusted CA only its start
     } cases[] = {
-        {L"Unsigned", L"Unsigned.exe", L"The setup program is not signed."},
-        {L"Changed", L"Changed.exe", L"The setup program has been changed since it was signed."},
-        {L"Other publisher", L"OtherPublisher.exe",
-         L"The setup program is signed by another publisher: Another Publisher."},
-        {L"Untrusted CA", L"UntrustedCa.exe", L"The signing certificate is not trusted: "},
-        {L"Cut short", L"CutShort.exe", L"The setup program is not signed."},
+        {L"Unsigned", L"The setup program is not signed."},
+        {L"Changed", L"The setup program has been changed since it was signed."},
+        {L"Other publisher", L"The setup program is signed by another publisher: Another Publisher."},
+        {L"Untrusted CA", L"The signing certificate is not trusted: "},
+        {L"Cut short", L"The setup program is not signed."},
     };
     Start();
     CheckAndSelect(L"Unsigned");
@@ -297,7 +315,7 @@ TEST_F(InstallE2E, OnlyASetupProgramSignedByThePublisherIsStarted) {
         }
         AnswerMessageBox(box, IDOK);
         ExpectNoBoxFor(1s);
-        EXPECT_FALSE(FileExists(GetTempDirectory() + c.file)) << "the refused file was kept";
+        EXPECT_TRUE(SetupFolders().empty()) << "the refused file's folder was kept";
         EXPECT_TRUE(Events().empty()) << "a setup or data-update program ran";
         EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.9.0")));
     }
@@ -334,7 +352,7 @@ TEST_F(InstallE2E, AnsweringNoChangesNothing) {
     EXPECT_TRUE(Downloads().empty());
     EXPECT_TRUE(Events().empty());
     EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.9.0")));
-    EXPECT_FALSE(FileExists(GetTempDirectory() + L"Memoline5ServerSetup.exe"));
+    EXPECT_TRUE(SetupFolders().empty());
 }
 
 TEST_F(InstallE2E, CancelInTheProgressDialogStopsTheInstallAndInstallWorksAgain) {
@@ -348,7 +366,7 @@ TEST_F(InstallE2E, CancelInTheProgressDialogStopsTheInstallAndInstallWorksAgain)
     ExpectNoBoxFor(1500ms);
     EXPECT_EQ(updater_->FindProgressDialog(), nullptr);
     EXPECT_TRUE(Events().empty()) << "a setup program ran after the cancel";
-    EXPECT_FALSE(FileExists(GetTempDirectory() + L"SlowSetup.exe")) << "the partial download was kept";
+    EXPECT_TRUE(SetupFolders().empty()) << "the partial download was kept";
 
     // Both flags are reset by the next Install: this one runs to its end.
     RemoteListView grid = updater_->Grid();
