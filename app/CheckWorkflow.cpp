@@ -16,6 +16,7 @@ void TfrmMain::btnCheckClick(TObject*) {
     if (!BeginWorkflow())
         return;
     const TWorkflowEnd end(this);
+    FPhase = TWorkPhase::Check;
     CheckForUpdates();
 }
 
@@ -47,6 +48,8 @@ void TfrmMain::CheckForUpdates() {
             }
         }
     }
+    if (FCloseHeld)
+        return;  // the window is closing: the request was given up, nobody is there to read about it
     // A failed request is no answer about updates: say so instead of "You have the latest".
     if (!response.Succeeded) {
         Log.Write(L"Check failed: " + response.FailureMessage);

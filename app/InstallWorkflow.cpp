@@ -197,6 +197,7 @@ bool TfrmMain::StartDownload() {
     ShowWorkStatus(L"Downloading " + FUpdateName + L" ...");
     Log.Write(L"Download: " + AddressForLog(link) + L" to " + item->TargetDir + FDownloadFile);
     FDownloadStartTicks = GetTickCount64();
+    FPhase = TWorkPhase::Download;
     WebDownload->ThreadExecute();
     return true;
 }
@@ -208,7 +209,8 @@ void TfrmMain::WebDownloadConnectError(TObject*) {
 
 void TfrmMain::WebDownloadCopyCancel(TObject*) {
     FDownloadCancelled = true;
-    ui::MessageDlg(kCancelled, ui::TMsgDlgType::Information, Handle());
+    if (!FCloseHeld)  // cancelled by closing the window: it goes at once
+        ui::MessageDlg(kCancelled, ui::TMsgDlgType::Information, Handle());
 }
 
 void TfrmMain::WebDownloadCopyDone(TObject*) {
@@ -312,6 +314,7 @@ void TfrmMain::LaunchInstaller() {
         return;
     runInstaller->SetFileName(DownloadedSetupPath());
     runInstaller->SetParameters(L"/silent");
+    FPhase = TWorkPhase::Programs;
     ShowWorkStatus(L"Installing " + FUpdateName + L" ...");
     Log.Write(L"Starting " + runInstaller->FileName() + L" " + runInstaller->Parameters());
     runInstaller->SetOwnerWindow(Handle());  // the consent prompt opens over this window
@@ -354,7 +357,8 @@ void TfrmMain::runDataUpdateFinished(TObject*) {
     ShowInstalledVersion();
     RemoveInstalledRows();
     Log.Write(L"Installed " + FUpdateName + L"; installed version now " + GetInstalledVersion());
-    ui::MessageDlg(kInstalled, ui::TMsgDlgType::Information, Handle());
+    if (!FCloseHeld)  // the window waited only for this end to close
+        ui::MessageDlg(kInstalled, ui::TMsgDlgType::Information, Handle());
 }
 
 void TfrmMain::RemoveInstalledRows() {

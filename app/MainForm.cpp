@@ -210,9 +210,9 @@ void TfrmMain::FormClose(TObject*) {
 
 LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     // Closing (Exit, the title bar, the system menu) while a workflow waits would free the objects it
-    // is using: the close is held and carried out when the workflow ends.
+    // is using: the close ends the wait where it can, and is carried out when the workflow ends.
     if (msg == WM_CLOSE && FWorkflowBusy) {
-        FCloseHeld = true;
+        CloseDuringWorkflow();
         return 0;
     }
     if (msg == kWmWriteStartLine) {
@@ -225,6 +225,32 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
     }
     return ui::TForm::WndProc(msg, wp, lp);
+}
+
+void TfrmMain::CloseDuringWorkflow() {
+    const bool first = !FCloseHeld;
+    FCloseHeld = true;
+    if (!first)
+        return;
+    switch (FPhase) {
+        case TWorkPhase::Check:
+            // The request's wait gives up on a quit request and leaves it for the main loop, which
+            // then ends the application as a close does.
+            PostQuitMessage(0);
+            break;
+        case TWorkPhase::Download:
+            if (HWND cancel = WebDownload->ProgressCancelButton())
+                PostMessageW(cancel, BM_CLICK, 0, 0);
+            else
+                WebDownload->CancelCopy();
+            break;
+        case TWorkPhase::Programs:
+            // A setup broken off would leave the installation half changed: it runs to its end.
+            ShowWorkStatus(L"The window closes when the installation has finished.");
+            break;
+        case TWorkPhase::Other:
+            break;
+    }
 }
 
 bool TfrmMain::BeginWorkflow() {
@@ -244,6 +270,7 @@ bool TfrmMain::BeginWorkflow() {
 void TfrmMain::EndWorkflow() {
     FWorkflowBusy = false;
     RemoveSetupFolder();
+    FPhase = TWorkPhase::Other;
     FInstallLock.Release();
     ShowWorkStatus(L"");
     btnCheck->SetEnabled(true);
@@ -257,6 +284,10 @@ void TfrmMain::EndWorkflow() {
 }
 
 void TfrmMain::ShowWorkStatus(const std::wstring& text) {
+    // Once a close waits for the programs, the line keeps saying so.
+    if (FCloseHeld && FPhase == TWorkPhase::Programs &&
+        text != L"The window closes when the installation has finished.")
+        return;
     lblStatus->SetCaption(text);
     FBusyCursor = !text.empty();
     // The pointer changes at once when it is over the window, not only at the next mouse move.

@@ -143,6 +143,10 @@ protected:
     };
     bool FWorkflowBusy = false;
     bool FCloseHeld = false;
+    // What the workflow in progress waits for, which decides what a close does.
+    enum class TWorkPhase { Other, Check, Download, Programs };
+    TWorkPhase FPhase = TWorkPhase::Other;
+    void CloseDuringWorkflow();
     // Install is enabled while a row is selected and no workflow is in progress.
     bool FInstallAllowed = false;
     // The line under the buttons and the busy cursor over the window; an empty text clears both.
