@@ -9,17 +9,21 @@
 #include "http/NetSspiApi.h"
 
 namespace memoline {
-namespace {
 
-// The challenge line that names the scheme, or nullptr.
 const std::wstring* FindChallenge(const TnetStringList& challenges, const wchar_t* scheme) {
     const std::wstring lowerScheme = LowerAscii(scheme);
     for (const auto& c : challenges) {
-        if (LowerAscii(c).find(lowerScheme) != std::wstring::npos)
+        const size_t start = c.find_first_not_of(L" \t");
+        if (start == std::wstring::npos)
+            continue;
+        const size_t end = c.find_first_of(L" \t,", start);
+        if (LowerAscii(c.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start)) == lowerScheme)
             return &c;
     }
     return nullptr;
 }
+
+namespace {
 
 std::string Narrow(const std::wstring& text) {
     std::string out;

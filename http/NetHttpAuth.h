@@ -9,6 +9,10 @@
 
 namespace memoline {
 
+// The challenge line whose first token is `scheme` (in any case), or nullptr. Only the first token
+// names the scheme: `Basic realm="ntlm"` is a Basic challenge.
+const std::wstring* FindChallenge(const TnetStringList& challenges, const wchar_t* scheme);
+
 class TnetHttpAuthenticator {
 public:
     TnetHttpAuthenticator();

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "http/NetErrors.h"
+#include "http/NetHttpAuth.h"
 #include "tests/support/CannedHttpServer.h"
 #include "tests/support/ScriptedPeer.h"
 
@@ -538,6 +539,43 @@ TEST(NetHttp, NegotiateAnswersThroughTheSecurityPackageOrNotAtAll) {
         EXPECT_EQ(error, L"HTTP/1.1 401 Unauthorized");
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].size(), 1u);
+    }
+}
+
+// The scheme is the challenge's first token: a realm that reads "ntlm" does not make Basic an NTLM
+// challenge, and without a user name nothing is answered at all.
+TEST(NetHttp, ABasicChallengeNamingNtlmInItsRealmIsNotAnsweredAsNtlm) {
+    CannedHttpServer server(
+        {{{ResponseWithLength("HTTP/1.1 401 Unauthorized", {"WWW-Authenticate: Basic realm=\"ntlm negotiate\""}, "")}},
+         {Ok()}});
+    std::wstring error;
+    PostTo(server.Url("/"), {}, &error);
+    EXPECT_EQ(error, L"HTTP/1.1 401 Unauthorized");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests[0].size(), 1u);
+    EXPECT_FALSE(HasField(requests[0][0], "Authorization"));
+}
+
+TEST(NetHttpAuth, TheSchemeIsTheChallengesFirstToken) {
+    struct Case {
+        const wchar_t* line;
+        const wchar_t* scheme;
+        bool found;
+    } cases[] = {
+        {L"Basic realm=\"ntlm\"", L"NTLM", false},
+        {L"Basic realm=\"Negotiate\"", L"Negotiate", false},
+        {L"NTLM", L"NTLM", true},
+        {L"ntlm TlRMTVNTUAACAAAA", L"NTLM", true},
+        {L"  Negotiate", L"Negotiate", true},
+        {L"NegotiateX", L"Negotiate", false},
+        {L"XNTLM", L"NTLM", false},
+        {L"", L"NTLM", false},
+    };
+    for (const Case& c : cases) {
+        const TnetStringList list{c.line};
+        EXPECT_EQ(FindChallenge(list, c.scheme) != nullptr, c.found)
+            << std::string(c.line, c.line + wcslen(c.line)) << " / " << static_cast<char>(c.scheme[0]);
     }
 }
 
