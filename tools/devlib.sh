@@ -124,10 +124,11 @@ build_windows() {
     fi
 }
 
+# Tests ON said each time: a host folder configured with them off once would otherwise keep that.
 build_host() {
     log "building the host lane (AddressSanitizer and UBSan)"
     configure "$BUILD/host" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DCMAKE_BUILD_TYPE=Debug -DMEMOLINE_SANITIZE=ON
+        -DCMAKE_BUILD_TYPE=Debug -DMEMOLINE_SANITIZE=ON -DMEMOLINE_BUILD_TESTS=ON
     cmake --build "$BUILD/host"
 }
 
