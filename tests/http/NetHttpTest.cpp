@@ -2,6 +2,10 @@
 // redirects, bodies, and connection reuse.
 #include "http/NetHttp.h"
 
+#define SECURITY_WIN32
+#include <windows.h>
+#include <security.h>
+
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -523,15 +527,42 @@ TEST(NetHttp, SixthChallengeFails) {
     EXPECT_EQ(server.Requests()[0].size(), 6u);
 }
 
+// Whether this system's Negotiate package makes a first token for the logged-on user, asked of the
+// system directly: under Wine it needs Samba's ntlm_auth, which the test lane does not install.
+bool NegotiateMakesAToken(const wchar_t* target) {
+    CredHandle credentials;
+    TimeStamp expiry;
+    if (AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(L"Negotiate"), SECPKG_CRED_OUTBOUND, nullptr, nullptr,
+                                  nullptr, nullptr, &credentials, &expiry) != SEC_E_OK)
+        return false;
+    CtxtHandle context;
+    SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
+    ULONG attributes = 0;
+    const SECURITY_STATUS status = InitializeSecurityContextW(
+        &credentials, nullptr, const_cast<wchar_t*>(target), ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION, 0,
+        SECURITY_NATIVE_DREP, nullptr, 0, &context, &outDesc, &attributes, &expiry);
+    const bool made = (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) && out.cbBuffer > 0;
+    if (out.pvBuffer)
+        FreeContextBuffer(out.pvBuffer);
+    if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
+        DeleteSecurityContext(&context);
+    FreeCredentialsHandle(&credentials);
+    return made;
+}
+
+// The client answers Negotiate exactly when the system's package can: with the token on a fresh
+// connection, or not at all (the 401 is the error).
 TEST(NetHttp, NegotiateAnswersThroughTheSecurityPackageOrNotAtAll) {
+    const bool packageAnswers = NegotiateMakesAToken(L"HTTP/127.0.0.1");
+    std::cout << "this system's Negotiate package " << (packageAnswers ? "makes" : "makes no") << " token\n";
     CannedHttpServer server(
         {{{ResponseWithLength("HTTP/1.1 401 Unauthorized", {"WWW-Authenticate: Negotiate"}, "")}}, {Ok()}});
     std::wstring error;
     const Lines lines = PostTo(server.Url("/"), {}, &error);
     const auto requests = server.Requests();
-    std::cout << "Negotiate " << (error.empty() ? "answered" : "did not answer") << "\n";
-    if (error.empty()) {
-        // The package answered: the second request went out on a fresh connection with a token.
+    if (packageAnswers) {
+        EXPECT_EQ(error, L"");
         EXPECT_EQ(lines, Lines{L"fine"});
         ASSERT_EQ(requests.size(), 2u);
         EXPECT_NE(requests[1][0].find("\r\nAuthorization: Negotiate "), std::string::npos);
