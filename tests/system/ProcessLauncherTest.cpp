@@ -47,6 +47,23 @@ unique_handle Duplicate(HANDLE h) {
     return unique_handle(copy);
 }
 
+// A named event that holds an exit_after child (--wait-event) until the test releases it: while held,
+// the child runs for certain, however slowly the system starts processes.
+class ChildHold {
+public:
+    ChildHold()
+        : name_(L"memoline_child_hold_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++count_)),
+          event_(CreateEventW(nullptr, TRUE, FALSE, name_.c_str())) {}
+    ~ChildHold() { Release(); }
+    std::wstring Option() const { return L" --wait-event=" + name_; }
+    void Release() { SetEvent(event_.get()); }
+
+private:
+    static inline int count_ = 0;
+    std::wstring name_;
+    unique_handle event_;
+};
+
 int CountOf(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
@@ -132,7 +149,9 @@ TEST(ProcessLauncher, FinishedCarriesExitCodeWhileRunningInEveryMode) {
         TProcessLauncher launcher;
         SetMode(launcher, mode);
         launcher.SetFileName(ExitAfter());
-        launcher.SetParameters(L"/silent --exit-code=3 --after-ms=800 --record=" + Quoted(record));
+        ChildHold hold;
+        const std::wstring holding = mode == Mode::Background ? hold.Option() : L"";
+        launcher.SetParameters(L"/silent --exit-code=3 --after-ms=800 --record=" + Quoted(record) + holding);
         EventLog log;
         log.Attach(launcher);
         std::uint32_t exitInside = 0;
@@ -154,10 +173,11 @@ TEST(ProcessLauncher, FinishedCarriesExitCodeWhileRunningInEveryMode) {
         launcher.Launch();
         const ULONGLONG launchMs = GetTickCount64() - start;
         if (mode == Mode::Background) {
-            // Returns as soon as the process runs, long before it ends.
-            EXPECT_LT(launchMs, 700u);
+            // Returns while the process runs: the child cannot end before the hold is released.
             EXPECT_TRUE(launcher.Running());
+            PumpUntil([] { return false; }, 100);
             EXPECT_EQ(log.finished, 0);
+            hold.Release();
             ASSERT_TRUE(PumpUntil([&] { return log.finished == 1 && !launcher.Running(); }));
         } else {
             EXPECT_GE(launchMs, 700u);
@@ -265,7 +285,8 @@ TEST(ProcessLauncher, ZeroTimeoutTimesOutAtOnceAndTheChildRunsOn) {
         SetMode(launcher, mode);
         launcher.SetTimeout(0);
         launcher.SetFileName(ExitAfter());
-        launcher.SetParameters(L"--exit-code=4 --after-ms=1500");
+        ChildHold hold;
+        launcher.SetParameters(L"--exit-code=4" + hold.Option());
         EventLog log;
         log.Attach(launcher);
         unique_handle child;
@@ -274,18 +295,18 @@ TEST(ProcessLauncher, ZeroTimeoutTimesOutAtOnceAndTheChildRunsOn) {
             EXPECT_TRUE(launcher.Running());
             child = Duplicate(launcher.HProcess());
         };
-        const ULONGLONG start = GetTickCount64();
         launcher.Launch();
         if (mode == Mode::Background) {
             ASSERT_TRUE(PumpUntil([&] { return log.timeouts == 1 && !launcher.Running(); }));
         }
-        EXPECT_LT(GetTickCount64() - start, 1200u);
+        // Timed out while the held child still ran: at once, not at its end.
         EXPECT_EQ(log.timeouts, 1);
         EXPECT_EQ(log.finished + log.errors, 0);
         EXPECT_FALSE(launcher.Running());
         EXPECT_EQ(launcher.ExitCode(), 0u);
         ASSERT_TRUE(child);
         EXPECT_EQ(WaitForSingleObject(child.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));  // still running
+        hold.Release();
         ASSERT_EQ(WaitForSingleObject(child.get(), 10000), WAIT_OBJECT_0);
         DWORD code = 0;
         GetExitCodeProcess(child.get(), &code);
@@ -455,18 +476,20 @@ TEST(ProcessLauncher, PostedMessagesRunAndLaunchOnTheRunningLauncherIsIgnored) {
     TProcessLauncher launcher;
     SetMode(launcher, Mode::ProcessMessages);
     launcher.SetFileName(ExitAfter());
-    launcher.SetParameters(L"--exit-code=2 --after-ms=1000 --record=" + Quoted(record));
+    ChildHold hold;
+    launcher.SetParameters(L"--exit-code=2 --record=" + Quoted(record) + hold.Option());
     EventLog log;
     log.Attach(launcher);
     bool pinged = false;
-    ULONGLONG nestedMs = 0;
+    bool returnedWhileRunning = false;
     window.onPing = [&] {
         pinged = true;
         EXPECT_TRUE(launcher.Running());
         EXPECT_EQ(log.finished, 0);
-        const ULONGLONG start = GetTickCount64();
         launcher.Launch();
-        nestedMs = GetTickCount64() - start;
+        // Ignored, not waited out: the held child still runs.
+        returnedWhileRunning = launcher.Running() && log.finished == 0;
+        hold.Release();
     };
     std::thread poster([wnd = window.Handle()] {
         Sleep(300);
@@ -475,7 +498,7 @@ TEST(ProcessLauncher, PostedMessagesRunAndLaunchOnTheRunningLauncherIsIgnored) {
     launcher.Launch();
     poster.join();
     EXPECT_TRUE(pinged);
-    EXPECT_LT(nestedMs, 100u);
+    EXPECT_TRUE(returnedWhileRunning);
     EXPECT_EQ(log.finished, 1);
     EXPECT_EQ(launcher.ExitCode(), 2u);
     EXPECT_EQ(CountOf(test::ReadFileRaw(record), "cmdline="), 1);  // no second child was started
@@ -770,15 +793,17 @@ TEST(ProcessLauncher, ExecuteStartsWithoutWaitingAndLeavesTheHandle) {
     TProcessLauncher launcher;
     launcher.SetWaitUntilFinished(true);
     launcher.SetFileName(ExitAfter());
-    launcher.SetParameters(L"--exit-code=5 --after-ms=500");
+    ChildHold hold;
+    launcher.SetParameters(L"--exit-code=5" + hold.Option());
     EventLog log;
     log.Attach(launcher);
-    const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(launcher.Execute(), 0u);
-    EXPECT_LT(GetTickCount64() - start, 450u);
     EXPECT_FALSE(launcher.Running());
     unique_handle process(launcher.HProcess());  // the caller owns it
     ASSERT_TRUE(process);
+    // Returned without waiting: the held child still runs.
+    EXPECT_EQ(WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    hold.Release();
     EXPECT_GT(launcher.HInstance(), 32u);
     ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
     DWORD code = 0;

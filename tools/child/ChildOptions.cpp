@@ -41,6 +41,8 @@ void Apply(const std::wstring& commandLine, Options* options) {
             options->exitCode = static_cast<unsigned>(wcstoul(value.c_str(), nullptr, 10));
         else if (StartsWith(arg, L"--after-ms=", &value))
             options->afterMs = static_cast<unsigned>(wcstoul(value.c_str(), nullptr, 10));
+        else if (StartsWith(arg, L"--wait-event=", &value))
+            options->waitEvent = value;
         else if (StartsWith(arg, L"--record=", &value))
             options->record = value;
         else if (StartsWith(arg, L"--copy-from=", &value))

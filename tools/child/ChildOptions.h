@@ -3,6 +3,8 @@
 // started with fixed parameters (a setup program started with "/silent") can still be told what to do.
 //   --exit-code=N      exit with N (default 0)
 //   --after-ms=N       run N milliseconds before ending (default 0; window child: 0 = until closed)
+//   --wait-event=NAME  exit_after: then wait until the named event is set (at most 60 s), so a test
+//                      knows the child still runs until it says otherwise
 //   --record=PATH      append "cmdline=<command line>" and "cwd=<working directory>" lines (UTF-8)
 //   --copy-from=SRC --copy-to=DST   copy a file just before exiting (a setup that installs something)
 //   --title=TEXT       caption of the window child's window
@@ -16,6 +18,7 @@ namespace memoline::child {
 struct Options {
     unsigned exitCode = 0;
     unsigned afterMs = 0;
+    std::wstring waitEvent;
     std::wstring record;
     std::wstring copyFrom;
     std::wstring copyTo;

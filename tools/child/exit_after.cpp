@@ -10,6 +10,13 @@ int main() {
     Record(options);
     if (options.afterMs > 0)
         Sleep(options.afterMs);
+    if (!options.waitEvent.empty()) {
+        HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, options.waitEvent.c_str());
+        if (!event)
+            return 251;  // the test's event is gone: say so rather than pass for the outcome asked
+        WaitForSingleObject(event, 60000);
+        CloseHandle(event);
+    }
     if (!CopyIfAsked(options))
         return 250;  // a failed copy must not pass for the requested outcome
     return static_cast<int>(options.exitCode);
