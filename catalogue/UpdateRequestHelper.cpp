@@ -84,6 +84,8 @@ bool PostForm(const std::wstring& AAddress,
         http.Post(AAddress, &request, AResponse);
         LogProgress(L"POST " + AAddress + L" OK (resp " + std::to_wstring(TextLength(AResponse)) + L" bytes)");
         return true;
+    } catch (const EnetBodyError& e) {
+        message = e.ErrorCode() == kNetAnswerTooLarge ? L"The answer of the update server is too large." : e.Message();
     } catch (const EnetError& e) {
         message = e.Message();
     } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
-// The gzip decoder on any input, in pieces: it may reject the input with EnetZLibError only, and the
-// pieces must give the same output and the same error as the input in one piece.
+// The gzip decoder on any input, in pieces, then the end of the body: it may reject the input with
+// EnetZLibError only, and the pieces must give the same output and the same error (also the one of
+// the end) as the input in one piece.
 #include <cstdlib>
 #include <string>
 
@@ -27,6 +28,7 @@ Outcome Decode(const std::uint8_t* data, std::size_t size, bool whole) {
         } else {
             fuzz::ForEachPiece(data, size, [&](const std::uint8_t* p, std::size_t n) { gzip.Write(p, n); });
         }
+        gzip.Finish();
     } catch (const EnetZLibError& e) {
         outcome.error = e.Message();
         outcome.code = e.ErrorCode();

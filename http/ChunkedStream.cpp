@@ -1,7 +1,8 @@
 #include "http/ChunkedStream.h"
 
 #include <algorithm>
-#include <cstring>
+
+#include "http/NetErrors.h"
 
 namespace memoline {
 namespace {
@@ -16,6 +17,15 @@ int HexValue(char c) {
     return -1;
 }
 
+// A size line (with its extension) longer than this, or trailer lines longer than this in all, is
+// refused: nothing of them is kept, but an endless one would never end the body.
+constexpr std::uint32_t kMaxSizeLine = 4096;
+constexpr std::uint32_t kMaxTrailer = 65536;
+
+[[noreturn]] void ThrowMalformed() {
+    throw EnetBodyError(L"The chunk size line of the response is malformed", kNetMalformedChunk);
+}
+
 }  // namespace
 
 std::size_t TnetChunkedStream::Write(const void* buffer, std::size_t count) {
@@ -25,7 +35,8 @@ std::size_t TnetChunkedStream::Write(const void* buffer, std::size_t count) {
     while (p < end && FState != State::Completed) {
         switch (FState) {
             case State::SizeDigits:
-            case State::SizeRest:
+            case State::SizeBlank:
+            case State::SizeExtension:
                 p = ReadSizeLine(p, end);
                 break;
             case State::Data: {
@@ -37,14 +48,16 @@ std::size_t TnetChunkedStream::Write(const void* buffer, std::size_t count) {
                     FState = State::DataEnd;
                 break;
             }
-            case State::DataEnd: {
-                const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
-                if (!lf)
-                    return count;
-                p = lf + 1;
-                FState = State::SizeDigits;
+            case State::DataEnd:
+                // Only the line break may follow a chunk's data: anything else means the size was wrong.
+                if (*p == '\n') {
+                    FState = State::SizeDigits;
+                    FLineBytes = 0;
+                } else if (*p != '\r') {
+                    ThrowMalformed();
+                }
+                ++p;
                 break;
-            }
             case State::Trailer:
                 p = SkipTrailer(p, end);
                 break;
@@ -57,31 +70,47 @@ std::size_t TnetChunkedStream::Write(const void* buffer, std::size_t count) {
 
 const char* TnetChunkedStream::ReadSizeLine(const char* p, const char* end) {
     for (; p < end; ++p) {
+        if (++FLineBytes > kMaxSizeLine)
+            ThrowMalformed();
         if (*p == '\n') {
+            if (!FSizeDigitSeen)
+                ThrowMalformed();
             StartChunk();
             return p + 1;
         }
-        if (FState == State::SizeRest)
-            continue;
-        const int digit = HexValue(*p);
-        if (digit < 0) {
-            // Anything after the digits (";" extension, blanks, CR) is ignored, even if it looks hexadecimal.
-            FState = State::SizeRest;
-            continue;
-        }
-        FSizeDigitSeen = true;
-        if (FChunkSizeStr.empty() && digit == 0)
-            continue;  // leading zeros carry nothing
-        if (FChunkSizeStr.size() == 8)
-            FSizeOverflow = true;  // more than 32 bits
-        else
-            FChunkSizeStr += *p;
+        TakeSizeByte(*p);
     }
     return p;
 }
 
+void TnetChunkedStream::TakeSizeByte(char c) {
+    if (FState == State::SizeExtension)
+        return;
+    const int digit = HexValue(c);
+    if (FState == State::SizeDigits && digit >= 0) {
+        FSizeDigitSeen = true;
+        if (FChunkSizeStr.empty() && digit == 0)
+            return;  // leading zeros carry nothing
+        if (FChunkSizeStr.size() == 8)
+            ThrowMalformed();  // more than 32 bits
+        FChunkSizeStr += c;
+        return;
+    }
+    // After the digits only blanks and the CR may come before an extension or the line's end.
+    if (!FSizeDigitSeen)
+        ThrowMalformed();
+    if (c == ';')
+        FState = State::SizeExtension;
+    else if (c == ' ' || c == '\t' || c == '\r')
+        FState = State::SizeBlank;
+    else
+        ThrowMalformed();
+}
+
 const char* TnetChunkedStream::SkipTrailer(const char* p, const char* end) {
     for (; p < end; ++p) {
+        if (++FLineBytes > kMaxTrailer)
+            ThrowMalformed();
         if (*p == '\n') {
             if (FTrailerLineEmpty) {
                 FState = State::Completed;
@@ -99,20 +128,15 @@ void TnetChunkedStream::StartChunk() {
     std::uint32_t size = 0;
     for (const char c : FChunkSizeStr)
         size = (size << 4) | static_cast<std::uint32_t>(HexValue(c));
-    // A size line without digits or beyond 32 bits is malformed, and a malformed size line ends the body
-    // at once. The proper last chunk ("0") is followed by trailer lines and an empty line: consuming them
+    // The proper last chunk ("0") is followed by trailer lines and an empty line: consuming them
     // leaves a kept-alive connection at the start of the next response.
-    const bool malformed = !FSizeDigitSeen || FSizeOverflow;
-    FChunkSize = malformed ? 0 : size;
+    FChunkSize = size;
     FChunkWritten = 0;
     FChunkSizeStr.clear();
     FSizeDigitSeen = false;
-    FSizeOverflow = false;
+    FLineBytes = 0;
     FTrailerLineEmpty = true;
-    if (malformed)
-        FState = State::Completed;
-    else
-        FState = FChunkSize == 0 ? State::Trailer : State::Data;
+    FState = FChunkSize == 0 ? State::Trailer : State::Data;
 }
 
 }  // namespace memoline

@@ -22,7 +22,12 @@ constexpr unsigned char kFlagComment = 0x10;
 constexpr int kErrorInvalidOperation = -102;
 constexpr int kErrorInvalidCrc = -103;
 constexpr int kErrorInvalidSize = -104;
+constexpr int kErrorUnexpectedEnd = -105;
+constexpr int kErrorNoSignature = -106;
 constexpr int kErrorNeedDictionary = -122;
+
+// ID1, ID2 and the one compression method gzip defines (deflate).
+constexpr unsigned char kSignature[] = {0x1f, 0x8b, 0x08};
 
 std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
     std::uint32_t value = 0;
@@ -112,8 +117,9 @@ const char* TnetGZipInflateStream::ReadHeader(const char* p, const char* end) {
     switch (FState) {
         case State::Header:
             p = Collect(p, end, kFixedHeaderSize);
+            CheckSignature();
             if (FRawData.size() == kFixedHeaderSize) {
-                // Only the flags matter; identification, method, time and system bytes are not tested.
+                // Time, extra flags and system bytes are not tested.
                 FFlags = static_cast<unsigned char>(FRawData[3]);
                 EnterNextHeaderPart(State::Header);
             }
@@ -182,6 +188,19 @@ const char* TnetGZipInflateStream::Inflate(const char* p, const char* end) {
             break;
     }
     return reinterpret_cast<const char*>(FInflater.next_in);
+}
+
+void TnetGZipInflateStream::CheckSignature() const {
+    for (std::size_t i = 0; i < FRawData.size() && i < sizeof kSignature; ++i) {
+        if (static_cast<unsigned char>(FRawData[i]) != kSignature[i])
+            throw EnetZLibError(L"Uncompressing error - no gzip signature", kErrorNoSignature);
+    }
+}
+
+void TnetGZipInflateStream::Finish() const {
+    // Between members (or before any) nothing is half read; anywhere else the body was cut short.
+    if (FState != State::Header || !FRawData.empty())
+        throw EnetZLibError(L"Uncompressing error - unexpected end of data", kErrorUnexpectedEnd);
 }
 
 void TnetGZipInflateStream::CheckTrailer() {

@@ -24,8 +24,13 @@ public:
     // Consumes all count bytes and returns count, writing the decoded data to the destination in pieces
     // of at most 16384 bytes. Throws EnetZLibError: "Uncompressing error - invalid crc" (-103),
     // "Uncompressing error - invalid data size" (-104), "Need a dictionary" (-122), or zlib's own message
-    // with zlib's code for corrupt DEFLATE data. After a member's trailer the next bytes start a new member.
+    // with zlib's code for corrupt DEFLATE data, "Uncompressing error - no gzip signature" (-106) as
+    // soon as a member's first bytes are not 1F 8B 08. After a member's trailer the next bytes start
+    // a new member.
     std::size_t Write(const void* buffer, std::size_t count) override;
+    // The body has ended: throws "Uncompressing error - unexpected end of data" (-105) unless the last
+    // member that began has reached the end of its trailer. No input at all is an empty body.
+    void Finish() const;
     std::size_t Read(void*, std::size_t) override { return 0; }
     // The position is the number of compressed bytes written; moving it fails with
     // "Invalid Stream operation" (-102).
@@ -50,6 +55,7 @@ private:
     void EnterNextHeaderPart(State after);
     const char* Inflate(const char* p, const char* end);
     void CheckTrailer();
+    void CheckSignature() const;
 
     TnetStream& FDestination;
     State FState = State::Header;

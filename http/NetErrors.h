@@ -60,6 +60,21 @@ public:
     using EnetError::EnetError;
 };
 
+// A response whose framing is broken or whose size is beyond a limit: the answer is not taken whole.
+class EnetBodyError : public EnetError {
+public:
+    using EnetError::EnetError;
+};
+
+// The codes of EnetBodyError.
+inline constexpr int kNetMalformedChunk = -9;  // a chunk size line or the line break after a chunk
+inline constexpr int kNetInvalidLength =
+    -10;  // a Content-Length that is empty, negative, not a number or contradictory
+inline constexpr int kNetTooManyFields = -11;   // more header fields than the limit
+inline constexpr int kNetAnswerTooLarge = -12;  // a body beyond the caller's limit
+inline constexpr int kNetSessionTruncated =
+    -13;  // a body that lasts until the close ended without the TLS close notice
+
 // A host name that cannot be converted to Punycode.
 class EnetIdnError : public EnetError {
 public:

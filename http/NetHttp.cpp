@@ -19,8 +19,14 @@ namespace {
 constexpr int64_t kHeaderReadSize = 8192;
 // A header (with any 100-continue blocks) that has not ended within this many bytes is refused.
 constexpr size_t kMaxHeaderBytes = 65536;
+// A header of more lines than this is refused: no real answer has them, and each costs a field to parse.
+constexpr size_t kMaxHeaderLines = 256;
+// The body of an answer that is not the one asked for (a redirect, a challenge, an error) is only
+// read to keep the connection in step, and shown at most as an error's text.
+constexpr int64_t kMaxSideBodySize = 1 << 20;
 // Socket codes of a kept-alive connection that the server has dropped.
 constexpr int kConnectionAborted = 10053;  // WSAECONNABORTED
+constexpr int kConnectionReset = 10054;    // WSAECONNRESET
 constexpr int kNotSocket = 10038;          // WSAENOTSOCK: read after the peer closed
 
 int64_t Now() {
@@ -33,13 +39,19 @@ std::wstring CutAfterLastSlash(const std::wstring& url) {
     return slash == std::wstring::npos ? url : url.substr(0, slash + 1);
 }
 
-// Bytes arriving from the transport, handed on to a body stream (a decoder or the destination) and
-// counted.
+[[noreturn]] void ThrowTooLarge() {
+    throw EnetBodyError(L"The response is larger than the limit", kNetAnswerTooLarge);
+}
+
+// Bytes on their way to a body stream (a decoder or the destination), counted, and refused once they
+// would pass `limit`: an endless or inflating answer ends there, with what it cost so far.
 class TransportSink : public TnetStream {
 public:
-    explicit TransportSink(TnetStream& target) : target_(target) {}
+    TransportSink(TnetStream& target, int64_t limit) : target_(target), limit_(limit) {}
     size_t Read(void*, size_t) override { return 0; }
     size_t Write(const void* data, size_t count) override {
+        if (static_cast<int64_t>(count) > limit_ - count_)
+            ThrowTooLarge();
         target_.Write(data, count);
         count_ += static_cast<int64_t>(count);
         return count;
@@ -49,6 +61,7 @@ public:
 
 private:
     TnetStream& target_;
+    int64_t limit_;
     int64_t count_ = 0;
 };
 
@@ -221,7 +234,8 @@ void TnetHttp::SendAndReadHeader(Exchange& x) {
             throw;
         } catch (const EnetSocketError& e) {
             // A kept-alive connection the server has dropped meanwhile: once more on a new one.
-            if (wasOpen && (e.ErrorCode() == kConnectionAborted || e.ErrorCode() == kNotSocket)) {
+            if (wasOpen && (e.ErrorCode() == kConnectionAborted || e.ErrorCode() == kConnectionReset ||
+                            e.ErrorCode() == kNotSocket)) {
                 Close();
                 continue;
             }
@@ -260,7 +274,7 @@ bool TnetHttp::TakeFinalResponse(Exchange& x) {
         return true;
     }
     if (!SameTextAscii(FMethod, L"HEAD"))
-        ReadBody(x, *x.response);
+        ReadBody(x, *x.response, MaxResponseSize);
     return true;
 }
 
@@ -337,6 +351,8 @@ void TnetHttp::ReadResponseHeader(Exchange& x) {
         FResponseVersion = TnetHttpVersion::hvHttp1_1;
     FResponseHeaderLines = SplitHeaderBlock(
         std::string_view(x.received).substr(scanner.BlockStart(), scanner.HeaderEnd() - scanner.BlockStart()));
+    if (FResponseHeaderLines.size() > kMaxHeaderLines + 1)
+        throw EnetBodyError(L"The response header has too many fields", kNetTooManyFields);
     x.bodyOffset = scanner.HeaderEnd();
     FResponseHeader.ParseHeader(FResponseHeaderLines);
     if (x.responseHeader)
@@ -350,45 +366,81 @@ void TnetHttp::CollectCookies() {
         CookieManager().Merge(FResponseCookies, Now());
 }
 
-int64_t TnetHttp::BodyLength() const {
-    return ExpectedBodyLength(FMethod, FStatusCode, HttpVersion, FResponseVersion, FResponseHeader.ContentLength());
+int64_t TnetHttp::BodyLength(bool chunked) const {
+    // Whether this answer has a body at all comes first: a HEAD's or a 304's length is never read.
+    if (ExpectedBodyLength(FMethod, FStatusCode, HttpVersion, FResponseVersion, L"") == 0)
+        return 0;
+    if (chunked)
+        return kOpenEnded;  // the chunks end it; any Content-Length beside them does not count
+    const int64_t length = ResponseContentLength(FResponseHeaderLines);
+    if (length == kInvalidContentLength)
+        throw EnetBodyError(L"The Content-Length of the response is invalid", kNetInvalidLength);
+    return length == kNoContentLength ? kOpenEnded : length;
 }
 
-void TnetHttp::ReadBody(Exchange& x, TnetStream& destination) {
-    const std::string_view already = std::string_view(x.received).substr(x.bodyOffset);
-    const int64_t length = BodyLength();
-    std::unique_ptr<TnetGZipInflateStream> gzip;
-    TnetStream* target = &destination;
-    if (LowerAscii(FResponseHeader.ContentEncoding()).find(L"gzip") != std::wstring::npos) {
-        gzip = std::make_unique<TnetGZipInflateStream>(destination);
-        target = gzip.get();
-    }
-    if (length != 0 && SameTextAscii(FResponseHeader.TransferEncoding(), L"chunked")) {
-        TnetChunkedStream chunked(*target);
-        chunked.Write(already.data(), already.size());
-        TransportSink sink(chunked);
-        while (!chunked.IsCompleted())
-            Connection().ReadData(&sink);
+void TnetHttp::ReadBody(Exchange& x, TnetStream& destination, int64_t limit) {
+    const bool chunked = SameTextAscii(FResponseHeader.TransferEncoding(), L"chunked");
+    const int64_t length = BodyLength(chunked);
+    if (length == 0)
         return;
+    // What comes off the wire is bounded too: framing and a compressed body are never much larger
+    // than the decoded one, but an endless chunk extension or gzip name would decode to nothing.
+    const int64_t wireLimit = limit > INT64_MAX / 2 ? INT64_MAX : 2 * limit + 65536;
+    TransportSink decoded(destination, limit);
+    std::unique_ptr<TnetGZipInflateStream> gzip;
+    TnetStream* target = &decoded;
+    if (LowerAscii(FResponseHeader.ContentEncoding()).find(L"gzip") != std::wstring::npos) {
+        gzip = std::make_unique<TnetGZipInflateStream>(decoded);
+        target = gzip.get();
+    } else if (length > limit) {
+        ThrowTooLarge();  // announced beyond the limit: not worth reading
     }
-    // Bytes beyond an announced length are not this body's: they are dropped, not decoded.
-    const size_t take =
-        length == kOpenEnded ? already.size() : static_cast<size_t>(std::min<int64_t>(length, already.size()));
-    target->Write(already.data(), take);
-    TransportSink sink(*target);
-    if (length == kOpenEnded) {
-        if (!Active())
-            return;
+    if (length > wireLimit)
+        ThrowTooLarge();
+    TransportSink wire(*target, wireLimit);
+    const std::string_view already = std::string_view(x.received).substr(x.bodyOffset);
+    if (chunked)
+        ReadChunkedBody(already, wire);
+    else if (length == kOpenEnded)
+        ReadBodyUntilClose(already, wire);
+    else
+        ReadBodyOfLength(already, wire, length);
+    if (gzip)
+        gzip->Finish();
+}
+
+void TnetHttp::ReadChunkedBody(std::string_view already, TnetStream& wire) {
+    TnetChunkedStream chunked(wire);
+    chunked.Write(already.data(), already.size());
+    TransportSink sink(chunked, INT64_MAX);
+    while (!chunked.IsCompleted())
+        Connection().ReadData(&sink);
+}
+
+void TnetHttp::ReadBodyUntilClose(std::string_view already, TnetStream& wire) {
+    wire.Write(already.data(), already.size());
+    if (Active()) {
         Connection().SetReadUntilClose(true);
         try {
-            Connection().ReadData(&sink);
+            Connection().ReadData(&wire);
         } catch (...) {
             Connection().SetReadUntilClose(false);
             throw;
         }
         Connection().SetReadUntilClose(false);
-        return;
     }
+    // Only the close tells where such a body ends: over TLS an attacker can cut the connection at any
+    // byte, so only the session's own close notice counts.
+    const TnetNetworkStream* stream = Connection().NetworkStream();
+    if (stream && !stream->PeerEndedSession())
+        throw EnetBodyError(L"The connection was cut before the end of the response", kNetSessionTruncated);
+}
+
+void TnetHttp::ReadBodyOfLength(std::string_view already, TnetStream& wire, int64_t length) {
+    // Bytes beyond an announced length are not this body's: they are dropped, not decoded.
+    const int64_t take = std::min<int64_t>(length, static_cast<int64_t>(already.size()));
+    wire.Write(already.data(), static_cast<size_t>(take));
+    TransportSink sink(wire, INT64_MAX);
     int64_t got = static_cast<int64_t>(already.size());
     while (got < length) {
         Connection().InitProgress(0, length - got);
@@ -401,7 +453,7 @@ void TnetHttp::ReadBody(Exchange& x, TnetStream& destination) {
 
 std::wstring TnetHttp::ReadBodyText(Exchange& x) {
     TnetStringStream bytes;
-    ReadBody(x, bytes);
+    ReadBody(x, bytes, std::min(MaxResponseSize, kMaxSideBodySize));
     return DecodeText(bytes.DataString());
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "http/Cookies.h"
 #include "http/HttpHeader.h"
@@ -67,6 +68,9 @@ public:
     std::wstring Password;
     std::wstring Authorization;
     std::wstring CharSet;
+    // The largest decoded body taken as the answer; past it the request fails with EnetBodyError
+    // (kNetAnswerTooLarge). The bodies of redirects, challenges and errors are held to 1 MiB at most.
+    int64_t MaxResponseSize = int64_t{16} << 20;
     TnetHttpProxySettings ProxySettings;
     TnetProxyLoginEvent OnProxyLogin;
 
@@ -119,9 +123,15 @@ private:
     void SendHeaderAndBody(Exchange& x);
     void ReadResponseHeader(Exchange& x);
     void CollectCookies();
-    int64_t BodyLength() const;
-    // Reads the body that follows the header into `destination`, decoding chunks and gzip.
-    void ReadBody(Exchange& x, TnetStream& destination);
+    // 0 for an answer without body, the Content-Length, or kOpenEnded (chunks, or until the close).
+    // Throws EnetBodyError for an invalid Content-Length.
+    int64_t BodyLength(bool chunked) const;
+    // Reads the body that follows the header into `destination`, decoding chunks and gzip, and fails
+    // with EnetBodyError when it does not arrive whole or its decoded size would pass `limit`.
+    void ReadBody(Exchange& x, TnetStream& destination, int64_t limit);
+    void ReadChunkedBody(std::string_view already, TnetStream& wire);
+    void ReadBodyUntilClose(std::string_view already, TnetStream& wire);
+    void ReadBodyOfLength(std::string_view already, TnetStream& wire, int64_t length);
     std::wstring ReadBodyText(Exchange& x);
     std::wstring DecodeText(const std::string& bytes) const;
     bool FollowRedirect(Exchange& x);

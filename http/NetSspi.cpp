@@ -5,17 +5,18 @@
 #include <vector>
 
 #include "core/Crypt32.h"
+#include "core/ErrorText.h"
 #include "http/NetErrors.h"
 
 namespace memoline {
 namespace {
 
-struct ErrorText {
+struct SspiTableEntry {
     long code;
     const wchar_t* text;
 };
 
-constexpr ErrorText kErrorTexts[] = {
+constexpr SspiTableEntry kErrorTexts[] = {
     {20, L"Out of memory"},
     {static_cast<long>(0x80090301), L"The handle specified is invalid"},
     {static_cast<long>(0x80090302), L"The function requested is not supported"},
@@ -36,10 +37,27 @@ constexpr ErrorText kErrorTexts[] = {
     {static_cast<long>(0x80090310), L"The message supplied for verification is out of sequence"},
     {static_cast<long>(0x80090311), L"No authority could be contacted for authentication"},
     {static_cast<long>(0x80090316), L"The requested security package does not exist"},
+    {static_cast<long>(0x80090317), L"The context has expired and can no longer be used"},
+    {static_cast<long>(0x80090318), L"The supplied message is incomplete. The signature was not verified"},
+    {static_cast<long>(0x80090320),
+     L"The credentials supplied were not complete, and could not be verified. The context could not be initialized"},
+    {static_cast<long>(0x80090321), L"The buffers supplied to a function was too small"},
+    {static_cast<long>(0x80090322), L"The target principal name is incorrect"},
+    {static_cast<long>(0x80090325), L"The certificate chain was issued by an authority that is not trusted"},
+    {static_cast<long>(0x80090326), L"The message received was unexpected or badly formatted"},
+    {static_cast<long>(0x80090327), L"An unknown error occurred while processing the certificate"},
+    {static_cast<long>(0x80090328), L"The received certificate has expired"},
     {static_cast<long>(0x80090330), L"The specified data could not be decrypted"},
     {static_cast<long>(0x80090331),
      L"The client and server cannot communicate because they do not possess a common algorithm"},
+    {static_cast<long>(0x80090349), L"The certificate is not valid for the requested usage"},
+    {static_cast<long>(0x8009035D), L"One or more of the parameters passed to the function was invalid"},
+    {static_cast<long>(0x80092010), L"The certificate is revoked"},
+    {static_cast<long>(0x80092012), L"The revocation function was unable to check revocation for the certificate"},
+    {static_cast<long>(0x80092013),
+     L"The revocation function was unable to check revocation because the revocation server was offline"},
     {static_cast<long>(0x80096004), L"The signature of the certificate cannot be verified"},
+    {static_cast<long>(0x800B0100), L"No signature was present in the subject"},
     {static_cast<long>(0x800B0101),
      L"A required certificate is not within its validity period when verifying against the current system "
      L"clock or the timestamp in the signed file"},
@@ -64,6 +82,14 @@ constexpr ErrorText kErrorTexts[] = {
      L"The revocation process could not continue - the certificate(s) could not be checked"},
     {static_cast<long>(0x800B010F), L"The certificate's CN name does not match the passed value"},
     {static_cast<long>(0x800B0110), L"The certificate is not valid for the requested usage"},
+    {static_cast<long>(0x800B0111), L"The certificate was explicitly marked as untrusted by the user"},
+    {static_cast<long>(0x800B0112),
+     L"A certification chain processed correctly, but one of the CA certificates is not trusted by the policy "
+     L"provider"},
+    {static_cast<long>(0x800B0113), L"The certificate has invalid policy"},
+    {static_cast<long>(0x800B0114),
+     L"The certificate has an invalid name. The name is not included in the permitted list or is explicitly "
+     L"excluded"},
     {-1, L"Could not load the dll (schannel.dll, security.dll or secur32.dll)"},
     {-2, L"Could not get security initialization routine"},
     {-3, L"Could not initialize the security package"},
@@ -138,6 +164,14 @@ std::string AnsiText(const std::wstring& text) {
 std::wstring SspiErrorText(int code) {
     if (const wchar_t* text = TableText(code))
         return text;
+    // The system's own text for what the table lacks (Wine has none for the provider's codes).
+    if (code > 0 || code < -0xFFFF) {
+        std::wstring system = ErrorText(code);
+        while (!system.empty() && (system.back() == L'.' || system.back() == L' '))
+            system.pop_back();
+        if (!system.empty())
+            return system;
+    }
     wchar_t buffer[64];
     swprintf(buffer, 64, L"The unknown error was occured: %x", static_cast<unsigned>(code));
     return buffer;

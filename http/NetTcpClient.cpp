@@ -200,7 +200,10 @@ void TnetConnection::InitProgress(int64_t totalBytes, int64_t bytesToProceed) {
 size_t TnetConnection::Remaining() const {
     if (FBytesToProceed < 0)
         return SIZE_MAX;
-    return FTotalBytesProceed >= FBytesToProceed ? 0 : static_cast<size_t>(FBytesToProceed - FTotalBytesProceed);
+    if (FTotalBytesProceed >= FBytesToProceed)
+        return 0;
+    // A limit beyond 4 GiB does not fit the 32-bit build's size_t: no read is that large anyway.
+    return static_cast<size_t>(std::min<int64_t>(FBytesToProceed - FTotalBytesProceed, INT32_MAX));
 }
 
 void TnetConnection::CloseSocket() {

@@ -64,6 +64,9 @@ public:
     virtual bool Write(TnetStream* source);
     // The largest raw read for a batch of `batchSize` payload bytes.
     virtual size_t ReadBatchSize(size_t batchSize) const { return batchSize; }
+    // After the peer closed: whether it ended the session as the protocol does. A TCP close is the
+    // plain stream's only end; a TLS stream needs the close notice.
+    virtual bool PeerEndedSession() const { return true; }
 
     // Hands decoded bytes kept from an earlier read to `target`, up to the connection's byte limit.
     // Returns whether anything was handed over.

@@ -28,6 +28,7 @@ void TnetTlsNetworkStream::OpenClientSession() {
     FWriteData.clear();
     FPendingPlain.clear();
     FNeedClose = false;
+    FCloseNoticeSeen = false;
     FState = TnetTlsState::tsHandshakeDue;
     FNextAction = TnetNetworkStreamAction::saWrite;
 }
@@ -96,6 +97,7 @@ void TnetTlsNetworkStream::DecryptReceived(TnetStream* target) {
     switch (result) {
         case TnetSspiReturnCode::rcClosingNeeded:
             FNeedClose = true;
+            FCloseNoticeSeen = true;
             FNextAction = TnetNetworkStreamAction::saNone;
             break;
         case TnetSspiReturnCode::rcReAuthNeeded:

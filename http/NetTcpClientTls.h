@@ -50,6 +50,8 @@ public:
         return batchSize + (context_ ? context_->PacketSize() : 0);
     }
 
+    bool PeerEndedSession() const override { return FCloseNoticeSeen; }
+
     // The server has been checked and accepted.
     bool PeerVerified() const { return context_ && context_->Certified(); }
     TnetTlsState State() const { return FState; }
@@ -76,6 +78,7 @@ private:
     std::string FSSPIBuffer;    // received bytes the provider has not consumed yet
     std::string FWriteData;     // protected bytes or a handshake token not sent yet
     std::string FPendingPlain;  // plaintext written during a renegotiation, protected after it
+    bool FCloseNoticeSeen = false;
     std::mutex FSSPIAccess;
     std::unique_ptr<TnetTlsClientSspi> context_;
 };

@@ -28,6 +28,18 @@ int64_t ParseInt64(std::wstring_view s) {
     return value;
 }
 
+// One Content-Length item, or kInvalidContentLength.
+int64_t ParseLengthItem(std::wstring_view s) {
+    s = TrimView(s);
+    if (s.empty() || s.size() > 18)
+        return kInvalidContentLength;
+    for (wchar_t c : s) {
+        if (c < L'0' || c > L'9')
+            return kInvalidContentLength;
+    }
+    return ParseInt64(s);
+}
+
 void RemoveAllFields(TnetHeaderFieldList& fields, std::wstring_view name) {
     while (fields.FieldExists(name))
         fields.RemoveField(name);
@@ -137,6 +149,31 @@ int64_t ExpectedBodyLength(std::wstring_view method,
         return ParseInt64(contentLength);
     // Neither a length nor chunks (the caller checks those first): the body ends when the server closes.
     return kOpenEnded;
+}
+
+int64_t ResponseContentLength(const TnetHeaderLines& lines) {
+    TnetHeaderLines copy = lines;
+    TnetHeaderFieldList fields;
+    fields.Parse(1, &copy);
+    int64_t length = kNoContentLength;
+    for (size_t i = 0; i < fields.FieldCount(); ++i) {
+        if (!SameTextAscii(fields.FieldName(i), L"Content-Length"))
+            continue;
+        const std::wstring value = fields.FieldValueAt(i);
+        std::wstring_view rest = value;
+        // "5, 5" is one length repeated; "5, 6", or two fields that differ, leave the body's end unknown.
+        while (true) {
+            const size_t comma = rest.find(L',');
+            const int64_t item = ParseLengthItem(rest.substr(0, comma));
+            if (item == kInvalidContentLength || (length != kNoContentLength && item != length))
+                return kInvalidContentLength;
+            length = item;
+            if (comma == std::wstring_view::npos)
+                break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    return length;
 }
 
 }  // namespace memoline

@@ -66,4 +66,11 @@ int64_t ExpectedBodyLength(std::wstring_view method,
                            TnetHttpVersion response,
                            std::wstring_view contentLength);
 
+// The Content-Length of a response's header lines (status line first): kNoContentLength when no field
+// has the name; kInvalidContentLength when a value is empty, negative, not a decimal number, has more
+// than 18 digits, or when the fields (or the items of a comma list) give different numbers.
+inline constexpr int64_t kNoContentLength = -1;
+inline constexpr int64_t kInvalidContentLength = -2;
+int64_t ResponseContentLength(const TnetHeaderLines& lines);
+
 }  // namespace memoline

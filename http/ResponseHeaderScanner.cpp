@@ -56,7 +56,8 @@ TnetResponseHeaderScanner::Result TnetResponseHeaderScanner::Scan(std::string_vi
         if (end == std::string_view::npos)
             return Result::NeedMore;
         status_ = ParseStatusLine(buffer.substr(blockStart_, end - blockStart_));
-        if (status_.StatusCode == 100) {
+        // Informational answers (100 Continue, 103 Early Hints, ...) come before the final one.
+        if (status_.StatusCode >= 100 && status_.StatusCode < 200) {
             blockStart_ = end;
             continue;
         }

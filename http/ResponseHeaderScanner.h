@@ -32,7 +32,7 @@ public:
         Complete,  // the header is complete: [BlockStart(), HeaderEnd()) holds it
     };
 
-    // Call after every read with the whole buffer so far. "100 Continue" blocks are passed over; a
+    // Call after every read with the whole buffer so far. Informational (1xx) blocks are passed over; a
     // block whose status is 0 is not accepted, so reading goes on.
     Result Scan(std::string_view buffer);
 

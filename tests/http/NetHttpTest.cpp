@@ -293,6 +293,12 @@ TEST(NetHttp, Bodies) {
          ResponseWithLength("HTTP/1.1 200 OK", {}, "a\r\nb\n\nc\r"),
          false,
          {L"a", L"b", L"", L"c"}},
+        {"103 Early Hints first",
+         "HTTP/1.1 103 Early Hints\r\nLink: </x.css>; rel=preload\r\n\r\n" +
+             ResponseWithLength("HTTP/1.1 200 OK", {}, "hinted"),
+         false,
+         {L"hinted"}},
+        {"the same length twice", Response("HTTP/1.1 200 OK", {"Content-Length: 2, 2"}, "ok"), false, {L"ok"}},
         {"100 Continue first",
          "HTTP/1.1 100 Continue\r\n\r\n" + ResponseWithLength("HTTP/1.1 200 OK", {}, "after"),
          false,
@@ -357,12 +363,17 @@ std::string ReceiveRequestHeader(SOCKET s) {
 TEST(NetHttp, ARedirectsOrChallengesBodyInALaterPacketIsReadBeforeTheNextRequest) {
     struct Case {
         const char* name;
-        std::string header;  // sent first; the chunked body follows in a later packet
+        std::string header;  // sent first; the body follows in a later packet
+        std::string body;
     } cases[] = {
-        {"302", "HTTP/1.1 302 Found\r\nLocation: /next\r\nTransfer-Encoding: chunked\r\n\r\n"},
+        {"302", "HTTP/1.1 302 Found\r\nLocation: /next\r\nTransfer-Encoding: chunked\r\n\r\n",
+         test::Chunked("<html>moved or refused</html>", 8)},
+        {"302 with length", "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 29\r\n\r\n",
+         "<html>moved or refused</html>"},
         {"401",
          "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
-         "Transfer-Encoding: chunked\r\n\r\n"},
+         "Transfer-Encoding: chunked\r\n\r\n",
+         test::Chunked("<html>moved or refused</html>", 8)},
     };
     for (const auto& c : cases) {
         // One connection only: a second request must come on the kept-alive one.
@@ -370,7 +381,7 @@ TEST(NetHttp, ARedirectsOrChallengesBodyInALaterPacketIsReadBeforeTheNextRequest
             ReceiveRequestHeader(s);
             test::ScriptedPeer::SendAll(s, c.header);
             Sleep(150);
-            test::ScriptedPeer::SendAll(s, test::Chunked("<html>moved or refused</html>", 8));
+            test::ScriptedPeer::SendAll(s, c.body);
             ReceiveRequestHeader(s);
             test::ScriptedPeer::SendAll(s, ResponseWithLength("HTTP/1.1 200 OK", {}, "arrived"));
             test::ScriptedPeer::ReceiveUntilClose(s);
@@ -494,6 +505,76 @@ TEST(NetHttp, ABodyCutShortOrCorruptFailsAndLeavesTheListUntouched) {
         http.Close();
         const auto requests = server.Requests();
         EXPECT_EQ(requests.size(), 2u) << c.name << ": the second call reused the failed connection";
+    }
+}
+
+// An answer that is not whole, or is too large, is an error that names its cause; the list stays as it
+// was and the connection is not used again. The body goes out in small pieces, so the decoders meet
+// it split.
+TEST(NetHttp, AnAnswerIsWholeOrAnError) {
+    const std::string lines = "N;5.9.1;D;L;E\r\nM;5.9.2;D;L;E\r\n";
+    const std::string zipped = test::Gzip(lines);
+    const std::string half = zipped.substr(0, zipped.size() / 2);
+    struct Case {
+        const char* name;
+        std::string reply;
+        bool close;
+        int code;
+        std::wstring message;
+    } cases[] = {
+        {"gzip cut in half, length matching the cut",
+         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Encoding: gzip"}, half), false, -105,
+         L"Uncompressing error - unexpected end of data"},
+        {"gzip announced, plain text sent", ResponseWithLength("HTTP/1.1 200 OK", {"Content-Encoding: gzip"}, lines),
+         false, -106, L"Uncompressing error - no gzip signature"},
+        {"chunk size not hexadecimal",
+         Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "zz\r\n" + lines + "\r\n0\r\n\r\n"), false,
+         kNetMalformedChunk, L"The chunk size line of the response is malformed"},
+        {"chunk size beyond 32 bits",
+         Response("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "100000000\r\n" + lines), true, kNetMalformedChunk,
+         L"The chunk size line of the response is malformed"},
+        {"negative length", Response("HTTP/1.1 200 OK", {"Content-Length: -5"}, lines), true, kNetInvalidLength,
+         L"The Content-Length of the response is invalid"},
+        {"non-numeric length", Response("HTTP/1.1 200 OK", {"Content-Length: many"}, lines), true, kNetInvalidLength,
+         L"The Content-Length of the response is invalid"},
+        {"contradictory lengths", Response("HTTP/1.1 200 OK", {"Content-Length: 30", "Content-Length: 3"}, lines), true,
+         kNetInvalidLength, L"The Content-Length of the response is invalid"},
+        {"body past the limit", ResponseWithLength("HTTP/1.1 200 OK", {}, std::string(5000, 'x')), false,
+         kNetAnswerTooLarge, L"The response is larger than the limit"},
+        {"gzip inflating past the limit",
+         ResponseWithLength("HTTP/1.1 200 OK", {"Content-Encoding: gzip"}, test::Gzip(std::string(100000, 'x'))), false,
+         kNetAnswerTooLarge, L"The response is larger than the limit"},
+        {"endless body until close", Response("HTTP/1.1 200 OK", {}, std::string(20000, 'y')), true, kNetAnswerTooLarge,
+         L"The response is larger than the limit"},
+        {"too many header fields",
+         Response("HTTP/1.1 200 OK", std::vector<std::string>(300, "X-A: b"), "") + "Content-Length: 0\r\n\r\n", false,
+         kNetTooManyFields, L"The response header has too many fields"},
+        {"header too long", "HTTP/1.1 200 OK\r\nX-A: " + std::string(70000, 'h'), true, kNetHeaderTooLong,
+         L"The response header is too long"},
+    };
+    for (const auto& c : cases) {
+        CannedReply reply{c.reply, c.close};
+        reply.pieceSize = 7;
+        CannedHttpServer server({{reply}, {Ok()}});
+        TnetHttp http;
+        http.TimeOut = 5000;
+        http.MaxResponseSize = 4096;
+        TnetHttpRequest request;
+        Lines list = {L"untouched"};
+        int code = 0;
+        std::wstring message;
+        try {
+            http.Post(Wide(server.Url("/")), &request, list);
+        } catch (const EnetError& e) {
+            code = e.ErrorCode();
+            message = e.Message();
+        }
+        EXPECT_EQ(code, c.code) << c.name;
+        EXPECT_EQ(message, c.message) << c.name;
+        EXPECT_EQ(list, Lines{L"untouched"}) << c.name;
+        EXPECT_FALSE(http.Active()) << c.name;
+        EXPECT_EQ(PostTo(server.Url("/"), {}, nullptr, nullptr, &http), Lines{L"fine"}) << c.name;
+        http.Close();
     }
 }
 

@@ -180,6 +180,32 @@ TEST(ExpectedBodyLength, Table) {
             << c.method << " " << c.status << " '" << c.length << "'";
 }
 
+TEST(ResponseContentLength, Table) {
+    const struct {
+        const char* name;
+        TnetHeaderLines lines;
+        int64_t expected;
+    } cases[] = {
+        {"none", {L"HTTP/1.1 200 OK", L"Content-Type: text/plain"}, kNoContentLength},
+        {"plain", {L"HTTP/1.1 200 OK", L"content-length:  12 "}, 12},
+        {"zero", {L"HTTP/1.1 200 OK", L"Content-Length: 0"}, 0},
+        {"beyond 32 bits", {L"HTTP/1.1 200 OK", L"Content-Length: 4294967301"}, 4294967301LL},
+        {"the same twice", {L"HTTP/1.1 200 OK", L"Content-Length: 7", L"Content-Length: 7"}, 7},
+        {"a list of the same", {L"HTTP/1.1 200 OK", L"Content-Length: 7, 7"}, 7},
+        {"empty", {L"HTTP/1.1 200 OK", L"Content-Length:"}, kInvalidContentLength},
+        {"negative", {L"HTTP/1.1 200 OK", L"Content-Length: -5"}, kInvalidContentLength},
+        {"plus sign", {L"HTTP/1.1 200 OK", L"Content-Length: +5"}, kInvalidContentLength},
+        {"not a number", {L"HTTP/1.1 200 OK", L"Content-Length: five"}, kInvalidContentLength},
+        {"number and text", {L"HTTP/1.1 200 OK", L"Content-Length: 5 bytes"}, kInvalidContentLength},
+        {"19 digits", {L"HTTP/1.1 200 OK", L"Content-Length: 1000000000000000000"}, kInvalidContentLength},
+        {"two that differ", {L"HTTP/1.1 200 OK", L"Content-Length: 5", L"Content-Length: 6"}, kInvalidContentLength},
+        {"a list that differs", {L"HTTP/1.1 200 OK", L"Content-Length: 5, 6"}, kInvalidContentLength},
+        {"an empty item", {L"HTTP/1.1 200 OK", L"Content-Length: 5,"}, kInvalidContentLength},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ResponseContentLength(c.lines), c.expected) << c.name;
+}
+
 // The assembly reads and edits fields through TnetHeaderFieldList, whose own tests cover values and
 // folding; this is the client's one direct use.
 TEST(HeaderFields, RemoveTakesTheFirstFieldOfAnyCaseWithItsContinuations) {

@@ -74,6 +74,13 @@ TEST(ResponseHeaderScanner, SplitEverywhere) {
         {"status 0 is not accepted", "HTTP/1.1 OK\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", false, 0, ""},
         {"unfinished", "HTTP/1.1 200 OK\r\nA: b\r\n", false, 0, ""},
         {"only a 100 block", "HTTP/1.1 100 Continue\r\n\r\n", false, 0, ""},
+        {"103 Early Hints and 102 first",
+         "HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n"
+         "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx",
+         true, 200, "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n"},
+        {"only a 103 block", "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n", false, 0, ""},
+        {"199 is informational too", "HTTP/1.1 199 Odd\r\n\r\nHTTP/1.1 404 No\r\n\r\n", true, 404,
+         "HTTP/1.1 404 No\r\n\r\n"},
     };
     for (const auto& c : cases)
         CheckSplitEverywhere(c);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ErrorText.h"
 #include "http/NetErrors.h"
 #include "http/NetHttp.h"
 #include "http/NetTcpClientTls.h"
@@ -260,7 +261,18 @@ TEST(TlsChannel, ProtocolFlagsAndIgnoredChecksMapToTheProviderBits) {
 TEST(TlsChannel, FailureTextsForKnownUnknownAndOwnCodes) {
     EXPECT_EQ(SspiErrorText(static_cast<int>(0x80090331)),
               L"The client and server cannot communicate because they do not possess a common algorithm");
-    EXPECT_EQ(SspiErrorText(static_cast<int>(0x80090326)), L"The unknown error was occured: 80090326");
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x80090326)), L"The message received was unexpected or badly formatted");
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x80090325)),
+              L"The certificate chain was issued by an authority that is not trusted");
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x80090328)), L"The received certificate has expired");
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x80090322)), L"The target principal name is incorrect");
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x80092010)), L"The certificate is revoked");
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x800B0112)).rfind(L"A certification chain processed correctly", 0), 0u);
+    // A code outside the table takes the system's text, without its final full stop.
+    const std::wstring system = ErrorText(5);
+    ASSERT_FALSE(system.empty());
+    EXPECT_EQ(SspiErrorText(5) + (system.back() == L'.' ? L"." : L""), system);
+    EXPECT_EQ(SspiErrorText(static_cast<int>(0x8009FFF1)), L"The unknown error was occured: 8009fff1");
     EXPECT_EQ(SspiErrorText(-9), L"Error querying local certificate");
     EXPECT_EQ(SspiErrorText(-5), L"None of needed security package was found");
 }

@@ -115,6 +115,62 @@ TEST(TnetGZipInflateStream, FailuresCarryTheirTextAndCode) {
     }
 }
 
+// A member cut anywhere, also inside its trailer, is no body once the body ends; a whole member, two
+// of them, or no bytes at all are.
+TEST(TnetGZipInflateStream, TheEndOfTheBodyMustBeTheEndOfAMember) {
+    const std::string member = test::Gzip(kSmallText, {"n", "c", "", true});
+    const std::string two = member + test::Gzip("more");
+    for (std::size_t cut = 0; cut <= two.size(); ++cut) {
+        for (const auto& pieces : test::Splits(two.substr(0, cut))) {
+            TnetStringStream sink;
+            TnetGZipInflateStream gzip(sink);
+            for (const std::string& piece : pieces)
+                gzip.Write(piece.data(), piece.size());
+            const bool whole = cut == 0 || cut == member.size() || cut == two.size();
+            int code = 0;
+            try {
+                gzip.Finish();
+            } catch (const EnetZLibError& e) {
+                code = e.ErrorCode();
+                ASSERT_EQ(e.Message(), L"Uncompressing error - unexpected end of data");
+            }
+            ASSERT_EQ(code, whole ? 0 : -105) << "cut at " << cut;
+            if (pieces.size() != 3)
+                break;  // every cut in two is among the three-piece splits; one pass of single bytes is enough
+        }
+    }
+}
+
+TEST(TnetGZipInflateStream, InputWithoutTheSignatureFailsAtOnce) {
+    const std::string member = test::Gzip(kSmallText);
+    const struct {
+        const char* name;
+        std::string body;
+        std::string before;
+    } cases[] = {
+        {"plain text", "N;5.9.2;D;L;E\r\n", ""},
+        {"second byte wrong", "\x1f\x8c", ""},
+        {"not deflate", std::string("\x1f\x8b\x07\x00\0\0\0\0\0\x03", 10), ""},
+        {"bytes after a member", member + "\n", kSmallText},
+    };
+    for (const auto& c : cases) {
+        for (const auto& pieces : test::Splits(c.body)) {
+            TnetStringStream sink;
+            TnetGZipInflateStream gzip(sink);
+            int code = 0;
+            try {
+                for (const std::string& piece : pieces)
+                    gzip.Write(piece.data(), piece.size());
+            } catch (const EnetZLibError& e) {
+                code = e.ErrorCode();
+                ASSERT_EQ(e.Message(), L"Uncompressing error - no gzip signature") << c.name;
+            }
+            ASSERT_EQ(code, -106) << c.name;
+            ASSERT_EQ(sink.DataString(), c.before) << c.name;
+        }
+    }
+}
+
 TEST(TnetGZipInflateStream, SeekingAwayFromThePositionFails) {
     TnetStringStream sink;
     TnetGZipInflateStream gzip(sink);
