@@ -17,6 +17,8 @@ constexpr const wchar_t* kIntroduction =
     L"any computer, but <B>only the Server/Host PC can download and install them</B>.<BR><BR><B>Tip: </B>The "
     L"latest Server Update includes all previous updates \u2014 just install the newest one.";
 constexpr const wchar_t* kCopyright = L"Copyright \u00A9 Memoline. All rights reserved.";
+// The status line while a close waits for the setup and data-update programs to end.
+constexpr const wchar_t* kClosesAfterInstall = L"The window closes when the installation has finished.";
 
 template <typename T>
 T* Make(TComponent* owner, ui::TControl* parent, int id) {
@@ -246,7 +248,7 @@ void TfrmMain::CloseDuringWorkflow() {
             break;
         case TWorkPhase::Programs:
             // A setup broken off would leave the installation half changed: it runs to its end.
-            ShowWorkStatus(L"The window closes when the installation has finished.");
+            ShowWorkStatus(kClosesAfterInstall);
             break;
         case TWorkPhase::Other:
             break;
@@ -285,8 +287,7 @@ void TfrmMain::EndWorkflow() {
 
 void TfrmMain::ShowWorkStatus(const std::wstring& text) {
     // Once a close waits for the programs, the line keeps saying so.
-    if (FCloseHeld && FPhase == TWorkPhase::Programs &&
-        text != L"The window closes when the installation has finished.")
+    if (FCloseHeld && FPhase == TWorkPhase::Programs && text != kClosesAfterInstall)
         return;
     lblStatus->SetCaption(text);
     FBusyCursor = !text.empty();
