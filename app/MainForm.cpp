@@ -129,6 +129,8 @@ void TfrmMain::CreateButtons() {
     btnCheck->OnClick = [this](TObject* s) { btnCheckClick(s); };
     btnInstall->OnClick = [this](TObject* s) { btnInstallClick(s); };
     btnExit->OnClick = [this](TObject* s) { btnExitClick(s); };
+    // Space and Enter work from the start, without a Tab first.
+    SetActiveControl(btnCheck);
 }
 
 void TfrmMain::CreateSections() {
@@ -260,10 +262,14 @@ bool TfrmMain::BeginWorkflow() {
         return false;
     FWorkflowBusy = true;
     // Check and Install do nothing during a workflow: they show it. The focus leaves a button that
-    // goes grey, so Tab still starts from a control that takes part.
-    HWND focus = GetFocus();
-    if (focus && (focus == btnCheck->Handle() || focus == btnInstall->Handle()))
-        SetFocus(grdUpdates->Handle());
+    // goes grey, so Tab still starts from a control that takes part; it comes back when the workflow
+    // ends.
+    HWND focus = FocusedWindow();
+    FFocusBeforeWorkflow = nullptr;
+    if (focus && (focus == btnCheck->Handle() || focus == btnInstall->Handle())) {
+        FFocusBeforeWorkflow = focus == btnCheck->Handle() ? btnCheck : btnInstall;
+        FocusControl(grdUpdates);
+    }
     btnCheck->SetEnabled(false);
     btnInstall->SetEnabled(false);
     return true;
@@ -277,6 +283,10 @@ void TfrmMain::EndWorkflow() {
     ShowWorkStatus(L"");
     btnCheck->SetEnabled(true);
     btnInstall->SetEnabled(FInstallAllowed);
+    // Unless the operator moved it meanwhile, the focus goes back to the button that started the work.
+    if (FFocusBeforeWorkflow && FFocusBeforeWorkflow->Enabled() && FocusedWindow() == grdUpdates->Handle())
+        FocusControl(FFocusBeforeWorkflow);
+    FFocusBeforeWorkflow = nullptr;
     // A close asked for during the workflow is carried out now, from the message loop, once every
     // handler of the workflow has returned.
     if (FCloseHeld) {

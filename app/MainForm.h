@@ -143,6 +143,7 @@ protected:
     };
     bool FWorkflowBusy = false;
     bool FCloseHeld = false;
+    ui::TButton* FFocusBeforeWorkflow = nullptr;  // the button that had the focus when the workflow began
     // What the workflow in progress waits for, which decides what a close does.
     enum class TWorkPhase { Other, Check, Download, Programs };
     TWorkPhase FPhase = TWorkPhase::Other;

@@ -14,6 +14,7 @@ public:
     void Click();
     // The default button of its window (drawn as such; Enter presses it): set before the window exists.
     void SetDefault(bool isDefault) { default_ = isDefault; }
+    bool IsDefault() const { return default_; }
 
 protected:
     CreateParams GetCreateParams() override;

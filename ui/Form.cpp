@@ -1,9 +1,11 @@
 #include "ui/Form.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "core/MessagePump.h"
 #include "ui/Application.h"
+#include "ui/Button.h"
 #include "ui/Dpi.h"
 
 namespace memoline::ui {
@@ -68,8 +70,69 @@ void TForm::Show() {
     CenterOnScreen();
     ShowWindow(handle_, SW_SHOW);
     UpdateWindow(handle_);
-    if (activeControl_ && activeControl_->HandleAllocated())
-        activeControl_->Focus();
+    // Activated by the showing, the form has already placed the focus; one shown behind the active
+    // window of this thread gets it when it is activated.
+    if (GetActiveWindow() == handle_)
+        RestoreFocus();
+}
+
+void TForm::FocusControl(TControl* control) {
+    if (!HandleAllocated() || !control)
+        return;
+    if (GetActiveWindow() == handle_)
+        control->Focus();
+    else
+        savedFocus_ = control->Handle();
+}
+
+HWND TForm::FocusedWindow() const {
+    if (!handle_)
+        return nullptr;
+    if (GetActiveWindow() == handle_) {
+        HWND focus = GetFocus();
+        return focus && IsChild(handle_, focus) ? focus : nullptr;
+    }
+    return savedFocus_ && IsWindow(savedFocus_) && IsChild(handle_, savedFocus_) ? savedFocus_ : nullptr;
+}
+
+void TForm::SaveFocus() {
+    HWND focus = GetFocus();
+    if (focus && IsChild(handle_, focus))
+        savedFocus_ = focus;
+}
+
+bool TForm::RestoreFocus() {
+    const auto takes = [this](HWND w) {
+        return w && IsWindow(w) && IsChild(handle_, w) && IsWindowVisible(w) && IsWindowEnabled(w);
+    };
+    HWND target = takes(savedFocus_) ? savedFocus_ : nullptr;
+    if (!target && activeControl_ && activeControl_->HandleAllocated() && takes(activeControl_->Handle()))
+        target = activeControl_->Handle();
+    if (!target)
+        target = GetNextDlgTabItem(handle_, nullptr, FALSE);
+    if (!takes(target))
+        return false;
+    if (GetFocus() != target)
+        SetFocus(target);
+    return true;
+}
+
+TControl* TForm::DefaultButton() {
+    TControl* focused = FromHandle(GetFocus());
+    if (dynamic_cast<TButton*>(focused) && focused->HandleAllocated() && IsChild(handle_, focused->Handle()))
+        return focused;
+    // The declared default button, searched through the whole tree of controls.
+    std::vector<TControl*> pending(Controls().begin(), Controls().end());
+    while (!pending.empty()) {
+        TControl* c = pending.back();
+        pending.pop_back();
+        auto* button = dynamic_cast<TButton*>(c);
+        if (button && button->IsDefault() && button->HandleAllocated() && IsWindowEnabled(button->Handle()) &&
+            IsWindowVisible(button->Handle()))
+            return button;
+        pending.insert(pending.end(), c->Controls().begin(), c->Controls().end());
+    }
+    return nullptr;
 }
 
 void TForm::CenterOnScreen() {
@@ -191,6 +254,27 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_CLOSE:
             CloseAsAsked();
             return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wp) == WA_INACTIVE) {
+                SaveFocus();
+                break;
+            }
+            // Activated and not minimised: the control that had the focus gets it back, rather than the
+            // form itself, which takes no keys.
+            if (!HIWORD(wp) && RestoreFocus())
+                return 0;
+            break;
+        case WM_SETFOCUS:
+            if (!IsIconic(handle_))
+                RestoreFocus();
+            return 0;
+        case DM_GETDEFID: {
+            // The dialog keys ask the window which button Enter presses when the focused control is
+            // not a default push button (an owner-drawn button never says it is one). Without an
+            // answer they would press the control numbered IDOK, whatever has the focus.
+            TControl* button = DefaultButton();
+            return button && button->ControlId() != 0 ? MAKELRESULT(button->ControlId(), DC_HASDEFID) : 0;
+        }
         case WM_DESTROY:
             if (Application().MainForm() == this)
                 PostQuitMessage(0);

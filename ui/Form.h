@@ -37,8 +37,14 @@ public:
     int ModalResult() const { return modalResult_; }
     void SetModalResult(int result) { modalResult_ = result; }
 
-    // The control that gets the keyboard focus when the form is shown.
+    // The control that gets the keyboard focus when the form is shown, and when it is activated again
+    // while the control that last had the focus is gone, hidden or disabled.
     void SetActiveControl(TControl* control) { activeControl_ = control; }
+    // Gives the control the focus now when the form is the active window, else when it next is.
+    void FocusControl(TControl* control);
+    // The window of the form's control that has the focus, or that gets it back when the form is next
+    // activated; null when there is none.
+    HWND FocusedWindow() const;
 
     TNotifyEvent OnShow;
     TNotifyEvent OnClose;
@@ -61,8 +67,16 @@ private:
     // WM_CLOSE: OnCloseQuery may refuse; otherwise OnClose runs and the window goes (a modal form
     // only ends, with the result IDCANCEL).
     void CloseAsAsked();
+    // The focus is the thread's, not the window's: it is kept when the form is deactivated (another
+    // program, a message box, a dialog) and given back when it is activated, as a dialog does.
+    void SaveFocus();
+    bool RestoreFocus();  // false when no control of the form can take the focus
+    // What Enter presses: the push button with the focus, else the enabled default button; null when
+    // neither exists.
+    TControl* DefaultButton();
     std::wstring className_;
     TControl* activeControl_ = nullptr;
+    HWND savedFocus_ = nullptr;
     int modalResult_ = 0;
     bool modal_ = false;
 };

@@ -47,10 +47,26 @@ LRESULT CALLBACK GridSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UIN
     switch (msg) {
         case WM_PAINT:
             if (grid->rows_.empty()) {
-                grid->PaintEmpty();
+                PAINTSTRUCT ps;
+                HDC dc = BeginPaint(hwnd, &ps);
+                grid->PaintEmpty(dc);
+                EndPaint(hwnd, &ps);
                 return 0;
             }
             break;
+        case WM_PRINTCLIENT:
+            if (grid->rows_.empty()) {
+                grid->PaintEmpty(reinterpret_cast<HDC>(wp));
+                return 0;
+            }
+            break;
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS: {
+            // The list view repaints only its focused row, which it may not have: the cue is the frame.
+            LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
+            InvalidateRect(hwnd, nullptr, FALSE);
+            return r;
+        }
         case WM_NOTIFY: {
             auto* header = reinterpret_cast<NMHDR*>(lp);
             if (header->code == NM_CUSTOMDRAW && TStyleManager::Engine().IsCustomStyleActive())
@@ -293,9 +309,7 @@ void TListGrid::SetSelectedRow(int row) {
     }
 }
 
-void TListGrid::PaintEmpty() {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(handle_, &ps);
+void TListGrid::PaintEmpty(HDC dc) {
     RECT client;
     GetClientRect(handle_, &client);
     TStyleManager& engine = TStyleManager::Engine();
@@ -309,7 +323,23 @@ void TListGrid::PaintEmpty() {
     DrawTextW(dc, emptyCaption_.c_str(), static_cast<int>(emptyCaption_.size()), &text,
               DT_CENTER | DT_TOP | DT_WORDBREAK);
     SelectObject(dc, old);
-    EndPaint(handle_, &ps);
+    PaintFocusCue(dc);
+}
+
+void TListGrid::PaintFocusCue(HDC dc) {
+    if (GetFocus() != handle_)
+        return;
+    // A dotted frame inside the rows' area, below the header: shown with or without rows, and whether
+    // or not a row is selected.
+    RECT r;
+    GetClientRect(handle_, &r);
+    r.top += Scale(kHeaderHeight);
+    InflateRect(&r, -Scale(1), -Scale(1));
+    if (r.right <= r.left || r.bottom <= r.top)
+        return;
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkColor(dc, RGB(255, 255, 255));
+    DrawFocusRect(dc, &r);
 }
 
 LRESULT TListGrid::DrawHeaderItem(NMCUSTOMDRAW* draw) {
@@ -347,7 +377,10 @@ LRESULT TListGrid::DrawHeaderItem(NMCUSTOMDRAW* draw) {
 LRESULT TListGrid::CustomDraw(NMLVCUSTOMDRAW* draw) {
     switch (draw->nmcd.dwDrawStage) {
         case CDDS_PREPAINT:
-            return CDRF_NOTIFYITEMDRAW;
+            return CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYPOSTPAINT;
+        case CDDS_POSTPAINT:
+            PaintFocusCue(draw->nmcd.hdc);
+            return CDRF_DODEFAULT;
         case CDDS_ITEMPREPAINT: {
             int row = static_cast<int>(draw->nmcd.dwItemSpec);
             if (ListView_GetItemState(handle_, row, LVIS_SELECTED) & LVIS_SELECTED) {

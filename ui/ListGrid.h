@@ -83,7 +83,9 @@ private:
     void SyncRowCount();
     void FillItem(LVITEMW& item) const;
     int FindRow(const LVFINDINFOW& find, int start) const;
-    void PaintEmpty();
+    void PaintEmpty(HDC dc);
+    // The focus cue, while the grid has the focus.
+    void PaintFocusCue(HDC dc);
     LRESULT CustomDraw(NMLVCUSTOMDRAW* draw);
     LRESULT DrawHeaderItem(NMCUSTOMDRAW* draw);
 

@@ -101,8 +101,25 @@ bool TButtonStyleHook::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& re
         case WM_ENABLE:
             Invalidate();
             break;
+        case WM_GETDLGCODE:
+            // Owner-drawn, the system's button calls itself neither a default nor a plain push button,
+            // and the dialog keys would pass it by: Enter on it would press another button.
+            result = DLGC_BUTTON | (IsDefaultNow() ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+            return true;
+        case BM_SETSTYLE:
+            // The dialog keys mark the push button with the focus as the default one by its type; the
+            // type stays owner-drawn, or the system would paint the button from then on.
+            result = DefSubclassProc(Control()->Handle(), msg, (wp & ~BS_TYPEMASK) | BS_OWNERDRAW, lp);
+            Invalidate();
+            return true;
     }
     return TStyleHook::HandleMessage(msg, wp, lp, result);
+}
+
+bool TButtonStyleHook::IsDefaultNow() const {
+    HWND hwnd = Control()->Handle();
+    const LRESULT id = SendMessageW(GetAncestor(hwnd, GA_ROOT), DM_GETDEFID, 0, 0);
+    return HIWORD(id) == DC_HASDEFID && LOWORD(id) == GetDlgCtrlID(hwnd);
 }
 
 void TButtonStyleHook::Paint(HDC dc) {

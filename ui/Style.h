@@ -76,6 +76,8 @@ public:
     bool MouseInControl() const { return mouseInControl_; }
 
 private:
+    // What Enter presses now: the window's answer to DM_GETDEFID names this button.
+    bool IsDefaultNow() const;
     bool mouseInControl_ = false;
 };
 
