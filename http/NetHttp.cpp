@@ -39,6 +39,11 @@ std::wstring CutAfterLastSlash(const std::wstring& url) {
     return slash == std::wstring::npos ? url : url.substr(0, slash + 1);
 }
 
+// Scheme, host and port: what a browser calls the origin of a URL.
+bool SameOrigin(const TnetUrlParser& a, const TnetUrlParser& b) {
+    return a.UrlType() == b.UrlType() && LowerAscii(a.Host()) == LowerAscii(b.Host()) && a.Port() == b.Port();
+}
+
 [[noreturn]] void ThrowTooLarge() {
     throw EnetBodyError(L"The response is larger than the limit", kNetAnswerTooLarge);
 }
@@ -481,7 +486,16 @@ bool TnetHttp::FollowRedirect(Exchange& x) {
     if (LowerAscii(CutAfterLastSlash(next.AbsoluteUri())).rfind(LowerAscii(CutAfterLastSlash(FUrl.AbsoluteUri())), 0) !=
         0)
         RemoveHeaderField(x.requestLines, L"Authorization");
-    if (FStatusCode == 302 || FStatusCode == 303) {
+    const bool becomesGet = FStatusCode == 302 || FStatusCode == 303;
+    // A redirect that keeps the method sends the form again, with the password it carries: only to
+    // the server it was meant for.
+    const bool resendsBody = !becomesGet && !SameTextAscii(FMethod, L"GET") && !SameTextAscii(FMethod, L"HEAD");
+    if (resendsBody && !SameOrigin(FUrl, next)) {
+        throw EnetTcpClientError(L"The update server redirected the request to another server (" +
+                                     HostFieldValue(next.Host(), next.Port()) + L"); it was not sent there.",
+                                 kNetRedirectElsewhere);
+    }
+    if (becomesGet) {
         FMethod = L"GET";
         x.body = &x.emptyBody;
         x.bodyStart = 0;

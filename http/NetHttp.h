@@ -46,6 +46,8 @@ inline constexpr int kProxySignInAttempts = 3;
 // The client's own failure codes, beside the transport's.
 inline constexpr int kNetInvalidUrl = -7;     // the URL cannot be split
 inline constexpr int kNetHeaderTooLong = -8;  // no end of the response header within the limit
+// A redirect that would send the request body again to another scheme, host or port.
+inline constexpr int kNetRedirectElsewhere = -14;
 
 class TnetHttp : public TnetTcpClientTls {
 public:
@@ -77,6 +79,8 @@ public:
     // Posts the request's form and replaces the lines by the decoded response body (an empty body
     // leaves them untouched). Throws EnetHttpError (status line, status, body text) for an error
     // status, a redirect that cannot or may not be followed and a challenge without answer;
+    // EnetTcpClientError (kNetRedirectElsewhere) for a redirect that keeps the POST but leads to
+    // another scheme, host or port;
     // EnetSocketError, EnetSSPIError, EnetZLibError or EnetIdnError for the layers below. The lines
     // are untouched on failure.
     void Post(const std::wstring& AUrl, TnetHttpRequest* ARequest, TnetStringList& AResponseBody);

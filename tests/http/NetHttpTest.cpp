@@ -131,6 +131,7 @@ TEST(NetHttp, Redirects) {
         const std::string text = status == 301   ? "Moved Permanently"
                                  : status == 302 ? "Found"
                                  : status == 303 ? "See Other"
+                                 : status == 308 ? "Permanent Redirect"
                                                  : "Temporary Redirect";
         return CannedReply{
             ResponseWithLength("HTTP/1.1 " + std::to_string(status) + " " + text, {"Location: " + location}, "moved")};
@@ -152,6 +153,12 @@ TEST(NetHttp, Redirects) {
          {true, true}},
         {"307 repeats the POST",
          {{redirect(307, "/new"), Ok()}},
+         true,
+         "",
+         {"POST /a/b/c HTTP/1.1", "POST /new HTTP/1.1"},
+         {true, true}},
+        {"308 repeats the POST",
+         {{redirect(308, "/new"), Ok()}},
          true,
          "",
          {"POST /a/b/c HTTP/1.1", "POST /new HTTP/1.1"},
@@ -220,16 +227,40 @@ TEST(NetHttp, Redirects) {
     }
 }
 
-TEST(NetHttp, SchemeRelativeRedirectGoesToTheOtherServer) {
-    CannedHttpServer second({{Ok("second")}});
-    CannedHttpServer first({{{ResponseWithLength(
-        "HTTP/1.1 307 Temporary Redirect", {"Location: //127.0.0.1:" + std::to_string(second.Port()) + "/x"}, "")}}});
-    EXPECT_EQ(PostTo(first.Url("/a"), {{L"k", L"v"}}), Lines{L"second"});
-    const auto requests = second.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(RequestLine(requests[0][0]), "POST /x HTTP/1.1");
-    EXPECT_NE(requests[0][0].find("\r\nHost: 127.0.0.1:" + std::to_string(second.Port()) + "\r\n"), std::string::npos);
-    EXPECT_EQ(Body(requests[0][0]), "k=v");
+// A redirect that keeps the POST never carries the form to another server: the call fails naming
+// it, and it gets nothing. One that turns the POST into a GET goes there without the form.
+TEST(NetHttp, ARedirectToAnotherServerNeverCarriesTheForm) {
+    struct Case {
+        int status;
+        bool followed;
+    } cases[] = {{301, false}, {307, false}, {308, false}, {302, true}, {303, true}};
+    for (const Case& c : cases) {
+        CannedHttpServer second({{Ok("second")}});
+        const std::string authority = "127.0.0.1:" + std::to_string(second.Port());
+        // Scheme-relative: the same scheme and host, only the port differs.
+        CannedHttpServer first({{{ResponseWithLength("HTTP/1.1 " + std::to_string(c.status) + " Moved",
+                                                     {"Location: //" + authority + "/x"}, "")}}});
+        std::wstring error;
+        int code = 0;
+        const Lines lines = PostTo(first.Url("/a"), {{L"k", L"v"}}, &error, &code);
+        ASSERT_EQ(first.Requests().size(), 1u) << c.status;
+        const auto requests = second.Requests();
+        if (c.followed) {
+            EXPECT_EQ(error, L"") << c.status;
+            EXPECT_EQ(lines, Lines{L"second"}) << c.status;
+            ASSERT_EQ(requests.size(), 1u) << c.status;
+            EXPECT_EQ(RequestLine(requests[0][0]), "GET /x HTTP/1.1") << c.status;
+            EXPECT_NE(requests[0][0].find("\r\nHost: " + authority + "\r\n"), std::string::npos) << c.status;
+            EXPECT_EQ(Body(requests[0][0]), "") << c.status;
+        } else {
+            EXPECT_EQ(error, L"The update server redirected the request to another server (" + Wide(authority) +
+                                 L"); it was not sent there.")
+                << c.status;
+            EXPECT_EQ(code, kNetRedirectElsewhere) << c.status;
+            EXPECT_EQ(lines, Lines{L"untouched"}) << c.status;
+            EXPECT_TRUE(requests.empty()) << c.status << ": the other server was reached";
+        }
+    }
 }
 
 TEST(NetHttp, CookiesSetByOneHopAreSentOnTheNext) {
