@@ -11,6 +11,7 @@
 #include "http/NetHttpAuth.h"
 #include "http/ResponseHeaderScanner.h"
 #include "http/ResponseLines.h"
+#include "http/UrlZone.h"
 
 namespace memoline {
 namespace {
@@ -121,6 +122,7 @@ struct TnetHttp::Exchange {
     int redirects = 0;
     int authAttempts = 0;
     int proxyAuthAttempts = 0;
+    std::wstring firstHost;  // the host the request was meant for, before any redirect
 };
 
 TnetHttp::TnetHttp(TComponent* AOwner) : TnetTcpClientTls(AOwner) {
@@ -173,6 +175,7 @@ void TnetHttp::SendRequest(const std::wstring& AMethod,
     if (!FUrl.Parse(AUrl, CharSet))
         throw EnetTcpClientError(L"Invalid URL: " + AUrl, kNetInvalidUrl);
     FMethod = AMethod;
+    x.firstHost = FUrl.Host();
     RunExchange(x);
 }
 
@@ -507,7 +510,7 @@ bool TnetHttp::FollowRedirect(Exchange& x) {
 bool TnetHttp::AnswerChallenge(Exchange& x, bool proxy, bool& needFreshConnection) {
     auto& authenticator = proxy ? FProxyAuthenticator : FAuthenticator;
     if (!authenticator)
-        authenticator = std::make_unique<TnetHttpAuthenticator>();
+        authenticator = std::make_unique<TnetHttpAuthenticator>(AuthConversations);
     std::wstring user = proxy ? ProxySettings.UserName : UserName;
     std::wstring password = proxy ? ProxySettings.Password : Password;
     if (!proxy && user.empty() && password.empty()) {
@@ -516,7 +519,12 @@ bool TnetHttp::AnswerChallenge(Exchange& x, bool proxy, bool& needFreshConnectio
     }
     const TnetStringList& challenges = proxy ? FResponseHeader.ProxyAuthenticate() : FResponseHeader.Authenticate();
     const std::wstring host = proxy && UsesProxy() ? ProxySettings.Server : FUrl.HostAddress();
-    const std::wstring answer = authenticator->Answer(challenges, user, password, host, needFreshConnection);
+    // The logged-on user's account goes only where Windows would send it on its own: to the proxy, or
+    // to a server of the Local Intranet zone that the request was meant for, not one a redirect led to.
+    const bool mayUseLogon =
+        proxy || (LowerAscii(FUrl.Host()) == LowerAscii(x.firstHost) && IsLocalIntranetUrl(FUrl.AbsoluteUri()));
+    const std::wstring answer =
+        authenticator->Answer(challenges, user, password, host, mayUseLogon, needFreshConnection);
     if (answer.empty())
         return false;
     const wchar_t* field = proxy ? L"Proxy-Authorization" : L"Authorization";

@@ -12,6 +12,7 @@
 #include "http/Cookies.h"
 #include "http/HttpHeader.h"
 #include "http/HttpRequest.h"
+#include "http/NetHttpAuth.h"
 #include "http/NetTcpClientTls.h"
 #include "http/RequestAssembly.h"
 #include "http/Stream.h"
@@ -75,6 +76,8 @@ public:
     int64_t MaxResponseSize = int64_t{16} << 20;
     TnetHttpProxySettings ProxySettings;
     TnetProxyLoginEvent OnProxyLogin;
+    // Where Negotiate and NTLM conversations come from; empty: the system's security packages.
+    TnetAuthConversationFactory AuthConversations;
 
     // Posts the request's form and replaces the lines by the decoded response body (an empty body
     // leaves them untouched). Throws EnetHttpError (status line, status, body text) for an error

@@ -42,12 +42,12 @@ std::wstring BasicAuthorization(const std::wstring& userName, const std::wstring
     return L"Basic " + Widen(Base64Encode(CharsetEncode(userName + L":" + password, L"")));
 }
 
-// One Negotiate or NTLM conversation: its credentials and context live across the passes of a request.
-struct TnetHttpAuthenticator::SspiSession {
-    std::wstring package;
-    TnetSspiHandles handles;
+namespace {
 
-    bool Acquire(const std::wstring& userName, const std::wstring& password) {
+// Its credentials and context live across the passes of a request.
+class TnetSystemAuthConversation : public TnetAuthConversation {
+public:
+    bool Acquire(const std::wstring& package, const std::wstring& userName, const std::wstring& password) override {
         SEC_WINNT_AUTH_IDENTITY_W identity{};
         std::wstring user = userName, domain;
         const size_t slash = user.find(L'\\');
@@ -67,14 +67,13 @@ struct TnetHttpAuthenticator::SspiSession {
         // Without a user name the logged-on user's credentials are used.
         void* authData = userName.empty() ? nullptr : &identity;
         try {
-            return handles.AcquireCredentials(Narrow(package).c_str(), authData) == SEC_E_OK;
+            return handles_.AcquireCredentials(Narrow(package).c_str(), authData) == SEC_E_OK;
         } catch (const EnetSSPIError&) {
             return false;  // no security library: this scheme does not answer
         }
     }
 
-    // The next token for the server, or empty when the package cannot go on.
-    std::string Step(const std::string& input, const std::wstring& host) {
+    std::string Step(const std::string& input, const std::wstring& host) override {
         const std::string target = "HTTP/" + Narrow(host);
         SecBuffer inBuffer{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN, const_cast<char*>(input.data())};
         SecBufferDesc inDesc{SECBUFFER_VERSION, 1, &inBuffer};
@@ -83,7 +82,7 @@ struct TnetHttpAuthenticator::SspiSession {
         ULONG attributes = 0;
         // The provider allocates the output token; connection semantics as HTTP needs them.
         const ULONG flags = ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION;
-        const SECURITY_STATUS status = handles.InitializeContext(
+        const SECURITY_STATUS status = handles_.InitializeContext(
             target.c_str(), flags, SECURITY_NATIVE_DREP, input.empty() ? nullptr : &inDesc, &outDesc, attributes);
         std::string token = TakeSspiBuffer(outBuffer);
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_COMPLETE_NEEDED &&
@@ -91,18 +90,33 @@ struct TnetHttpAuthenticator::SspiSession {
             return {};
         return token;
     }
+
+private:
+    TnetSspiHandles handles_;
 };
 
-TnetHttpAuthenticator::TnetHttpAuthenticator() = default;
+}  // namespace
+
+std::unique_ptr<TnetAuthConversation> SystemAuthConversation() {
+    return std::make_unique<TnetSystemAuthConversation>();
+}
+
+TnetHttpAuthenticator::TnetHttpAuthenticator(TnetAuthConversationFactory conversations)
+    : conversations_(conversations ? std::move(conversations) : TnetAuthConversationFactory(SystemAuthConversation)) {}
+
 TnetHttpAuthenticator::~TnetHttpAuthenticator() = default;
 
 std::wstring TnetHttpAuthenticator::Answer(const TnetStringList& challenges,
                                            const std::wstring& userName,
                                            const std::wstring& password,
                                            const std::wstring& host,
+                                           bool mayUseLogonCredentials,
                                            bool& needFreshConnection) {
     needFreshConnection = false;
     for (const wchar_t* package : {L"Negotiate", L"NTLM"}) {
+        // The logged-on user's account goes only where the caller allows it.
+        if (userName.empty() && !mayUseLogonCredentials)
+            break;
         const std::wstring* challenge = FindChallenge(challenges, package);
         if (!challenge)
             continue;
@@ -114,11 +128,11 @@ std::wstring TnetHttpAuthenticator::Answer(const TnetStringList& challenges,
             if (decoded)
                 input = *decoded;
         }
-        const bool starting = !session_ || session_->package != package || input.empty();
+        const bool starting = !session_ || package_ != package || input.empty();
         if (starting) {
-            session_ = std::make_unique<SspiSession>();
-            session_->package = package;
-            if (!session_->Acquire(userName, password)) {
+            session_ = conversations_();
+            package_ = package;
+            if (!session_ || !session_->Acquire(package, userName, password)) {
                 session_.reset();
                 continue;
             }

@@ -60,10 +60,11 @@ void TnetHttp::OpenTunnel(const std::wstring& authority) {
             RaiseHttpError(text);
         }
         if (!FProxyAuthenticator)
-            FProxyAuthenticator = std::make_unique<TnetHttpAuthenticator>();
+            FProxyAuthenticator = std::make_unique<TnetHttpAuthenticator>(AuthConversations);
         bool needFresh = false;
+        // The system's proxy gets the logged-on user's credentials, as WinINet gives them to it.
         proxyAuthorization = FProxyAuthenticator->Answer(FResponseHeader.ProxyAuthenticate(), ProxySettings.UserName,
-                                                         ProxySettings.Password, ProxySettings.Server, needFresh);
+                                                         ProxySettings.Password, ProxySettings.Server, true, needFresh);
         if (proxyAuthorization.empty()) {
             Close();
             RaiseHttpError(text);
