@@ -35,26 +35,15 @@ void WriteResult(const std::wstring& path, const std::string& text) {
         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-// The line under the buttons that says what the updater is doing (control 118), empty when idle.
-BOOL CALLBACK FindStatusLine(HWND child, LPARAM data) {
-    if (GetDlgCtrlID(child) != 118)
-        return TRUE;
-    *reinterpret_cast<HWND*>(data) = child;
-    return FALSE;
-}
-
-std::wstring StatusText(HWND main) {
-    HWND status = nullptr;
-    EnumChildWindows(main, FindStatusLine, reinterpret_cast<LPARAM>(&status));
-    return status ? WindowText(status) : L"";
-}
-
 // Waits until the status line begins with `beginning`, then saves a screenshot.
-void ShootStatus(HWND main, const std::wstring& beginning, const std::wstring& shot, Duration timeout) {
-    WaitOrThrow([&] { return StatusText(main).rfind(beginning, 0) == 0; }, timeout,
+void ShootStatus(const UpdaterProcess& updater,
+                 const std::wstring& beginning,
+                 const std::wstring& shot,
+                 Duration timeout) {
+    WaitOrThrow([&] { return updater.StatusText().rfind(beginning, 0) == 0; }, timeout,
                 L"the status line to read \"" + beginning + L"\"");
     std::this_thread::sleep_for(300ms);  // let it paint
-    Say(L"  status line: " + StatusText(main));
+    Say(L"  status line: " + updater.StatusText());
     SaveScreenshot(shot);
 }
 
@@ -82,11 +71,10 @@ std::wstring Drive(const std::wstring& exe, const std::wstring& shots) {
     if (window.left < 0 || window.top < 0 || window.right > GetSystemMetrics(SM_CXSCREEN) ||
         window.bottom > GetSystemMetrics(SM_CYSCREEN))
         return L"the window is not fully on the screen";
-    const HWND main = updater.MainWindow();
 
     Say(L"pressing Check");
     Click(updater.ButtonOf(L"Check"));
-    ShootStatus(main, L"Checking for updates", shots + L"1-checking.bmp", 30s);
+    ShootStatus(updater, L"Checking for updates", shots + L"1-checking.bmp", 30s);
     AnswerMessageBox(ShowBox(updater.Pid(), 120s), IDOK);
 
     RemoteListView grid = updater.Grid();
@@ -122,8 +110,8 @@ std::wstring Drive(const std::wstring& exe, const std::wstring& shots) {
     if (IsWindow(progress))
         Say(L"progress dialog: " + WindowText(progress));
     SaveScreenshot(shots + L"3-progress.bmp");
-    ShootStatus(main, L"Installing", shots + L"4-installing.bmp", 120s);
-    ShootStatus(main, L"Updating the data", shots + L"5-updating-data.bmp", 120s);
+    ShootStatus(updater, L"Installing", shots + L"4-installing.bmp", 120s);
+    ShootStatus(updater, L"Updating the data", shots + L"5-updating-data.bmp", 120s);
 
     MessageBoxInfo done = ShowBox(updater.Pid(), 300s);
     SaveScreenshot(shots + L"6-outcome.bmp");  // the install's last message, as the operator sees it

@@ -8,7 +8,9 @@ for the download server's base address. It checks the form field "system_passwor
 
 The download server answers GET /files/NAME with the file NAME from --files (404 when there is no
 such file) and GET /slow/NAME with the same file sent slowly, so a progress dialog stays on screen
-long enough to be seen and cancelled. GET /cut/NAME sends the file's first half in chunks and then
+long enough to be seen and cancelled. GET /held/NAME sends the file's first half and then nothing more
+until the client goes away (at most HELD_SECONDS): a download that is under way whenever it is cancelled,
+however slowly the client got there. GET /cut/NAME sends the file's first half in chunks and then
 closes the connection without the last chunk: a transfer cut short that announced no length.
 
 When both listen, the addresses go to --ports-file as "key=value" lines:
@@ -29,8 +31,10 @@ import threading
 import time
 import traceback
 import urllib.parse
+import select
 
 CATALOGUE_PATH = "/vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates"
+HELD_SECONDS = 120
 
 
 class Log:
@@ -109,8 +113,8 @@ class FilesHandler(Handler):
     def do_GET(self):
         agent = self.headers.get("User-Agent", "")
         parts = urllib.parse.urlsplit(self.path).path.split("/")
-        # Only /files/NAME, /slow/NAME and /cut/NAME, NAME a plain name inside the served folder.
-        if len(parts) != 3 or parts[1] not in ("files", "slow", "cut"):
+        # Only /files/NAME, /slow/NAME, /held/NAME and /cut/NAME, NAME a plain name inside the served folder.
+        if len(parts) != 3 or parts[1] not in ("files", "slow", "held", "cut"):
             self.record(404, f"agent={agent}")
             self.reply(404, b"Not Found")
             return
@@ -136,6 +140,9 @@ class FilesHandler(Handler):
             if parts[1] == "files":
                 self.wfile.write(data)
                 return
+            if parts[1] == "held":
+                self.send_half_and_hold(data)
+                return
             self.send_slowly(data)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
             self.config["log"].write(f"files GET {self.path} aborted-by-client")
@@ -154,6 +161,13 @@ class FilesHandler(Handler):
             self.wfile.flush()
         except (BrokenPipeError, ConnectionResetError, OSError):
             pass
+
+    def send_half_and_hold(self, data):
+        self.wfile.write(data[:len(data) // 2])
+        self.wfile.flush()
+        # The client's close makes the socket readable (end of stream); nothing else is sent to us.
+        select.select([self.connection], [], [], HELD_SECONDS)
+        self.config["log"].write(f"files GET {self.path} held-until-client-went")
 
     def send_slowly(self, data):
         seconds = self.config["slow_seconds"]

@@ -381,6 +381,26 @@ std::wstring UpdaterProcess::CurrentVersionText() const {
     throw DriverError(L"no current-version label in the main window");
 }
 
+std::wstring UpdaterProcess::StatusText() const {
+    constexpr int kStatusLineId = 118;  // the main form's status line
+    for (HWND child : Descendants(main_)) {
+        if (GetDlgCtrlID(child) == kStatusLineId)
+            return WindowText(child);
+    }
+    throw DriverError(L"no status line in the main window");
+}
+
+void UpdaterProcess::WaitUntilAtRest(Duration timeout) const {
+    auto atRest = [&] {
+        DWORD_PTR answer = 0;
+        return StatusText().empty() && !FindMessageBox(pid_) && !FindProgressDialog() && IsWindowEnabled(main_) &&
+               SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer) != 0;
+    };
+    // Twice in a row: a sent message can be answered inside a call that is about to show a box (the
+    // thread handles sent messages while it waits on another one); by the second answer that box is up.
+    WaitOrThrow([&] { return atRest() && atRest(); }, timeout, L"the updater to come to rest");
+}
+
 HWND UpdaterProcess::FindProgressDialog() const {
     for (HWND hwnd : TopLevelWindows(pid_)) {
         if (hwnd == main_ || ClassName(hwnd) == L"#32770")

@@ -104,6 +104,12 @@ public:
     RemoteListView Grid() const;
     // The text of the current-version label ("You currently have Version <b>5.9.0</b> installed.").
     std::wstring CurrentVersionText() const;
+    // The line under the buttons that says what the updater is doing; empty when it is idle.
+    std::wstring StatusText() const;
+    // Waits until the updater is at rest: its status line empty, no message box or progress dialog,
+    // the main window enabled (a modal box disables it) and its thread back in its message loop.
+    // Raises DriverError after `timeout`.
+    void WaitUntilAtRest(Duration timeout) const;
 
     // The download progress dialog: a top-level window of the process, other than the main window
     // and the message boxes, with a "Cancel" button. Null when none is shown.
