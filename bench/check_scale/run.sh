@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The check road for 1 and for 5,000 newer updates: the updater's main window (i686, under 32-bit Wine,
+# The check road for 1 and for 5,000 newer updates: the updater's main window (the lane's build, under Wine,
 # shown in a Wine desktop on Xvfb) presses Check against a local HTTPS nginx (gzip, chunked), parses
-# the answer and fills and paints its grid. Prints the median time of each and check_5000_vs_1.
+# the answer and fills and paints its grid. Prints the median time of each, check_5000_vs_1 and the
+# cost of one row (check_microseconds_per_row).
 # Expects ROOT and BUILD (./dev bench check_scale sets them). ROUNDS and ROWS may be set.
 set -euo pipefail
 ROOT="${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
@@ -11,7 +12,7 @@ ROWS="${ROWS:-5000}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 source "$ROOT/tools/devlib.sh"
-source "$ROOT/bench/common/wine32.sh"
+source "$ROOT/bench/common/wine_lane.sh"
 
 WORK="$BUILD/bench-check-scale"
 rm -rf "$WORK/www" "$WORK/logs"
@@ -69,12 +70,12 @@ CONF
 for _ in $(seq 50); do curl -s -o /dev/null --cacert "$WORK/certs/ca.pem" "https://localhost:$PORT/small" && break; sleep 0.1; done
 
 start_xvfb
-start_wine32
-wine "$BIN32/memoline_trust_cert.exe" "$(winepath -w "$WORK/certs/ca.pem")" >/dev/null
+start_bench_wine
+wine "$BENCH_BIN/memoline_trust_cert.exe" "$(winepath -w "$WORK/certs/ca.pem")" >/dev/null
 install_product_590
 
 log "check of 1 and of $ROWS newer updates, $ROUNDS rounds each (load: $(cut -d' ' -f1-3 /proc/loadavg))"
-out="$(wine "$BIN32/check_scale_bench.exe" "https://localhost:$PORT/small" 1 "https://localhost:$PORT/large" "$ROWS" \
+out="$(wine "$BENCH_BIN/check_scale_bench.exe" "https://localhost:$PORT/small" 1 "https://localhost:$PORT/large" "$ROWS" \
     "$ROUNDS" | tr -d '\r')"
 echo "$out"
 echo "$out" | grep -q "^check_${ROWS}_vs_1=" || exit 1
