@@ -170,6 +170,7 @@ void TfrmMain::CreateGrid() {
     grdUpdates = Make<ui::TListGrid>(this, grp2, kIdUpdates);
     grdUpdates->SetAlign(ui::TAlign::Client);
     grdUpdates->SetEmptyCaption(L"Click the Check button to check for updates.");
+    grdUpdates->SetAccessibleName(grp2->Caption());
     colVersion = grdUpdates->AddColumn(L"Server Update", ui::TAlignment::Left, 250);
     colBuild = grdUpdates->AddColumn(L"Build", ui::TAlignment::Center);
     colReleaseDate = grdUpdates->AddColumn(L"Release Date", ui::TAlignment::Center, 150);

@@ -1,5 +1,7 @@
 #include "ui/Control.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <set>
 #include <unordered_map>
@@ -380,6 +382,10 @@ void TControl::FontChanged() {
 
 void TControl::Focus() {
     ::SetFocus(Handle());
+}
+
+LONG TControl::AccessibleRole() const {
+    return ROLE_SYSTEM_STATICTEXT;
 }
 
 COLORREF TControl::BackgroundColor() const {

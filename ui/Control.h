@@ -109,6 +109,12 @@ public:
     // Places the docked children, and theirs.
     void Realign();
 
+    // What a screen reader reads for the control while the form paints it without a window of its own
+    // (empty: nothing), and as what (a ROLE_SYSTEM_* value). A control with a window answers for
+    // itself.
+    virtual std::wstring AccessibleText() const { return {}; }
+    virtual LONG AccessibleRole() const;
+
     // The style engine's hook painting this control, if any.
     TStyleHook* StyleHook() const { return hook_.get(); }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/MessagePump.h"
+#include "ui/Accessible.h"
 #include "ui/Application.h"
 #include "ui/Button.h"
 #include "ui/Dpi.h"
@@ -116,6 +117,22 @@ bool TForm::RestoreFocus() {
         SetFocus(target);
     return true;
 }
+
+namespace {
+
+// The texts the form paints for its windowless controls, in the order of the tree: a control with a
+// window of its own answers for itself, a hidden one and what it holds are left out.
+void CollectPaintedTexts(const TControl& parent, std::vector<TAccessiblePart>& parts) {
+    for (const TControl* c : parent.Controls()) {
+        if (!c->Windowless() || !c->Visible())
+            continue;
+        if (std::wstring text = c->AccessibleText(); !text.empty())
+            parts.push_back(TAccessiblePart{std::move(text), c->AccessibleRole(), c->BoundsInWindow()});
+        CollectPaintedTexts(*c, parts);
+    }
+}
+
+}  // namespace
 
 TControl* TForm::DefaultButton() {
     TControl* focused = FromHandle(GetFocus());
@@ -268,6 +285,15 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             if (!IsIconic(handle_))
                 RestoreFocus();
             return 0;
+        case WM_GETOBJECT: {
+            TAccessibleDetails details;
+            CollectPaintedTexts(*this, details.Parts);
+            if (details.Parts.empty())
+                break;
+            if (LRESULT answer = AnswerGetObject(handle_, wp, lp, std::move(details)))
+                return answer;
+            break;
+        }
         case DM_GETDEFID: {
             // The dialog keys ask the window which button Enter presses when the focused control is
             // not a default push button (an owner-drawn button never says it is one). Without an

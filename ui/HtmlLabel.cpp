@@ -1,5 +1,6 @@
 #include "ui/HtmlLabel.h"
 
+#include "ui/Accessible.h"
 #include "ui/HtmlText.h"
 #include "ui/Style.h"
 
@@ -7,6 +8,24 @@ namespace memoline::ui {
 
 TControl::CreateParams THtmlLabel::GetCreateParams() {
     return CreateParams{L"THtmlLabel", 0, 0, true};
+}
+
+std::wstring THtmlLabel::AccessibleText() const {
+    return HtmlPlainText(Caption());
+}
+
+LRESULT THtmlLabel::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_GETOBJECT) {
+        const HWND hwnd = handle_;
+        TAccessibleDetails details;
+        details.Name = [hwnd] {
+            const auto* label = dynamic_cast<const THtmlLabel*>(FromHandle(hwnd));
+            return label ? label->AccessibleText() : std::wstring();
+        };
+        if (LRESULT answer = AnswerGetObject(handle_, wp, lp, std::move(details)))
+            return answer;
+    }
+    return TControl::WndProc(msg, wp, lp);
 }
 
 void THtmlLabel::Paint(HDC dc) {

@@ -58,4 +58,15 @@ std::vector<THtmlRun> ParseHtmlText(const std::wstring& markup) {
     return runs;
 }
 
+std::wstring HtmlPlainText(const std::wstring& markup) {
+    std::wstring plain;
+    for (const THtmlRun& run : ParseHtmlText(markup)) {
+        if (!run.LineBreak)
+            plain += run.Text;
+        else if (!plain.empty() && plain.back() != L'\n')
+            plain += L'\n';
+    }
+    return plain;
+}
+
 }  // namespace memoline::ui

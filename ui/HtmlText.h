@@ -15,4 +15,7 @@ struct THtmlRun {
 
 std::vector<THtmlRun> ParseHtmlText(const std::wstring& markup);
 
+// The text without its markup, as a screen reader reads it: a run of line breaks becomes one "\n".
+std::wstring HtmlPlainText(const std::wstring& markup);
+
 }  // namespace memoline::ui

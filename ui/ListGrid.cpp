@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "core/Handles.h"
+#include "ui/Accessible.h"
 #include "ui/Style.h"
 
 namespace memoline::ui {
@@ -59,6 +60,10 @@ LRESULT CALLBACK GridSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UIN
                 grid->PaintEmpty(reinterpret_cast<HDC>(wp));
                 return 0;
             }
+            break;
+        case WM_GETOBJECT:
+            if (LRESULT answer = grid->AnswerGetObject(wp, lp))
+                return answer;
             break;
         case WM_SETFOCUS:
         case WM_KILLFOCUS: {
@@ -324,6 +329,41 @@ void TListGrid::PaintEmpty(HDC dc) {
               DT_CENTER | DT_TOP | DT_WORDBREAK);
     SelectObject(dc, old);
     PaintFocusCue(dc);
+}
+
+LRESULT TListGrid::AnswerGetObject(WPARAM wp, LPARAM lp) {
+    const HWND hwnd = handle_;
+    const auto grid = [hwnd] { return dynamic_cast<TListGrid*>(FromHandle(hwnd)); };
+    TAccessibleDetails details;
+    details.Name = [grid] {
+        const TListGrid* g = grid();
+        return g ? g->accessibleName_ : std::wstring();
+    };
+    // The empty area's caption says why there is nothing, or what is going on.
+    details.Description = [grid] {
+        const TListGrid* g = grid();
+        return g && g->rows_.empty() ? g->emptyCaption_ : std::wstring();
+    };
+    // The list view's own description of a row would list every column, the hidden ones too.
+    details.ChildDescription = [grid](LONG child) {
+        const TListGrid* g = grid();
+        return g ? g->RowDescription(static_cast<int>(child) - 1) : std::wstring();
+    };
+    return ui::AnswerGetObject(hwnd, wp, lp, std::move(details));
+}
+
+std::wstring TListGrid::RowDescription(int row) const {
+    std::wstring text;
+    if (row < 0 || row >= RowCount())
+        return text;
+    for (int c = 1; c < ColumnCount(); ++c) {
+        if (!columns_[c].Visible)
+            continue;
+        if (!text.empty())
+            text += L", ";
+        text += columns_[c].Header + L": " + rows_[row][c];
+    }
+    return text;
 }
 
 void TListGrid::PaintFocusCue(HDC dc) {

@@ -65,6 +65,9 @@ public:
     const std::wstring& EmptyCaption() const { return emptyCaption_; }
     void SetEmptyCaption(const std::wstring& caption);
 
+    // What screen readers call the grid (its window text is not shown; they may read that otherwise).
+    void SetAccessibleName(const std::wstring& name) { accessibleName_ = name; }
+
     // The selected row, -1 when none. Selecting a row raises OnSelect.
     int SelectedRow() const;
     void SetSelectedRow(int row);
@@ -87,11 +90,15 @@ private:
     // The focus cue, while the grid has the focus.
     void PaintFocusCue(HDC dc);
     LRESULT CustomDraw(NMLVCUSTOMDRAW* draw);
+    LRESULT AnswerGetObject(WPARAM wp, LPARAM lp);
+    // A row as a screen reader describes it: the visible columns after the first, "header: text" each.
+    std::wstring RowDescription(int row) const;
     LRESULT DrawHeaderItem(NMCUSTOMDRAW* draw);
 
     std::vector<TListColumn> columns_;
     std::vector<std::vector<std::wstring>> rows_;
     std::wstring emptyCaption_;
+    std::wstring accessibleName_;
     TFont headerFont_;
     HIMAGELIST rowHeightImages_ = nullptr;
     int updateDepth_ = 0;

@@ -1,5 +1,7 @@
 #include "ui/Panel.h"
 
+#include <oleacc.h>
+
 #include "core/Handles.h"
 #include "ui/Style.h"
 
@@ -24,6 +26,10 @@ void TPanel::Paint(HDC dc) {
 
 TControl::CreateParams TGroupBox::GetCreateParams() {
     return CreateParams{L"TGroupBox", WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, true};
+}
+
+LONG TGroupBox::AccessibleRole() const {
+    return ROLE_SYSTEM_GROUPING;
 }
 
 const TFont& TGroupBox::CaptionFont() {

@@ -9,6 +9,7 @@ namespace memoline::ui {
 class TPanel : public TControl {
 public:
     using TControl::TControl;
+    std::wstring AccessibleText() const override { return Caption(); }
 
 protected:
     CreateParams GetCreateParams() override;
@@ -20,6 +21,8 @@ public:
     using TControl::TControl;
     // The bold caption's font.
     const TFont& CaptionFont();
+    std::wstring AccessibleText() const override { return Caption(); }
+    LONG AccessibleRole() const override;
 
 protected:
     CreateParams GetCreateParams() override;
