@@ -137,6 +137,9 @@ void TButtonStyleHook::Paint(HDC dc) {
     const unique_hbrush fill(CreateSolidBrush(engine.Color(face)));
     FillRect(dc, &r, border.get());
     RECT inner{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
+    // The button Enter presses has a double outline, as the system draws its default push button.
+    if (enabled && IsDefaultNow())
+        InflateRect(&inner, -1, -1);
     FillRect(dc, &inner, fill.get());
 
     RECT text = r;

@@ -83,8 +83,11 @@ INSTANTIATE_TEST_SUITE_P(Looks, Keyboard, testing::Bool(), [](const testing::Tes
     return info.param ? "Styled" : "DefaultLook";
 });
 
-TEST_P(Keyboard, CheckHasTheFocusAtTheStart) {
+TEST_P(Keyboard, CheckHasTheFocusAtTheStartAndSpacePressesIt) {
     EXPECT_EQ(GetFocus(), form->btnCheck->Handle());
+    RecordPresses();
+    PressKey(VK_SPACE);
+    EXPECT_EQ(pressed, std::vector<ui::TButton*>{form->btnCheck});
 }
 
 // Tab goes Check, Install, Exit as before; Enter presses the button that has the focus, which stays a
@@ -239,6 +242,46 @@ TEST_P(Keyboard, TheGridShowsThatItHasTheFocus) {
         EXPECT_GT(onEdge, frame / 3);
         EXPECT_EQ(inside, 0u);
     }
+}
+
+// The button's face as the style paints it, one pixel inside its outline, half-way down.
+COLORREF InsideTheOutline(HWND button) {
+    ui::TControl* control = ui::TControl::FromHandle(button);
+    RECT r;
+    GetClientRect(button, &r);
+    const unique_memory_dc dc(CreateCompatibleDC(nullptr));
+    const unique_hbitmap bitmap(CreateBitmap(r.right, r.bottom, 1, 32, nullptr));
+    HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
+    control->StyleHook()->Paint(dc.get());
+    const COLORREF color = GetPixel(dc.get(), 1, r.bottom / 2);
+    SelectObject(dc.get(), old);
+    return color;
+}
+
+// Under the style the button Enter would press has a double outline: OK while the focus is in an
+// edit, the button with the focus otherwise.
+TEST(KeyboardUnderTheStyle, TheLoginDialogShowsWhichButtonEnterPresses) {
+    ASSERT_TRUE(ui::TStyleManager::Engine().TrySetStyle(L"Flat UI Light"));
+    TDownloadLoginForm login(L"Connect");
+    const COLORREF outline = ui::TStyleManager::Engine().Color(ui::TStyleColor::ButtonBorder);
+    struct Seen {
+        COLORREF ok = 0, cancel = 0;
+    } inEdit, onCancel;
+    test::DuringWait steps(
+        {[&] {
+            HWND dialog = login.Handle();
+            inEdit = {InsideTheOutline(GetDlgItem(dialog, IDOK)), InsideTheOutline(GetDlgItem(dialog, IDCANCEL))};
+            SetFocus(GetDlgItem(dialog, IDCANCEL));
+            onCancel = {InsideTheOutline(GetDlgItem(dialog, IDOK)), InsideTheOutline(GetDlgItem(dialog, IDCANCEL))};
+            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        }},
+        true);
+    EXPECT_EQ(login.ShowModal(), IDCANCEL);
+    EXPECT_EQ(inEdit.ok, outline);
+    EXPECT_NE(inEdit.cancel, outline);
+    EXPECT_NE(onCancel.ok, outline);
+    EXPECT_EQ(onCancel.cancel, outline);
+    ui::TStyleManager::Engine().SetActiveStyle(std::nullopt);
 }
 
 // The login dialog: the user name has the focus at first; Enter presses the focused button, else OK
