@@ -74,6 +74,7 @@ bool PostForm(const std::wstring& AAddress,
     std::wstring message;
     try {
         TnetHttp http;
+        http.RequestTimeOut = kCatalogueRequestTimeOutMs;
         UseSystemProxy(http, AAddress, AProxyLogin);
         TnetHttpRequest request;
         for (const auto& line : AFields) {

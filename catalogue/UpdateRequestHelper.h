@@ -11,6 +11,10 @@ namespace memoline {
 
 using TCatalogueLines = std::vector<std::wstring>;
 
+// The longest one catalogue request may take, redirects and sign-ins included, however slowly the
+// server sends: then it fails with "Timeout error occured".
+inline constexpr int kCatalogueRequestTimeOutMs = 120000;
+
 // The catalogue's answer. On failure the lines hold "ERROR: " and the failure's message (split at its
 // line breaks), and Succeeded tells the caller so without looking at the text.
 struct TServerUpdates {

@@ -75,6 +75,10 @@ inline constexpr int kNetAnswerTooLarge = -12;  // a body beyond the caller's li
 inline constexpr int kNetSessionTruncated =
     -13;  // a body that lasts until the close ended without the TLS close notice
 
+// Throws the transport's EnetSocketError for a request given up (an abort or a quit request):
+// "The connection to the server is not active".
+[[noreturn]] void RaiseRequestGivenUp();
+
 // A host name that cannot be converted to Punycode.
 class EnetIdnError : public EnetError {
 public:

@@ -176,6 +176,7 @@ void TnetHttp::SendRequest(const std::wstring& AMethod,
         throw EnetTcpClientError(L"Invalid URL: " + AUrl, kNetInvalidUrl);
     FMethod = AMethod;
     x.firstHost = FUrl.Host();
+    StartRequestClock();
     RunExchange(x);
 }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
+#include <memory>
 #include <vector>
 
 #include "core/MessagePump.h"
@@ -11,9 +13,8 @@
 #include "http/NetSocketApi.h"
 
 namespace memoline {
-namespace {
 
-[[noreturn]] void RaiseOwn(int code) {
+void RaiseTransportError(int code) {
     switch (code) {
         case kNetTimeout:
             throw EnetSocketError(L"Timeout error occured", code);
@@ -26,6 +27,16 @@ namespace {
         default:
             throw EnetSocketError(L"The connection to the server is not active", kNetConnectionLost);
     }
+}
+
+void RaiseRequestGivenUp() {
+    RaiseTransportError(kNetConnectionLost);
+}
+
+namespace {
+
+[[noreturn]] void RaiseOwn(int code) {
+    RaiseTransportError(code);
 }
 
 unique_handle MakeEvent(bool manualReset) {
@@ -86,35 +97,54 @@ std::string Narrow(const std::wstring& text) {
     return result;
 }
 
-}  // namespace
+// The server name without the brackets of an IPv6 address.
+std::string HostName(const std::string& server) {
+    if (server.size() > 2 && server.front() == '[' && server.back() == ']')
+        return server.substr(1, server.size() - 2);
+    return server;
+}
 
-std::string ResolveServerAddress(const std::string& server, bool* lookedUp) {
-    const auto& api = TnetSocketApi::Get();
-    std::string name = server;
-    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
-        name = name.substr(1, name.size() - 2);
-    if (lookedUp)
-        *lookedUp = false;
+bool IsNumericAddress(const std::string& name) {
     sockaddr_storage numeric;
     int length = 0;
-    if (ParseNumericAddress(name, 0, numeric, length))
-        return name;
+    return ParseNumericAddress(name, 0, numeric, length);
+}
+
+}  // namespace
+
+std::vector<std::string> ResolveServerAddresses(const std::string& server, bool* lookedUp) {
+    const auto& api = TnetSocketApi::Get();
+    const std::string name = HostName(server);
+    if (lookedUp)
+        *lookedUp = false;
+    if (IsNumericAddress(name))
+        return {name};
     if (lookedUp)
         *lookedUp = true;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;  // one entry per address, not one per socket type
     addrinfo* list = nullptr;
-    int status = api.getaddrinfo(name.c_str(), nullptr, nullptr, &list);
+    int status = api.getaddrinfo(name.c_str(), nullptr, &hints, &list);
     if (status != 0)
         RaiseSocketError(status);
-    const addrinfo* chosen = list;
+    std::vector<std::string> v4, others;
     for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET) {
-            chosen = entry;
-            break;
-        }
+        if (entry->ai_addr == nullptr || (entry->ai_family != AF_INET && entry->ai_family != AF_INET6))
+            continue;
+        std::vector<std::string>& into = entry->ai_family == AF_INET ? v4 : others;
+        std::string text = AddressText(entry->ai_addr, nullptr);
+        if (std::find(into.begin(), into.end(), text) == into.end())
+            into.push_back(std::move(text));
     }
-    std::string text = chosen != nullptr ? AddressText(chosen->ai_addr, nullptr) : std::string();
     api.freeaddrinfo(list);
-    return text;
+    v4.insert(v4.end(), others.begin(), others.end());
+    return v4;
+}
+
+std::string ResolveServerAddress(const std::string& server, bool* lookedUp) {
+    const std::vector<std::string> addresses = ResolveServerAddresses(server, lookedUp);
+    return addresses.empty() ? std::string() : addresses.front();
 }
 
 // --- TnetNetworkStream ---------------------------------------------------------------------------
@@ -242,13 +272,54 @@ void TnetSyncConnection::Abort() {
     SetEvent(FAbortEvent.get());
 }
 
+void TnetSyncConnection::ResetAbort() {
+    FIsAborted = false;
+    ResetEvent(FAbortEvent.get());
+}
+
 void TnetSyncConnection::StartOperation() {
     FTimeOutTicks = GetTickCount64();
 }
 
+void TnetSyncConnection::SetTotalTimeOut(int milliseconds) {
+    FDeadlineTicks = milliseconds > 0 ? GetTickCount64() + static_cast<ULONGLONG>(milliseconds) : 0;
+}
+
 void TnetSyncConnection::CheckTimeOut() const {
-    if (GetTickCount64() - FTimeOutTicks > static_cast<ULONGLONG>(std::max(FTimeOut, 0)))
+    const ULONGLONG now = GetTickCount64();
+    if (now - FTimeOutTicks > static_cast<ULONGLONG>(std::max(FTimeOut, 0)) ||
+        (FDeadlineTicks != 0 && now >= FDeadlineTicks))
         RaiseOwn(kNetTimeout);
+}
+
+ULONGLONG TnetSyncConnection::TimeLeft() const {
+    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG elapsed = now - FTimeOutTicks;
+    const ULONGLONG limit = static_cast<ULONGLONG>(std::max(FTimeOut, 0));
+    ULONGLONG left = elapsed >= limit ? 0 : limit - elapsed;
+    if (FDeadlineTicks != 0)
+        left = std::min(left, now >= FDeadlineTicks ? 0 : FDeadlineTicks - now);
+    return left;
+}
+
+void TnetSyncConnection::RunBlockingCall(std::function<void()> work) {
+    if (FIsAborted)
+        RaiseOwn(kNetConnectionLost);
+    // The call is an operation of its own for the inactivity limit.
+    const ULONGLONG saved = FTimeOutTicks;
+    StartOperation();
+    bool timedOut = false;
+    core::TWorkerWait wait;
+    wait.abandon = [&] { return FIsAborted || (timedOut = TimeLeft() == 0); };
+    const core::TWorkerCallEnd end = FWorker.Run(std::move(work), wait);
+    FTimeOutTicks = saved;
+    if (end == core::TWorkerCallEnd::Done && !FIsAborted)
+        return;
+    if (timedOut && !FIsAborted)
+        RaiseOwn(kNetTimeout);
+    // A quit request ends the call as it ends a network wait.
+    Abort();
+    RaiseOwn(kNetConnectionLost);
 }
 
 void TnetSyncConnection::CheckUsable() const {
@@ -259,15 +330,14 @@ void TnetSyncConnection::CheckUsable() const {
 }
 
 bool TnetSyncConnection::WaitForSocketEvent() {
-    ULONGLONG elapsed = GetTickCount64() - FTimeOutTicks;
-    ULONGLONG limit = static_cast<ULONGLONG>(std::max(FTimeOut, 0));
-    if (elapsed >= limit)
+    const ULONGLONG left = TimeLeft();
+    if (left == 0)
         RaiseOwn(kNetTimeout);
     HANDLE handles[2] = {FSocketEvent.get(), FAbortEvent.get()};
     // QS_ALLINPUT also wakes for messages sent from other threads (Synchronize), which PeekMessage
     // then delivers; MWMO_INPUTAVAILABLE wakes for messages already queued before this wait too.
-    DWORD result =
-        MsgWaitForMultipleObjectsEx(2, handles, static_cast<DWORD>(limit - elapsed), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    DWORD result = MsgWaitForMultipleObjectsEx(2, handles, static_cast<DWORD>(std::min<ULONGLONG>(left, INFINITE - 1)),
+                                               QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (result == WAIT_OBJECT_0)
         return true;
     if (result == WAIT_OBJECT_0 + 1)
@@ -423,18 +493,10 @@ void TnetTcpConnection::Close(bool notifyPeer) {
 
 // --- TnetTcpClientConnection ---------------------------------------------------------------------
 
-void TnetTcpClientConnection::Open(const std::string& address, int port) {
+void TnetTcpClientConnection::Open(const std::vector<std::string>& addresses, int port) {
     CheckUsable();
-    sockaddr_storage target;
-    int length = 0;
-    if (!ParseNumericAddress(address, port, target, length))
-        RaiseOwn(kNetInvalidAddress);
-    CreateSocket(target);
-    FNetworkStream->FPeerIP = address;
-    FNetworkStream->FPeerPort = port;
     FNetworkStream->OpenClientSession();
-    StartOperation();
-    Connect(target, length);
+    ConnectToOne(addresses, port);
     if (TnetSocketApi::Get().WSAEventSelect(FSocket.get(), FSocketEvent.get(), FD_READ | FD_WRITE | FD_CLOSE) != 0)
         RaiseSocketError(LastSocketError());
     if (FIsAborted) {
@@ -442,17 +504,54 @@ void TnetTcpClientConnection::Open(const std::string& address, int port) {
         RaiseOwn(kNetConnectionLost);
     }
     FActive = true;
+    StartOperation();
     OpenSession();
     if (!FActive)
         RaiseOwn(kNetConnectionLost);
     RecordLocalAddress();
 }
 
+void TnetTcpClientConnection::ConnectToOne(const std::vector<std::string>& addresses, int port) {
+    if (addresses.empty())
+        RaiseOwn(kNetInvalidAddress);
+    const int whole = FTimeOut;
+    const ULONGLONG start = GetTickCount64();
+    std::exception_ptr failure;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const ULONGLONG spent = GetTickCount64() - start;
+        const ULONGLONG left = spent < static_cast<ULONGLONG>(std::max(whole, 0)) ? whole - spent : 0;
+        // A dead address that swallows its packets costs only its share; one that refuses costs nothing.
+        FTimeOut = static_cast<int>(left / (addresses.size() - i));
+        try {
+            ConnectTo(addresses[i], port);
+            FTimeOut = whole;
+            return;
+        } catch (const EnetSocketError&) {
+            FTimeOut = whole;
+            CloseSocket();
+            if (FIsAborted || (FDeadlineTicks != 0 && GetTickCount64() >= FDeadlineTicks))
+                throw;
+            failure = std::current_exception();
+        }
+    }
+    std::rethrow_exception(failure);
+}
+
+void TnetTcpClientConnection::ConnectTo(const std::string& address, int port) {
+    sockaddr_storage target;
+    int length = 0;
+    if (!ParseNumericAddress(address, port, target, length))
+        RaiseOwn(kNetInvalidAddress);
+    CreateSocket(target);
+    FNetworkStream->FPeerIP = address;
+    FNetworkStream->FPeerPort = port;
+    StartOperation();
+    Connect(target, length);
+}
+
 void TnetTcpClientConnection::CreateSocket(const sockaddr_storage& target) {
     const auto& api = TnetSocketApi::Get();
     CloseSocket();
-    FIsAborted = false;
-    ResetEvent(FAbortEvent.get());
     ResetEvent(FSocketEvent.get());
     FAddressFamily = target.ss_family;
     FSocket.reset(api.socket(FAddressFamily, SOCK_STREAM, IPPROTO_TCP));
@@ -522,10 +621,11 @@ void TnetTcpClient::Open() {
         RaiseOwn(kNetInvalidBatchSize);
     FConnection->SetBatchSize(BatchSize);
     FConnection->SetTimeOut(TimeOut);
+    // An earlier close or abort is over: this open starts afresh.
+    FConnection->ResetAbort();
     try {
         FConnection->SetNetworkStream(CreateNetworkStream(*FConnection));
-        std::string address = ResolveServerAddress(Narrow(Server));
-        FConnection->Open(address, Port);
+        FConnection->Open(ResolveServer(), Port);
     } catch (...) {
         FConnection->Close(false);
         throw;
@@ -534,6 +634,25 @@ void TnetTcpClient::Open() {
 
 void TnetTcpClient::Close() {
     FConnection->Close(true);
+}
+
+void TnetTcpClient::StartRequestClock() {
+    FConnection->SetTotalTimeOut(RequestTimeOut);
+}
+
+std::vector<std::string> TnetTcpClient::ResolveServer() {
+    // The lookup can wait seconds on a slow or unreachable name server: off this thread, with inputs
+    // and outputs of its own so a given-up lookup touches nothing of this client.
+    struct TLookup {
+        std::string name;
+        std::vector<std::string> addresses;
+    };
+    auto lookup = std::make_shared<TLookup>();
+    lookup->name = Narrow(Server);
+    if (IsNumericAddress(HostName(lookup->name)))
+        return ResolveServerAddresses(lookup->name);  // nothing to look up, no thread for it
+    FConnection->RunBlockingCall([lookup] { lookup->addresses = ResolveServerAddresses(lookup->name); });
+    return lookup->addresses;
 }
 
 }  // namespace memoline

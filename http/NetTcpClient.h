@@ -9,11 +9,14 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/Component.h"
 #include "core/Handles.h"
+#include "core/WorkerCall.h"
 #include "http/NetSocketApi.h"
 #include "http/Stream.h"
 
@@ -28,11 +31,20 @@ inline constexpr int kNetConnectionLost = -6;    // "The connection to the serve
 // The socket code for a read on a connection the peer has closed.
 inline constexpr int kNetNotSocket = WSAENOTSOCK;  // 10038
 
+// Throws EnetSocketError with the text of one of the transport's own codes (an unknown one stands
+// for kNetConnectionLost).
+[[noreturn]] void RaiseTransportError(int code);
+
 // Resolves a server name to one address text: a numeric IPv4 or IPv6 address unchanged (no
 // lookup); otherwise the first IPv4 address of the system's lookup, else its first entry.
 // `lookedUp` (optional) tells whether the lookup was asked. Throws EnetSocketError with the
 // lookup's error code.
 std::string ResolveServerAddress(const std::string& server, bool* lookedUp = nullptr);
+
+// Every address the name resolves to, each once, in the order they are tried: the IPv4 ones first
+// (in the system's order), then the rest. A numeric address is the one entry, without a lookup.
+// Blocks for as long as the system's lookup takes. Throws EnetSocketError with the lookup's code.
+std::vector<std::string> ResolveServerAddresses(const std::string& server, bool* lookedUp = nullptr);
 
 // The step the network stream needs next from its connection.
 enum class TnetNetworkStreamAction {
@@ -131,6 +143,11 @@ public:
     void SetReadUntilClose(bool value) { FIsReadUntilClose = value; }
     int64_t TotalBytesProceed() const { return FTotalBytesProceed; }
 
+    // Runs a call that can wait on the network or another machine (a name lookup, a certificate
+    // chain that fetches its issuers): here on the calling thread; a connection that keeps its
+    // thread answering runs it elsewhere. `work` must own what it touches.
+    virtual void RunBlockingCall(std::function<void()> work) { work(); }
+
     // Raw socket steps for the network stream. Send returns the bytes taken (0 when the socket
     // would block); Receive returns the bytes read, 0 when the peer has closed, -1 when the socket
     // would block. Other errors throw EnetSocketError.
@@ -165,8 +182,20 @@ public:
 
     int TimeOut() const { return FTimeOut; }
     void SetTimeOut(int value) { FTimeOut = value; }
+    // A limit for everything until it is set again, however the peer spreads its bytes: from now on
+    // every wait fails with "Timeout error occured" once `milliseconds` have passed (0: no limit).
+    // Opening the connection again keeps it.
+    void SetTotalTimeOut(int milliseconds);
     // Signals the abort event: a wait in progress returns and the operation ends.
     void Abort();
+    // Forgets an earlier Abort, before a new open.
+    void ResetAbort();
+
+    // On a worker thread while this thread handles its messages. It ends like a network wait: on
+    // Abort or a quit request with "The connection to the server is not active" (-6), past the
+    // operation's or the total time-out with "Timeout error occured" (-1); the given-up call then
+    // finishes on its worker. What the call throws is raised here.
+    void RunBlockingCall(std::function<void()> work) override;
 
 protected:
     // One wait for the socket: the network events it reports, or none when the wait ended for
@@ -176,6 +205,8 @@ protected:
     // any of the events.
     WSANETWORKEVENTS WaitForNetworkEvents();
     void CheckTimeOut() const;
+    // Milliseconds left before the operation's or the total time-out, whichever comes first.
+    ULONGLONG TimeLeft() const;
     void StartOperation();
     // Carries out the stream's requested read or write steps until none is pending.
     void ProcessPendingActions();
@@ -187,6 +218,8 @@ protected:
     unique_handle FAbortEvent;   // auto reset: one Abort ends one wait
     int FTimeOut = 5000;
     ULONGLONG FTimeOutTicks = 0;
+    ULONGLONG FDeadlineTicks = 0;  // the total time-out's end, 0 without one
+    core::TWorkerCaller FWorker;
 
 private:
     // Waits for the socket event; false when aborted or after dispatching window messages.
@@ -208,15 +241,21 @@ public:
 
 class TnetTcpClientConnection : public TnetTcpConnection {
 public:
-    // Connects to the resolved address and runs the stream's session start and pending steps.
-    void Open(const std::string& address, int port);
+    // Connects to one of the resolved addresses and runs the stream's session start and pending
+    // steps. The addresses are tried in turn until one connects; each gets an even share of the
+    // connect's time-out still left, the last all of it. When none connects the last one's failure
+    // is raised; an abort or the total time-out ends the attempts at once.
+    void Open(const std::vector<std::string>& addresses, int port);
     void OpenSession();
     // Puts `stream` on the open connection and runs its session start (a TLS handshake inside a
     // proxy's tunnel, for one).
     void StartSessionOnOpenConnection(std::unique_ptr<TnetNetworkStream> stream);
 
 private:
-    // Makes the socket for `target`'s family, its events reset and bound to connect completion.
+    // Opens the TCP connection to the first of `addresses` that takes it.
+    void ConnectToOne(const std::vector<std::string>& addresses, int port);
+    void ConnectTo(const std::string& address, int port);
+    // Makes the socket for `target`'s family, its event reset and bound to connect completion.
     void CreateSocket(const sockaddr_storage& target);
     // The non-blocking connect and the wait for its completion.
     void Connect(const sockaddr_storage& target, int length);
@@ -232,6 +271,8 @@ public:
     std::wstring Server;
     int Port = 0;
     int TimeOut = 60000;
+    // The most one request may take from its start, in milliseconds; 0: no limit of its own.
+    int RequestTimeOut = 0;
     int BatchSize = 8192;
 
     // Connects to Server:Port unless already connected. On failure the connection is closed and
@@ -239,12 +280,16 @@ public:
     void Open();
     // Aborts a wait in progress and closes, with a close notice where the stream has one.
     void Close();
+    // A request starts: RequestTimeOut counts from now, for every connect, read and write of it.
+    void StartRequestClock();
     bool Active() const { return FConnection->Active(); }
     TnetTcpClientConnection& Connection() { return *FConnection; }
 
 protected:
     // The stream for the next open: plain here; the TLS client returns its TLS stream.
     virtual std::unique_ptr<TnetNetworkStream> CreateNetworkStream(TnetConnection& connection);
+    // The addresses to try for Server, looked up off this thread (ResolveServerAddresses).
+    virtual std::vector<std::string> ResolveServer();
 
     std::unique_ptr<TnetTcpClientConnection> FConnection;
 };

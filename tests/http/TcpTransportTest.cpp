@@ -7,12 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/Handles.h"
 #include "http/NetErrors.h"
 #include "http/NetSocketApi.h"
 #include "http/NetTcpClient.h"
+#include "tests/support/DuringWait.h"
+#include "tests/support/ResponsivenessProbe.h"
 #include "tests/support/ScriptedPeer.h"
 
 namespace memoline {
@@ -376,6 +381,225 @@ TEST(TcpTransport, CloseFromAHandlerDuringConnectFailsAsNotActive) {
         closesocket(filler);
     closesocket(listener);
     WSACleanup();
+}
+
+// A client whose name lookup answers with a fixed list, as a name with several records does.
+class ListedAddressesClient : public TnetTcpClient {
+public:
+    std::vector<std::string> addresses;
+
+protected:
+    std::vector<std::string> ResolveServer() override { return addresses; }
+};
+
+// A listener on `ip` whose queue is full: the system drops further connection requests, so a connect
+// to it neither succeeds nor fails, as with an address whose packets are swallowed.
+class SwallowingListener {
+public:
+    SwallowingListener(const char* ip, int port) {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        inet_pton(AF_INET, ip, &address.sin_addr);
+        ok_ = bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 1) == 0;
+        for (int i = 0; ok_ && i < 4; ++i) {
+            SOCKET filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            u_long nonBlocking = 1;
+            ioctlsocket(filler, FIONBIO, &nonBlocking);
+            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            fillers_.push_back(filler);
+        }
+        fd_set connected;
+        FD_ZERO(&connected);
+        for (SOCKET filler : fillers_)
+            FD_SET(filler, &connected);
+        timeval fiveSeconds{5, 0};
+        ok_ = ok_ && select(0, nullptr, &connected, nullptr, &fiveSeconds) > 0;
+    }
+    ~SwallowingListener() {
+        for (SOCKET filler : fillers_)
+            closesocket(filler);
+        closesocket(listener_);
+        WSACleanup();
+    }
+    SwallowingListener(const SwallowingListener&) = delete;
+    SwallowingListener& operator=(const SwallowingListener&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    SOCKET listener_ = INVALID_SOCKET;
+    std::vector<SOCKET> fillers_;
+    bool ok_ = false;
+};
+
+TEST(TcpTransport, EveryAddressOfTheNameIsTriedInTurn) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> addresses;
+        bool connects;
+    } cases[] = {
+        {"refusing IPv4 first", {"127.0.0.2", "127.0.0.1"}, true},
+        {"IPv6 without a listener first", {"::1", "127.0.0.1"}, true},
+        {"no address text first", {"no-address", "127.0.0.1"}, true},
+        {"live first", {"127.0.0.1", "127.0.0.2"}, true},
+        {"none live", {"127.0.0.2", "::1"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer([](SOCKET s) {
+            ScriptedPeer::SendAll(s, "hi");
+            ScriptedPeer::ReceiveUntilClose(s);
+        });
+        ListedAddressesClient client;
+        client.Port = peer.Port();
+        client.TimeOut = 5000;
+        client.addresses = c.addresses;
+        if (!c.connects) {
+            EXPECT_THROW(client.Open(), EnetSocketError);
+            EXPECT_FALSE(client.Active());
+            continue;
+        }
+        ASSERT_NO_THROW(client.Open());
+        EXPECT_EQ(client.Connection().NetworkStream()->FPeerIP, "127.0.0.1");
+        std::string got;
+        while (got.size() < 2)
+            got += ReadOnce(client);
+        EXPECT_EQ(got, "hi");
+        client.Close();
+    }
+}
+
+// A first address that swallows the connect costs its share of the time-out, not all of it.
+TEST(TcpTransport, AnAddressThatNeverAnswersLeavesTimeForTheNext) {
+    ScriptedPeer peer([](SOCKET s) {
+        ScriptedPeer::SendAll(s, "hi");
+        ScriptedPeer::ReceiveUntilClose(s);
+    });
+    SwallowingListener dead("127.0.0.2", peer.Port());
+    ASSERT_TRUE(dead.Ok()) << "the swallowing listener could not be set up";
+    ListedAddressesClient client;
+    client.Port = peer.Port();
+    client.TimeOut = 4000;
+    client.addresses = {"127.0.0.2", "127.0.0.1"};
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_NO_THROW(client.Open());
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(client.Connection().NetworkStream()->FPeerIP, "127.0.0.1");
+    EXPECT_GE(took, 1500u);  // the dead one had its share: half of the time-out
+    EXPECT_LT(took, 3900u);
+    client.Close();
+}
+
+TEST(TcpTransport, NamesResolveToEachOfTheirAddressesOnce) {
+    bool lookedUp = false;
+    const std::vector<std::string> local = ResolveServerAddresses("localhost", &lookedUp);
+    EXPECT_TRUE(lookedUp);
+    ASSERT_FALSE(local.empty());
+    EXPECT_EQ(local.front(), "127.0.0.1");
+    for (size_t i = 0; i < local.size(); ++i) {
+        for (size_t j = i + 1; j < local.size(); ++j)
+            EXPECT_NE(local[i], local[j]);
+    }
+    EXPECT_EQ(ResolveServerAddresses("[::1]", &lookedUp), std::vector<std::string>{"::1"});
+    EXPECT_FALSE(lookedUp);
+}
+
+// A call that may block runs on a worker while the thread answers its messages, and ends as a network
+// wait ends: done, its failure, a quit request, an abort, the operation's and the total time-out.
+TEST(TcpTransport, ABlockingCallRunsOffTheThreadAndEndsAsAWaitEnds) {
+    struct Case {
+        const char* name;
+        int timeOut;
+        int totalTimeOut;
+        std::function<void(TnetSyncConnection&)> during;  // at the first tick of the wait
+        bool blocks;                                      // the work waits until released
+        int code;                                         // 0: no failure
+        bool quits;
+    } cases[] = {
+        {"done", 5000, 0, nullptr, false, 0, false},
+        {"its own failure", 5000, 0, nullptr, false, 11001, false},
+        {"quit request", 10000, 0, [](TnetSyncConnection&) { PostQuitMessage(4); }, true, -6, true},
+        {"abort", 10000, 0, [](TnetSyncConnection& c) { c.Abort(); }, true, -6, false},
+        {"operation time-out", 400, 0, nullptr, true, -1, false},
+        {"total time-out", 10000, 400, nullptr, true, -1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TnetTcpClient client;
+        TnetSyncConnection& connection = client.Connection();
+        connection.SetTimeOut(c.timeOut);
+        connection.SetTotalTimeOut(c.totalTimeOut);
+        struct TState {
+            unique_handle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+            DWORD thread = 0;
+        };
+        auto state = std::make_shared<TState>();
+        const bool blocks = c.blocks;
+        const int code = c.code;
+        test::DuringWait wait({[&] {
+            if (c.during)
+                c.during(connection);
+        }});
+        test::ResponsivenessProbe probe;
+        const ULONGLONG start = GetTickCount64();
+        int failure = 0;
+        try {
+            connection.RunBlockingCall([state, blocks, code] {
+                state->thread = GetCurrentThreadId();
+                if (blocks)
+                    WaitForSingleObject(state->release.get(), 10000);
+                if (code > 0)
+                    throw EnetSocketError(L"lookup failed", code);
+            });
+        } catch (const EnetSocketError& e) {
+            failure = e.ErrorCode();
+        }
+        const ULONGLONG took = GetTickCount64() - start;
+        EXPECT_EQ(failure, c.code);
+        EXPECT_LT(took, 5000u);
+        EXPECT_LT(probe.LongestStallMs(), 500u);
+        SetEvent(state->release.get());
+        if (!c.blocks)  // the worker has finished: what it wrote can be read
+            EXPECT_NE(state->thread, GetCurrentThreadId());
+        MSG quit;
+        const bool quitQueued = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+        EXPECT_EQ(quitQueued, c.quits) << "a quit request must stay for the application's loop";
+    }
+}
+
+// However the peer spreads its bytes, the total time-out ends the reading.
+TEST(TcpTransport, TheTotalTimeOutEndsAPeerThatTrickles) {
+    unique_handle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ScriptedPeer peer([&](SOCKET s) {
+        // A byte every 100 ms for up to 20 s: each one restarts the per-piece time-out.
+        for (int i = 0; i < 200 && WaitForSingleObject(stop.get(), 100) == WAIT_TIMEOUT; ++i)
+            ScriptedPeer::SendAll(s, "x");
+    });
+    ClientFor c(peer.Port());
+    c.client.TimeOut = 60000;
+    c.client.RequestTimeOut = 1500;
+    c.client.Open();
+    c.client.StartRequestClock();
+    TnetStringStream target;
+    c.client.Connection().SetReadUntilClose(true);
+    const ULONGLONG start = GetTickCount64();
+    int code = 0;
+    try {
+        c.client.Connection().ReadData(&target);
+    } catch (const EnetSocketError& e) {
+        code = e.ErrorCode();
+        EXPECT_EQ(e.Message(), L"Timeout error occured");
+    }
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(code, -1);
+    EXPECT_GE(took, 1300u);
+    EXPECT_LT(took, 8000u);
+    EXPECT_FALSE(target.DataString().empty()) << "the trickle never came";
+    SetEvent(stop.get());
+    c.client.Close();
 }
 
 }  // namespace
