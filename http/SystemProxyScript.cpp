@@ -4,7 +4,11 @@
 
 #include <winhttp.h>
 
+#include <memory>
+
 #include "core/LazyLibrary.h"
+#include "core/WorkerCall.h"
+#include "http/NetErrors.h"
 
 namespace memoline {
 namespace {
@@ -48,6 +52,9 @@ BOOL WinHttpGetProxyForUrl(HINTERNET session,
 
 // Finding and fetching a script must not hold the check up for long.
 constexpr int kScriptTimeoutMs = 10000;
+// WinHTTP's limits count per phase (name, connect, send, each read); the wait for all of them together
+// ends here, and a script not had by then is taken as none.
+constexpr ULONGLONG kScriptWaitMs = 30000;
 
 struct TWinHttpSession {
     HINTERNET handle = winhttp::WinHttpOpen(L"Memoline Server Updates",
@@ -78,9 +85,15 @@ struct TProxyAnswer {
     TProxyAnswer& operator=(const TProxyAnswer&) = delete;
 };
 
-}  // namespace
+// What one evaluation uses and gives, owned by its worker: a given-up evaluation goes on there.
+struct TScriptCall {
+    std::wstring url;
+    std::wstring scriptUrl;
+    TnetProxyServer proxy;
+    TnetScriptProxy result = TnetScriptProxy::spFailed;
+};
 
-TnetScriptProxy ProxyFromScript(const std::wstring& url, const std::wstring& scriptUrl, TnetProxyServer& proxy) {
+TnetScriptProxy RunScript(const std::wstring& url, const std::wstring& scriptUrl, TnetProxyServer& proxy) {
     TWinHttpSession session;
     if (!session.handle)
         return TnetScriptProxy::spFailed;
@@ -102,6 +115,29 @@ TnetScriptProxy ProxyFromScript(const std::wstring& url, const std::wstring& scr
     // "host:port" or several of them separated by ";": the first one serves.
     return SelectProxyServer(answer.info.lpszProxy, L"http", proxy) ? TnetScriptProxy::spProxy
                                                                     : TnetScriptProxy::spDirect;
+}
+
+}  // namespace
+
+TnetScriptProxy ProxyFromScript(const std::wstring& url, const std::wstring& scriptUrl, TnetProxyServer& proxy) {
+    auto call = std::make_shared<TScriptCall>();
+    call->url = url;
+    call->scriptUrl = scriptUrl;
+    const ULONGLONG start = GetTickCount64();
+    bool timedOut = false;
+    core::TWorkerWait wait;
+    wait.abandon = [&] { return timedOut = GetTickCount64() - start >= kScriptWaitMs; };
+    // Auto-detection asks DHCP and DNS, and the script comes over the network: not on this thread.
+    const core::TWorkerCallEnd end =
+        core::RunOnWorker([call] { call->result = RunScript(call->url, call->scriptUrl, call->proxy); }, wait);
+    if (end == core::TWorkerCallEnd::Abandoned) {
+        if (timedOut)
+            return TnetScriptProxy::spFailed;
+        RaiseRequestGivenUp();  // a quit request: the request goes with it
+    }
+    if (call->result == TnetScriptProxy::spProxy)
+        proxy = call->proxy;
+    return call->result;
 }
 
 }  // namespace memoline

@@ -14,7 +14,10 @@ enum class TnetScriptProxy {
     spFailed,  // no script could be found, fetched or run
 };
 
-// Runs the script at `scriptUrl` (empty: auto-detect it through DHCP and DNS) for `url`.
+// Runs the script at `scriptUrl` (empty: auto-detect it through DHCP and DNS) for `url`, on a worker
+// thread while this one handles its messages. A script not had within half a minute counts as failed;
+// a quit request meanwhile throws EnetSocketError (kNetConnectionLost) and leaves the evaluation to
+// end on its worker.
 TnetScriptProxy ProxyFromScript(const std::wstring& url, const std::wstring& scriptUrl, TnetProxyServer& proxy);
 
 }  // namespace memoline
