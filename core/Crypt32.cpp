@@ -44,6 +44,12 @@ BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate) {
     return fn.CallOr(FALSE, certificate);
 }
 
+PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT certificate) {
+    static const TLazyFunction<decltype(&::CertDuplicateCertificateContext)> fn(Library(),
+                                                                                "CertDuplicateCertificateContext");
+    return fn.CallOr(PCCERT_CONTEXT{}, certificate);
+}
+
 DWORD CertGetNameStringW(PCCERT_CONTEXT certificate,
                          DWORD type,
                          DWORD flags,

@@ -24,6 +24,7 @@ BOOL CertVerifyCertificateChainPolicy(const char* policy,
                                       CERT_CHAIN_POLICY_STATUS* status);
 void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chain);
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate);
+PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT certificate);
 DWORD CertGetNameStringW(PCCERT_CONTEXT certificate,
                          DWORD type,
                          DWORD flags,

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/Crypt32.h"
@@ -346,40 +347,77 @@ TnetSspiReturnCode TnetTlsClientSspi::FinishHandshake(const std::string& input) 
     return input.empty() ? TnetSspiReturnCode::rcOK : TnetSspiReturnCode::rcEncodeNeeded;
 }
 
-void TnetTlsClientSspi::CheckServerCertificate() {
-    SECURITY_STATUS status = SspiFunctions().QueryContextAttributesA(
-        handles_.Context(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, FPeerCertificate.put());
-    if (status != SEC_E_OK || !FPeerCertificate)
-        RaiseSspi(status, kSspiServerCheckFailed);
-    PCCERT_CONTEXT certificate = FPeerCertificate.get();
+namespace {
 
+// One verification of the server's chain, owned by the call that runs it: a given-up one finishes on
+// its worker with its own copy of the certificate.
+struct TChainCheck {
+    unique_cert_context certificate;
+    std::wstring serverName;
+    DWORD ignoredChecks = 0;
+    bool ignoreUnknownAuthority = false;
+    long failure = 0;  // the error of a chain call that failed, 0 when both ran
+    long verdict = 0;
+};
+
+void RunChainCheck(TChainCheck& check) {
+    PCCERT_CONTEXT certificate = check.certificate.get();
     CERT_CHAIN_PARA chainPara{};
     chainPara.cbSize = sizeof chainPara;  // no usage requirement
     unique_cert_chain chain;
     if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0,
-                                                nullptr, chain.put()))
-        RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
-
+                                                nullptr, chain.put())) {
+        check.failure = static_cast<long>(GetLastError());
+        return;
+    }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara{};
     sslPara.cbSize = sizeof sslPara;
     sslPara.dwAuthType = AUTHTYPE_SERVER;  // 2
-    sslPara.fdwChecks = IgnoredChecks(FCertificateFlags);
-    sslPara.pwszServerName = const_cast<wchar_t*>(FTargetName.c_str());
+    sslPara.fdwChecks = check.ignoredChecks;
+    sslPara.pwszServerName = check.serverName.data();
     CERT_CHAIN_POLICY_PARA policyPara{};
     policyPara.cbSize = sizeof policyPara;
     policyPara.pvExtraPolicyPara = &sslPara;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
     if (!core::crypt32::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara,
-                                                         &policyStatus))
-        RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
+                                                         &policyStatus)) {
+        check.failure = static_cast<long>(GetLastError());
+        return;
+    }
     long verdict = static_cast<long>(policyStatus.dwError);
     // A chain with no path to any trusted root is never trusted, whatever the policy said (Wine's
     // policy passes a lone leaf from an unknown CA).
     if (verdict == 0 && (chain.get()->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0 &&
-        !FCertificateFlags.Has(TnetCertificateVerifyFlag::cfIgnoreUnknownAuthority))
+        !check.ignoreUnknownAuthority)
         verdict = static_cast<long>(CERT_E_CHAINING);  // 0x800B010A
-    FServerVerdict = verdict;
+    check.verdict = verdict;
+}
+
+}  // namespace
+
+void TnetTlsClientSspi::CheckServerCertificate() {
+    SECURITY_STATUS status = SspiFunctions().QueryContextAttributesA(
+        handles_.Context(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, FPeerCertificate.put());
+    if (status != SEC_E_OK || !FPeerCertificate)
+        RaiseSspi(status, kSspiServerCheckFailed);
+
+    auto check = std::make_shared<TChainCheck>();
+    check->certificate.reset(core::crypt32::CertDuplicateCertificateContext(FPeerCertificate.get()));
+    if (!check->certificate)
+        RaiseSspi(static_cast<long>(GetLastError()), kSspiServerCheckFailed);
+    check->serverName = FTargetName;
+    check->ignoredChecks = IgnoredChecks(FCertificateFlags);
+    check->ignoreUnknownAuthority = FCertificateFlags.Has(TnetCertificateVerifyFlag::cfIgnoreUnknownAuthority);
+    // Building the chain may fetch missing issuers over the network, with long time-outs of its own.
+    std::function<void()> work = [check] { RunChainCheck(*check); };
+    if (FRunBlocking)
+        FRunBlocking(std::move(work));
+    else
+        work();
+    if (check->failure != 0)
+        RaiseSspi(check->failure, kSspiServerCheckFailed);
+    FServerVerdict = check->verdict;
 }
 
 const SecPkgContext_StreamSizes& TnetTlsClientSspi::StreamSizes() {

@@ -156,6 +156,11 @@ public:
     long ServerVerdict() const { return FServerVerdict.value_or(0); }
     const std::string& PackageName() const { return packageName_; }
 
+    // Runs the calls that can wait on the network (the certificate chain fetches missing issuers):
+    // by default on this thread; the TLS stream hands them to its connection, which runs them off it.
+    using TBlockingCallRunner = std::function<void(std::function<void()>)>;
+    void SetBlockingCallRunner(TBlockingCallRunner runner) { FRunBlocking = std::move(runner); }
+
 private:
     using Sink = std::function<void(const char*, size_t)>;
 
@@ -180,6 +185,7 @@ private:
     long FStatusCode = 0;                  // the provider's last handshake status
     std::optional<long> FServerVerdict;    // the certificate check's status, 0 when certified
     unique_cert_context FPeerCertificate;  // the server's certificate, kept after the check
+    TBlockingCallRunner FRunBlocking;
 };
 
 }  // namespace memoline

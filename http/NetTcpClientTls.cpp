@@ -23,6 +23,8 @@ void TnetTlsNetworkStream::OpenClientSession() {
         std::lock_guard<std::mutex> guard(FSSPIAccess);
         context_.reset();
         context_ = std::make_unique<TnetTlsClientSspi>(FTargetName, FTLSFlags, FCertificateFlags);
+        context_->SetBlockingCallRunner(
+            [this](std::function<void()> work) { connection_.RunBlockingCall(std::move(work)); });
     }
     FSSPIBuffer.clear();
     FWriteData.clear();
