@@ -299,7 +299,7 @@ std::optional<TSignatureCheck> TfrmMain::VerifySetupProgram(const std::wstring& 
         failed.StatusText = SystemErrorText(error);
         return failed;
     }
-    return VerifyAuthenticode(setup.get(), path, kSetupSigner);
+    return VerifyAuthenticodeOffThread(setup.get(), path, kSetupSigner);
 }
 
 void TfrmMain::RefuseSetupProgram(const TSignatureCheck& check) {

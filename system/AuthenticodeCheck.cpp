@@ -5,10 +5,13 @@
 #include <wintrust.h>
 
 #include <iterator>
+#include <memory>
 
 #include "core/Crypt32.h"
 #include "core/ErrorText.h"
+#include "core/Handles.h"
 #include "core/LazyLibrary.h"
+#include "core/WorkerCall.h"
 
 namespace memoline {
 namespace {
@@ -240,6 +243,32 @@ TSignatureCheck VerifyAuthenticode(HANDLE file, const std::wstring& path, const 
     check.Verdict =
         check.Signer == expectedSigner ? TSignatureVerdict::svVerified : TSignatureVerdict::svOtherPublisher;
     return check;
+}
+
+TSignatureCheck VerifyAuthenticodeOffThread(HANDLE file, const std::wstring& path, const std::wstring& expectedSigner) {
+    // The worker holds a handle of its own on the file and copies of the texts.
+    struct TCall {
+        unique_handle file;
+        std::wstring path;
+        std::wstring signer;
+        TSignatureCheck result;
+    };
+    auto call = std::make_shared<TCall>();
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        TSignatureCheck failed;
+        failed.TrustStatus = static_cast<LONG>(HRESULT_FROM_WIN32(GetLastError()));
+        failed.StatusText = TrustErrorText(failed.TrustStatus);
+        return failed;
+    }
+    call->file.reset(copy);
+    call->path = path;
+    call->signer = expectedSigner;
+    core::TWorkerWait wait;
+    // The verdict decides whether a program starts: the check is never given up half-way.
+    wait.quitPolicy = core::TQuitPolicy::HoldUntilWaitEnds;
+    core::RunOnWorker([call] { call->result = VerifyAuthenticode(call->file.get(), call->path, call->signer); }, wait);
+    return call->result;
 }
 
 }  // namespace memoline

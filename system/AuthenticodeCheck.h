@@ -37,6 +37,11 @@ struct TSignatureCheck {
 // CRL or OCSP responder is asked. A revoked signing certificate therefore still passes.
 TSignatureCheck VerifyAuthenticode(HANDLE file, const std::wstring& path, const std::wstring& expectedSigner);
 
+// The same check on a worker thread while this thread handles its messages: WinVerifyTrust and the
+// signer's chain may fetch certificates and their issuers over the network, with long time-outs. A
+// quit request meanwhile is held back until the verdict is in.
+TSignatureCheck VerifyAuthenticodeOffThread(HANDLE file, const std::wstring& path, const std::wstring& expectedSigner);
+
 // The system's text for a trust or certificate error code, without its trailing line break; a fixed
 // English text where the system has none (Wine has none for the CERT_E_ and TRUST_E_ codes).
 std::wstring TrustErrorText(LONG code);
