@@ -341,7 +341,7 @@ bool TWebDownloader::OpenRequest(const TWebDownloadItem& item,
         core::wininet::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                                       &index);
         if (status == 407)
-            AnswerProxySignIn(request.get(), status);
+            AnswerProxySignIn(request, status);
         if (status == 401 && mayAsk) {
             request.reset();
             if (!AskLogin(url, userID, password))

@@ -193,12 +193,13 @@ private:
                          const std::wstring& password,
                          TTransferState& transfer,
                          size_t& retriesUsed);
-    bool ContinueWithAnswer(HINTERNET request, HANDLE file, TTransferState& transfer);
+    bool ContinueWithAnswer(const shared_hinternet& request, HANDLE file, TTransferState& transfer);
     bool PauseBeforeRetry(DWORD ms);
     static std::wstring ValidatorOf(HINTERNET request);
     // Proxy sign-in (WebDownloaderProxy.cpp): answers a 407 on the open request; `status` is the
-    // status after the last answer.
-    void AnswerProxySignIn(HINTERNET request, DWORD& status);
+    // status after the last answer. The drain and the new send run through RunCall; Cancel and the
+    // time-out end the sign-in with the status as it was.
+    void AnswerProxySignIn(const shared_hinternet& request, DWORD& status);
     std::wstring ProxyName() const;
     std::wstring TargetName(const TWebDownloadItem& item, HINTERNET request, const std::wstring& url);
     void RaiseError(int code, const std::wstring& info);

@@ -5,6 +5,8 @@
 
 #include <wininet.h>
 
+#include <memory>
+
 #include "core/WinInet.h"
 
 namespace memoline {
@@ -56,20 +58,39 @@ std::wstring TWebDownloader::ProxyName() const {
     return end == std::wstring::npos ? name : name.substr(0, end);
 }
 
-void TWebDownloader::AnswerProxySignIn(HINTERNET request, DWORD& status) {
+void TWebDownloader::AnswerProxySignIn(const shared_hinternet& request, DWORD& status) {
     std::wstring user = ProxyUserID;
     std::wstring password = ProxyPassword;
     for (int attempt = 1; status == 407 && attempt <= kProxySignInAttempts; ++attempt) {
         const bool known = attempt == 1 && (!user.empty() || !password.empty());
         if (!known && (!OnProxyLogin || !OnProxyLogin(this, ProxyName(), attempt > 1, user, password)))
             return;
-        DrainAnswer(request);
-        if (!SetTextOption(request, INTERNET_OPTION_PROXY_USERNAME, user) ||
-            !SetTextOption(request, INTERNET_OPTION_PROXY_PASSWORD, password) ||
-            !core::wininet::HttpSendRequestW(request, nullptr, 0, nullptr, 0))
+        // Reading the refusal and sending again wait on the proxy: on the worker, which holds the
+        // request and its own copies of the credentials.
+        struct TSignInCall {
+            shared_hinternet request;
+            std::wstring user;
+            std::wstring password;
+            bool sent = false;
+            DWORD status = 0;
+        };
+        auto call = std::make_shared<TSignInCall>();
+        call->request = request;
+        call->user = user;
+        call->password = password;
+        const TCallEnd end = RunCall([call] {
+            HINTERNET handle = call->request.get();
+            DrainAnswer(handle);
+            call->sent = SetTextOption(handle, INTERNET_OPTION_PROXY_USERNAME, call->user) &&
+                         SetTextOption(handle, INTERNET_OPTION_PROXY_PASSWORD, call->password) &&
+                         core::wininet::HttpSendRequestW(handle, nullptr, 0, nullptr, 0);
+            if (call->sent)
+                call->status = StatusOf(handle);
+        });
+        if (end != TCallEnd::Done || !call->sent)
             return;
         ProcessMessages();
-        status = StatusOf(request);
+        status = call->status;
     }
 }
 

@@ -72,22 +72,22 @@ bool TWebDownloader::ResumeAfterDrop(shared_hinternet& request,
         request = OpenURL(url, userID, password, ResumeRequestLines(transfer.received, transfer.validator));
         if (FCancelled)
             return false;
-        if (request && ContinueWithAnswer(request.get(), file, transfer))
+        if (request && ContinueWithAnswer(request, file, transfer))
             return true;
         request.reset();
     }
     return false;
 }
 
-bool TWebDownloader::ContinueWithAnswer(HINTERNET request, HANDLE file, TTransferState& transfer) {
-    DWORD status = QueryHeaderNumber(request, HTTP_QUERY_STATUS_CODE);
+bool TWebDownloader::ContinueWithAnswer(const shared_hinternet& request, HANDLE file, TTransferState& transfer) {
+    DWORD status = QueryHeaderNumber(request.get(), HTTP_QUERY_STATUS_CODE);
     if (status == 407)
         AnswerProxySignIn(request, status);  // with the credentials kept for this run: nobody is asked again
     if (status == 206) {
         // Only the rest that was asked for continues the file; any other part would corrupt it.
         uint64_t first = 0;
         uint64_t last = 0;
-        if (!ParseContentRange(QueryHeaderText(request, HTTP_QUERY_CONTENT_RANGE), first, last) ||
+        if (!ParseContentRange(QueryHeaderText(request.get(), HTTP_QUERY_CONTENT_RANGE), first, last) ||
             first != transfer.received)
             return false;
         transfer.expectedEnd = last + 1;
@@ -98,10 +98,10 @@ bool TWebDownloader::ContinueWithAnswer(HINTERNET request, HANDLE file, TTransfe
         if (!TruncateFile(file))
             return false;
         transfer.received = 0;
-        transfer.expectedEnd = QueryHeaderNumber(request, HTTP_QUERY_CONTENT_LENGTH);
+        transfer.expectedEnd = QueryHeaderNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
         if (transfer.expectedEnd > 0)
             transfer.total = static_cast<uint32_t>(transfer.expectedEnd);
-        transfer.validator = ValidatorOf(request);
+        transfer.validator = ValidatorOf(request.get());
         return true;
     }
     return false;
