@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <fstream>
 #include <map>
@@ -19,8 +20,10 @@
 #include "core/Handles.h"
 #include "tests/support/CannedHttpServer.h"
 #include "tests/support/DuringWait.h"
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/MessageAnswers.h"
 #include "tests/support/PumpUntil.h"
+#include "tests/support/ResponsivenessProbe.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/TestFiles.h"
 #include "ui/Application.h"
@@ -299,6 +302,81 @@ TEST_F(CheckWorkflow, ClosingDuringACheckAbandonsItAndTheWindowGoes) {
         }
         form.reset();
         catalogue.Release();
+    }
+}
+
+// Peers that keep a check waiting (a catalogue body a byte a second, a catalogue that takes the request
+// and never answers): the window answers throughout, and closing it ends the check at once, without a
+// message.
+TEST_F(CheckWorkflow, TheWindowAnswersWhileTheCatalogueIsSlowOrSilentAndClosingEndsTheCheck) {
+    enum class Peer { Trickles, Silent };
+    const struct {
+        const char* name;
+        Peer peer;
+    } cases[] = {{"trickling catalogue body", Peer::Trickles}, {"silent catalogue", Peer::Silent}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        product.InstallServer(L"5.9.0");
+        if (!form) {
+            form = std::make_unique<TfrmMain>();
+            form->Show();
+        }
+        unique_handle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::mutex lock;
+        std::string asked;  // the first request the peer read
+        test::ScriptedPeer peer([&](SOCKET s) {
+            std::string buffer;
+            bool closed = false;
+            const std::string request = test::ReceiveRequest(s, buffer, closed);
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                asked = request;
+            }
+            if (c.peer == Peer::Trickles) {
+                test::SendAll(s, "HTTP/1.1 200 OK\r\nContent-Length: 60\r\n\r\n");
+                for (int i = 0; i < 60 && WaitForSingleObject(stop.get(), 1000) == WAIT_TIMEOUT; ++i)
+                    test::SendAll(s, "N");
+            } else {
+                WaitForSingleObject(stop.get(), 60000);
+            }
+        });
+        CatalogueAddress = L"http://127.0.0.1:" + std::to_wstring(peer.Port()) + L"/catalogue";
+        HWND window = form->Handle();
+        std::unique_ptr<test::ResponsivenessProbe> probe;
+        ULONGLONG probeStart = 0, closed = 0;
+        DWORD stall = 0;
+        unsigned answers = 0;
+        test::DuringWait wait({[&] {
+                                   probe = std::make_unique<test::ResponsivenessProbe>(window);
+                                   probeStart = GetTickCount64();
+                               },
+                               [&] {
+                                   if (closed || GetTickCount64() - probeStart < 3000)
+                                       return;
+                                   stall = probe->LongestStallMs();
+                                   answers = probe->Answers();
+                                   probe.reset();
+                                   closed = GetTickCount64();
+                                   PostMessageW(window, WM_CLOSE, 0, 0);
+                               }},
+                              true);
+        const auto shown = Check();
+        std::printf("%s: longest UI stall %lu ms over %u answers\n", c.name, stall, answers);
+        ASSERT_NE(closed, 0u) << "the check ended before the window was closed";
+        EXPECT_TRUE(shown.empty()) << "a message was shown about the abandoned check";
+        EXPECT_TRUE(test::PumpUntil([&] { return !IsWindow(window); }, 2000)) << "the window stayed";
+        EXPECT_LT(GetTickCount64() - closed, 2000u);
+        EXPECT_LT(stall, 500u);
+        EXPECT_GE(answers, 20u);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            EXPECT_EQ(asked.rfind("POST /catalogue", 0), 0u) << asked;
+        }
+        MSG quit;
+        while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+        form.reset();
+        SetEvent(stop.get());
     }
 }
 
