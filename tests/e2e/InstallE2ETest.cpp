@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -233,6 +234,28 @@ protected:
     std::wstring Label() { return updater_->CurrentVersionText(); }
     static std::wstring LabelFor(const std::wstring& version) {
         return L"You currently have Version <b>" + version + L"</b> installed.";
+    }
+
+    // Installs the slow setup program and closes the window by `close` while it runs.
+    void ExpectCloseHeldUntilTheInstallEnds(const std::function<void()>& close) {
+        Start();
+        CheckAndSelect(L"Sleeps");
+        const size_t earlier = Events().size();
+        InstallConfirmed();
+        WaitOrThrow([&] { return Events().size() > earlier; }, 60s, L"the setup program to start");
+        close();
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return FindChild(updater_->MainWindow(), L"",
+                                 L"The window closes when the installation has finished.") != nullptr;
+            },
+            2s))
+            << "the status line does not say why the window stays";
+        EXPECT_FALSE(updater_->WaitForExit(1s).has_value()) << "the updater ended in the middle of the install";
+        EXPECT_TRUE(updater_->WaitForExit(60s).has_value()) << "the held close was not carried out";
+        const std::vector<std::string> events = Events();
+        ASSERT_EQ(events.size(), earlier + 3);
+        EXPECT_TRUE(StartsWith(events.back(), "dataupdate server-version=5.10.0"));
     }
 
     // Waits for the end of the road: the main window's last box answered, the process still running.
@@ -471,6 +494,19 @@ TEST_F(InstallE2E, ClosingTheWindowDuringTheInstallWaitsForItsEnd) {
     const std::vector<std::string> events = Events();
     ASSERT_EQ(events.size(), 3u);
     EXPECT_TRUE(StartsWith(events[2], "dataupdate server-version=5.10.0"));
+}
+
+// Exit and Alt+F4 during the install are held as the title bar's close is: the status line says why the
+// window stays, and it goes once the data-update program has ended.
+TEST_F(InstallE2E, ExitDuringTheInstallWaitsForItsEnd) {
+    ExpectCloseHeldUntilTheInstallEnds([&] { Press(L"Exit"); });
+}
+
+TEST_F(InstallE2E, AltF4DuringTheInstallWaitsForItsEnd) {
+    ExpectCloseHeldUntilTheInstallEnds([&] {
+        // lParam bit 29: the Alt key is down.
+        ASSERT_TRUE(PostMessageW(updater_->ButtonOf(L"Exit"), WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29)));
+    });
 }
 
 TEST_F(InstallE2E, ASetupProgramThatFailsIsReportedAndNoDataUpdateRuns) {
