@@ -13,10 +13,13 @@ namespace {
 constexpr int kFormWidth = 328;  // outer size
 constexpr int kFormHeight = 223;
 
-// The banner: the product's name on a band of its colour.
+// The banner: the product's name on a band of its colour. The name is its window text too, which
+// screen readers read.
 class TLoginBanner : public ui::TControl {
 public:
-    using TControl::TControl;
+    TLoginBanner(TComponent* owner, TControl* parent) : TControl(owner, parent) {
+        SetCaption(L"Memoline 5 Server Updates");
+    }
 
 protected:
     CreateParams GetCreateParams() override { return CreateParams{L"TDownloadLoginBanner", 0, 0, true}; }
@@ -28,7 +31,7 @@ protected:
         const HGDIOBJ old = SelectObject(dc, Font().Handle());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(255, 255, 255));
-        DrawTextW(dc, L"Memoline 5 Server Updates", -1, &r, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+        DrawTextW(dc, Caption().c_str(), static_cast<int>(Caption().size()), &r, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
         SelectObject(dc, old);
     }
 };

@@ -331,6 +331,11 @@ void TListGrid::PaintEmpty(HDC dc) {
     PaintFocusCue(dc);
 }
 
+void TListGrid::SetAccessibleName(const std::wstring& name) {
+    accessibleName_ = name;
+    SetWindowCaption(name);
+}
+
 LRESULT TListGrid::AnswerGetObject(WPARAM wp, LPARAM lp) {
     const HWND hwnd = handle_;
     const auto grid = [hwnd] { return dynamic_cast<TListGrid*>(FromHandle(hwnd)); };

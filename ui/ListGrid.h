@@ -65,8 +65,8 @@ public:
     const std::wstring& EmptyCaption() const { return emptyCaption_; }
     void SetEmptyCaption(const std::wstring& caption);
 
-    // What screen readers call the grid (its window text is not shown; they may read that otherwise).
-    void SetAccessibleName(const std::wstring& name) { accessibleName_ = name; }
+    // What screen readers call the grid; its window text too (not shown), for those that read that.
+    void SetAccessibleName(const std::wstring& name);
 
     // The selected row, -1 when none. Selecting a row raises OnSelect.
     int SelectedRow() const;

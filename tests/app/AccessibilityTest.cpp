@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/MainForm.h"
+#include "download/DownloadLoginForm.h"
 #include "tests/support/TestFiles.h"
 #include "ui/Application.h"
 
@@ -151,6 +152,15 @@ TEST_F(Accessibility, TheGridIsNamedByItsSectionAndHidesTheLink) {
     EXPECT_EQ(self.description.find(L"Click the Check button"), std::wstring::npos);
     EXPECT_EQ(ReadOne(grid, 1).description, L"Build: 5.9.1, Release Date: 2026-01-15");
     grid->Release();
+}
+
+// The login dialog's banner is read by the product's name it shows.
+TEST_F(Accessibility, TheLoginBannerIsReadByItsName) {
+    TDownloadLoginForm login(L"Connect");
+    IAccessible* banner = ClientObject(GetDlgItem(login.Handle(), TDownloadLoginForm::kImageId));
+    ASSERT_TRUE(banner);
+    EXPECT_EQ(ReadOne(banner, CHILDID_SELF).name, L"Memoline 5 Server Updates");
+    banner->Release();
 }
 
 // A screen reader asks from its own process: the answer crosses into it through COM.
