@@ -70,6 +70,31 @@ TEST(AuthenticodeCheck, AcceptsOnlyAnUnchangedProgramSignedByTheExpectedPublishe
     }
 }
 
+// Off the thread the verdicts are the same, and a quit request that comes meanwhile waits for the
+// verdict instead of cutting the check short (a cut check would count as not checked).
+TEST(AuthenticodeCheck, OffTheThreadTheVerdictIsTheSameAndAQuitWaitsForIt) {
+    const std::wstring signer = L"" MEMOLINE_TEST_SIGNER;
+    test::ScratchDir dir(L"authenticode-worker");
+    for (SetupVariant variant : {SetupVariant::Signed, SetupVariant::ChangedAfterSigning, SetupVariant::UntrustedCa}) {
+        SCOPED_TRACE(static_cast<int>(variant));
+        const std::wstring path = dir / L"Setup.exe";
+        test::WriteFileRaw(path, test::SetupBytes(variant));
+        const TSignatureCheck here = CheckFile(path, signer);
+        unique_file file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file);
+        PostQuitMessage(6);
+        const TSignatureCheck off = VerifyAuthenticodeOffThread(file.get(), path, signer);
+        EXPECT_EQ(static_cast<int>(off.Verdict), static_cast<int>(here.Verdict));
+        EXPECT_EQ(off.TrustStatus, here.TrustStatus);
+        EXPECT_EQ(off.ChainStatus, here.ChainStatus);
+        EXPECT_EQ(Narrow(off.Signer), Narrow(here.Signer));
+        MSG quit;
+        ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit request was lost";
+        EXPECT_EQ(quit.wParam, 6u);
+    }
+}
+
 TEST(AuthenticodeCheck, ThePublisherMustMatchExactly) {
     test::ScratchDir dir(L"authenticode-name");
     const std::wstring path = dir / L"Setup.exe";
