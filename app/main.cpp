@@ -3,11 +3,14 @@
 
 #include "app/MainForm.h"
 #include "app/SingleInstance.h"
+#include "app/SystemDllSearch.h"
 #include "ui/Application.h"
 #include "ui/Style.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace memoline;
+    // Before anything can load a DLL by name.
+    RestrictDllSearchToSystemFolder();
     // Started again in the same logon session (a double double-click): the running updater comes to
     // the front and this one ends, before it shows anything.
     TSessionInstance instance;

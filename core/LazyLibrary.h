@@ -11,6 +11,26 @@
 
 namespace memoline::core {
 
+// Loads `fileName` by its full path in the system folder, never from the program's folder, the
+// current one or PATH, where anyone may have left a DLL of that name. nullptr when it is not there,
+// with the reason in GetLastError.
+inline HMODULE LoadSystemLibrary(const wchar_t* fileName) noexcept {
+    wchar_t path[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + 1 + ::lstrlenW(fileName) >= MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    path[length] = L'\\';
+    ::lstrcpyW(path + length + 1, fileName);
+    // The DLLs it imports in turn from the system folder too. Windows 7 without KB2533623 does not
+    // know the flag and refuses the call: there only the library itself comes from the right place.
+    HMODULE module = ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module && ::GetLastError() == ERROR_INVALID_PARAMETER)
+        module = ::LoadLibraryW(path);
+    return module;
+}
+
 class TLazyLibrary {
 public:
     // `fileName` must outlive the object (a literal).
@@ -32,14 +52,7 @@ public:
 private:
     HMODULE Module() {
         std::call_once(loaded_, [this] {
-            // By its full path in the system folder, never from the program's folder or the current one.
-            wchar_t path[MAX_PATH];
-            const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
-            if (length == 0 || length + 1 + ::lstrlenW(fileName_) >= MAX_PATH)
-                return;
-            path[length] = L'\\';
-            ::lstrcpyW(path + length + 1, fileName_);
-            module_.reset(::LoadLibraryW(path));
+            module_.reset(LoadSystemLibrary(fileName_));
             if (!module_)
                 error_ = ::GetLastError();
         });

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "core/ErrorText.h"
+#include "core/LazyLibrary.h"
 #include "http/NetErrors.h"
 
 namespace memoline {
@@ -53,7 +54,7 @@ const TnetSocketApi& TnetSocketApi::Get() {
     if (loaded)
         return api;
     // Loaded by name so the program carries no import of the socket library it may never use.
-    HMODULE module = LoadLibraryW(L"ws2_32.dll");
+    HMODULE module = core::LoadSystemLibrary(L"ws2_32.dll");
     if (module == nullptr)
         RaiseSocketError(static_cast<int>(GetLastError()));
     bool ok = true;

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "core/LazyLibrary.h"
 #include "http/NetErrors.h"
 #include "http/NetSspi.h"
 
@@ -20,12 +21,8 @@ const SecurityFunctionTableA& SspiFunctions() {
     std::lock_guard<std::mutex> guard(lock);
     if (table != nullptr)
         return *table;
-    HMODULE module = nullptr;
-    for (const wchar_t* name : {L"security.dll", L"schannel.dll", L"secur32.dll"}) {
-        module = LoadLibraryW(name);
-        if (module != nullptr)
-            break;
-    }
+    // secur32.dll is on every Windows this runs on and holds the whole table; the older names need not be tried.
+    HMODULE module = core::LoadSystemLibrary(L"secur32.dll");
     if (module == nullptr)
         RaiseLoadFailure(kSspiNoLibrary);
     auto init = reinterpret_cast<INIT_SECURITY_INTERFACE_A>(

@@ -5,8 +5,33 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "core/LazyLibrary.h"
+
 namespace memoline {
 namespace {
+
+// version.dll is no KnownDLL: imported, the loader would look for it beside the exe first.
+// Never freed: the reader may run until the process ends.
+core::TLazyLibrary& VersionLibrary() {
+    static core::TLazyLibrary* library = new core::TLazyLibrary(L"version.dll");
+    return *library;
+}
+
+DWORD FileVersionInfoSize(const wchar_t* path, DWORD* handle) {
+    static const core::TLazyFunction<decltype(&::GetFileVersionInfoSizeW)> fn(VersionLibrary(),
+                                                                              "GetFileVersionInfoSizeW");
+    return fn.CallOr(DWORD{0}, path, handle);
+}
+
+BOOL FileVersionInfo(const wchar_t* path, DWORD handle, DWORD size, void* data) {
+    static const core::TLazyFunction<decltype(&::GetFileVersionInfoW)> fn(VersionLibrary(), "GetFileVersionInfoW");
+    return fn.CallOr(FALSE, path, handle, size, data);
+}
+
+BOOL QueryVersionValue(const void* block, const wchar_t* subBlock, void** value, UINT* length) {
+    static const core::TLazyFunction<decltype(&::VerQueryValueW)> fn(VersionLibrary(), "VerQueryValueW");
+    return fn.CallOr(FALSE, block, subBlock, value, length);
+}
 
 constexpr const wchar_t* kStringKeys[10] = {
     L"CompanyName",     L"FileDescription",  L"FileVersion", L"InternalName",   L"LegalCopyright",
@@ -75,18 +100,18 @@ void TFileVersionInfo::ReadVersionInfo() {
     std::vector<std::wstring> texts(10);
 
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(FFilePath.c_str(), &ignored);
+    DWORD size = FileVersionInfoSize(FFilePath.c_str(), &ignored);
     FVersionInfoAvailable = size > 0;
     if (size == 0) {
         std::fill(texts.begin(), texts.end(), kValueNotAvailable);
     } else {
         std::vector<BYTE> block(size, 0);
-        GetFileVersionInfoW(FFilePath.c_str(), 0, size, block.data());
+        FileVersionInfo(FFilePath.c_str(), 0, size, block.data());
 
         std::wstring language, codePage;
         void* value = nullptr;
         UINT length = 0;
-        if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) && value &&
+        if (QueryVersionValue(block.data(), L"\\VarFileInfo\\Translation", &value, &length) && value &&
             length >= sizeof(DWORD)) {
             DWORD first = *static_cast<const DWORD*>(value);  // only the first entry counts
             language = Hex4(LOWORD(first));
@@ -97,11 +122,11 @@ void TFileVersionInfo::ReadVersionInfo() {
             const std::wstring key = prefix + kStringKeys[i];
             value = nullptr;
             length = 0;
-            if (VerQueryValueW(block.data(), key.c_str(), &value, &length) && value)
+            if (QueryVersionValue(block.data(), key.c_str(), &value, &length) && value)
                 texts[i] = static_cast<const wchar_t*>(value);
         }
         value = nullptr;
-        if (VerQueryValueW(block.data(), L"\\", &value, &length) && value) {
+        if (QueryVersionValue(block.data(), L"\\", &value, &length) && value) {
             const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
             numbers = {HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
                        LOWORD(fixed->dwFileVersionLS)};

@@ -1,6 +1,7 @@
 #include "ui/Dpi.h"
 
 #include "core/Handles.h"
+#include "core/LazyLibrary.h"
 
 namespace memoline::ui {
 namespace {
@@ -14,7 +15,7 @@ template <typename Fn>
 Fn Load(const wchar_t* module, const char* name) {
     HMODULE handle = GetModuleHandleW(module);
     if (!handle)
-        handle = LoadLibraryW(module);  // shcore is not loaded by default; kept for the process's life
+        handle = core::LoadSystemLibrary(module);  // shcore is not loaded by default; kept for the process's life
     return handle ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name))) : nullptr;
 }
 
