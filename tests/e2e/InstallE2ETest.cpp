@@ -547,4 +547,78 @@ TEST_F(InstallE2E, AMissingDataUpdateProgramIsReported) {
     EXPECT_EQ(events[1], "setup-end installed=yes exit=0");
 }
 
+// The environment variable set for the object's life (the updater started meanwhile inherits it).
+class TEnvironmentVariable {
+public:
+    TEnvironmentVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
+        wchar_t old[4096];
+        const DWORD length = GetEnvironmentVariableW(name, old, 4096);
+        had_ = length > 0 && length < 4096;
+        if (had_)
+            old_ = old;
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~TEnvironmentVariable() { SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
+    TEnvironmentVariable(const TEnvironmentVariable&) = delete;
+    TEnvironmentVariable& operator=(const TEnvironmentVariable&) = delete;
+
+private:
+    const wchar_t* name_;
+    bool had_ = false;
+    std::wstring old_;
+};
+
+// The DLLs the updater loads during start-up, a Check and an Install (seen under Wine with
+// WINEDEBUG=+loaddll), and urlmon.dll, loaded for a server's sign-in challenge. Left out: the
+// KnownDLLs of Windows 7 and 10 alike (kernel32, user32, gdi32, msvcrt, advapi32, sechost, rpcrt4,
+// ole32, shell32, shlwapi, imm32, imagehlp, nsi, ws2_32), which Windows maps from its own folder
+// whatever the search order, where Wine would take a copy from the program's folder; Wine's own
+// pieces (win32u, winex11.drv, zlib1); and dhcpcsvc.dll, which Wine's WinINet loads on first use
+// through its delay-load thunk from the search path the process started with, past the restriction
+// to the system folder (Windows resolves such a load by the process's default DLL directories).
+const wchar_t* const kDllsLoaded[] = {
+    L"bcrypt.dll",   L"combase.dll",  L"comctl32.dll", L"crypt32.dll",  L"dbghelp.dll",  L"dnsapi.dll",
+    L"iphlpapi.dll", L"kerberos.dll", L"mpr.dll",      L"msimg32.dll",  L"msv1_0.dll",   L"netapi32.dll",
+    L"rsaenh.dll",   L"schannel.dll", L"secur32.dll",  L"security.dll", L"shcore.dll",   L"ucrtbase.dll",
+    L"urlmon.dll",   L"uxtheme.dll",  L"version.dll",  L"wininet.dll",  L"wintrust.dll",
+};
+
+// Operators start the updater from their Downloads folder, where any web page can leave a file. A
+// marker DLL under the name of each DLL it loads lies beside a copy of it, and Wine is told to take
+// a DLL found on the search path before its own ("n,b", as Windows does): none may be loaded.
+TEST_F(InstallE2E, NoDllBesideTheProgramIsLoaded) {
+    const std::wstring folder = kServeDir + L"downloads\\";
+    test::RemoveTree(folder);
+    test::CreateDirectories(folder);
+    const std::wstring exe = folder + L"MemolineServerUpdates.exe";
+    ASSERT_TRUE(CopyFileW(updaterExe_->c_str(), exe.c_str(), FALSE)) << GetLastError();
+    std::wstring names;
+    for (const wchar_t* dll : kDllsLoaded) {
+        ASSERT_TRUE(CopyFileW((test::BinDir() + L"memoline_marker.dll").c_str(), (folder + dll).c_str(), FALSE))
+            << Narrow(dll) << ": " << GetLastError();
+        std::wstring name = dll;
+        names += (names.empty() ? L"" : L",") + name.substr(0, name.size() - 4);
+    }
+    {
+        const TEnvironmentVariable overrides(L"WINEDLLOVERRIDES", L"mscoree,mshtml=;" + names + L"=n,b");
+        updater_ = std::make_unique<UpdaterProcess>(exe);
+    }
+    updater_->WaitForMainWindow(60s);
+    CheckAndSelect(L"Full road");
+    InstallConfirmed();
+    ExpectBox(L"Information", kInstalled, IDOK, 120s);
+    EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
+    ExitUpdater();
+    WIN32_FIND_DATAW data{};
+    HANDLE find = FindFirstFileW((folder + L"*.loaded").c_str(), &data);
+    std::vector<std::string> loaded;
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            loaded.push_back(Narrow(data.cFileName));
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    EXPECT_TRUE(loaded.empty()) << "loaded from beside the program: " << ::testing::PrintToString(loaded);
+}
+
 }  // namespace
