@@ -249,8 +249,8 @@ void TnetTlsClientSspi::AcquireCredentials() {
     credentials.dwVersion = SCHANNEL_CRED_VERSION;  // 4
     credentials.grbitEnabledProtocols = EnabledProtocols(FTLSFlags);
     // No client certificate chosen by the system; the server's certificate is checked here, not by
-    // the provider.
-    credentials.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION;  // 0x18
+    // the provider; no RC4, 3DES or other weak suite, which Windows 7 still offers without the flag.
+    credentials.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
     SECURITY_STATUS status = handles_.AcquireCredentials(packageName_.c_str(), &credentials);
     if (status != SEC_E_OK)
         RaiseSspi(status, kSspiCredentialsFailed);
@@ -362,8 +362,14 @@ struct TChainCheck {
 
 void RunChainCheck(TChainCheck& check) {
     PCCERT_CONTEXT certificate = check.certificate.get();
+    // A certificate made for another purpose (client sign-in, code signing) does not name a server.
+    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+    char* usages[] = {serverAuth};
     CERT_CHAIN_PARA chainPara{};
-    chainPara.cbSize = sizeof chainPara;  // no usage requirement
+    chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     unique_cert_chain chain;
     if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0,
                                                 nullptr, chain.put())) {

@@ -128,6 +128,8 @@ TEST(TlsChannel, RefusedServersFailTheOpenWithTheirTextAndNothingIsSent) {
         {"expired", static_cast<long>(0x800B0101),
          L"A required certificate is not within its validity period when verifying against the current system "
          L"clock or the timestamp in the signed file"},
+        // The right host and a trusted CA, but a certificate for client sign-in only.
+        {"client-only", static_cast<long>(0x800B0110), L"The certificate is not valid for the requested usage"},
     };
     for (const auto& server : cases) {
         SCOPED_TRACE(server.mode);

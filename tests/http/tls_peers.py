@@ -201,6 +201,7 @@ def serve(directory):
         "untrusted-leaf": (context(directory, "untrusted.pem", "untrusted.key"), serve_refused),
         "other-host": (context(directory, "otherhost-chain.pem", "otherhost.key"), serve_refused),
         "expired": (context(directory, "expired-chain.pem", "expired.key"), serve_refused),
+        "client-only": (context(directory, "clientonly-chain.pem", "clientonly.key"), serve_refused),
         "tls10": (context(directory, "localhost-chain.pem", "localhost.key", version=ssl.TLSVersion.TLSv1),
                   serve_refused),
     }

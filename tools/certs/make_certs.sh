@@ -26,12 +26,13 @@ make_ca() {  # make_ca NAME SUBJECT
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
 }
 
-# A leaf signed by a CA; DAYS may be negative for a certificate that has already expired.
-make_leaf() {  # make_leaf NAME CA HOST DAYS
-    local name="$1" ca="$2" host="$3" days="$4"
+# A leaf signed by a CA; DAYS may be negative for a certificate that has already expired. USAGE is
+# its extended key usage, serverAuth unless given.
+make_leaf() {  # make_leaf NAME CA HOST DAYS [USAGE]
+    local name="$1" ca="$2" host="$3" days="$4" usage="${5:-serverAuth}"
     openssl req -newkey rsa:2048 -nodes -keyout "$name.key" -out "$name.csr" -subj "/CN=$host" 2>/dev/null
-    printf 'basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:%s%s\n' \
-        "$host" "$([ "$host" = localhost ] && echo ',IP:127.0.0.1')" > "$name.ext"
+    printf 'basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=%s\nsubjectAltName=DNS:%s%s\n' \
+        "$usage" "$host" "$([ "$host" = localhost ] && echo ',IP:127.0.0.1')" > "$name.ext"
     openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -days "$days" \
         -extfile "$name.ext" -out "$name.pem" 2>/dev/null
     rm -f "$name.csr" "$name.ext"
@@ -88,6 +89,9 @@ if [ ! -f untrusted-chain.pem ]; then
     make_expired
     make_leaf untrusted untrusted-ca localhost 825
 fi
+
+# A certificate for the right host and from the trusted CA, but for client authentication only.
+[ -f clientonly-chain.pem ] || make_leaf clientonly ca localhost 825 clientAuth
 
 if [ -n "$signer" ] && { [ "$(cat codesign.subject 2>/dev/null)" != "$signer" ] || [ ! -f codesign-serveronly.pem ]; }; then
     make_codesign codesign ca "$signer"
