@@ -72,11 +72,16 @@ void StopWorker(TWorker& worker) {
 // Handles messages until the worker's job is done (true) or the wait is given up (false).
 bool WaitForJob(TWorker& worker, const TWorkerWait& wait) {
     TQuitHold hold;
+    const HANDLE handles[] = {worker.done, wait.wakeOn};
+    const DWORD count = wait.wakeOn ? 2 : 1;
     for (;;) {
-        DWORD r = MsgWaitForMultipleObjectsEx(1, &worker.done, wait.checkIntervalMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        DWORD r = MsgWaitForMultipleObjectsEx(count, handles, wait.checkIntervalMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (r == WAIT_OBJECT_0)
             return true;
-        if (r == WAIT_OBJECT_0 + 1 && ProcessPendingMessages(wait.quitPolicy, &hold).quit &&
+        // Messages are handled after every wake by `wakeOn` too: it may stay set while the work hands
+        // over piece after piece, and a click between two pieces must not wait for the last.
+        const bool messages = r == WAIT_OBJECT_0 + count || (wait.wakeOn && r == WAIT_OBJECT_0 + 1);
+        if (messages && ProcessPendingMessages(wait.quitPolicy, &hold).quit &&
             wait.quitPolicy == TQuitPolicy::StopAndRepost)
             return false;
         if (r == WAIT_FAILED)

@@ -30,6 +30,9 @@ struct TWorkerWait {
     // the call. A cancel flag or a deadline goes here.
     std::function<bool()> abandon;
     DWORD checkIntervalMs = 50;
+    // When set, the wait also wakes when this event is signalled, so that `abandon` can take at once
+    // what the work has handed over so far (a stream read ahead, for example).
+    HANDLE wakeOn = nullptr;
 };
 
 // One worker thread that runs calls one after another, started on the first call. A worker whose

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/MessagePump.h"
+#include "download/BodyReadAhead.h"
 #include "download/DownloadLoginForm.h"
 #include "download/DownloadText.h"
 #include "download/DownloadThread.h"
@@ -27,10 +28,6 @@ using download::IsSafeTargetFilename;
 using download::JoinPath;
 using download::NumberedFilename;
 
-// The engine reads and writes in pieces of this size through one buffer. Each InternetReadFile costs a
-// fixed amount besides the bytes it moves: 4096-byte pieces held a loopback transfer to about a sixth
-// of what the platform delivers with 64 KiB pieces.
-constexpr DWORD kChunkSize = 65536;
 // The transfer loop asks for pending window messages at most this often (fifty times a second).
 constexpr DWORD kPumpIntervalMs = 20;
 // The time-out of one call to the server when the engine's Timeout is 0, as long as WinINet's own
@@ -458,80 +455,72 @@ void TWebDownloader::CancelBtnClick() {
     FDialog->RequestClose();
 }
 
-namespace {
-
-// One read of the body on the worker: takes what arrives, piece by piece, until a chunk is full, the
-// body ends, or kGatherMs have passed with something in hand. A fast link still moves whole chunks;
-// a slow one moves the dialog several times a second instead of once per 64 KiB.
-constexpr ULONGLONG kGatherMs = 200;
-
-struct TReadCall {
-    shared_hinternet request;
-    std::vector<char> buffer = std::vector<char>(kChunkSize);
-    DWORD n = 0;
-    bool ok = false;
-    bool failed = false;  // a read failed after bytes were in hand: the next call reports it
-
-    void Read() {
-        const ULONGLONG start = GetTickCount64();
-        n = 0;
-        ok = !failed;
-        while (ok && n < kChunkSize) {
-            DWORD available = 0;
-            DWORD got = 0;
-            // Waits until something has arrived; 0 at the end of the body, which a plain read
-            // confirms (it returns at once there).
-            const bool asked = core::wininet::InternetQueryDataAvailable(request.get(), &available, 0, 0);
-            const DWORD want = !asked || available == 0 ? kChunkSize - n : std::min(available, kChunkSize - n);
-            if (!asked || !core::wininet::InternetReadFile(request.get(), buffer.data() + n, want, &got)) {
-                failed = true;
-                ok = n > 0;
-                return;
-            }
-            n += got;
-            if (got == 0 || GetTickCount64() - start >= kGatherMs)
-                return;
-        }
-    }
-};
-
-}  // namespace
-
 TWebDownloader::TBodyEnd TWebDownloader::ReadBody(const shared_hinternet& request,
                                                   HANDLE file,
                                                   TTransferState& transfer) {
-    auto call = std::make_shared<TReadCall>();
-    call->request = request;
-    DWORD n = kChunkSize;
-    bool firstRead = true;
-    while (n > 0 && !FCancelled) {
-        // Later reads follow the pump after the previous chunk with nothing in between but the cancel
-        // check, so pumping again there would only ask the queue twice.
-        if (firstRead) {
-            ProcessMessages();
-            FLastPump = GetTickCount();
+    ProcessMessages();
+    FLastPump = GetTickCount();
+    auto reader = std::make_shared<download::TBodyReadAhead>(request);
+    const ULONGLONG limit = Timeout > 0 ? static_cast<ULONGLONG>(Timeout) * 1000 : kDefaultTimeoutMs;
+    ULONGLONG lastArrival = GetTickCount64();
+    bool writeFailed = false;
+    bool timedOut = false;
+    bool ended = false;
+    bool failed = false;
+    // A chunk written, shown and reported as one read; the end once, as a read of 0 bytes. False when
+    // nothing was there to take.
+    auto takeOne = [&] {
+        if (FCancelled || writeFailed || ended)
+            return false;
+        download::TBodyReadAhead::TTaken taken = reader->Take();
+        if (!taken.hasChunk && !taken.ended)
+            return false;
+        lastArrival = GetTickCount64();
+        const DWORD size = static_cast<DWORD>(taken.chunk.size());
+        if (size > 0 && !WriteTargetData(file, taken.chunk.data(), size)) {
+            writeFailed = true;
+            return false;
         }
-        firstRead = false;
-        const TCallEnd end = RunCall([call] { call->Read(); });
-        if (end == TCallEnd::Cancelled)
-            break;  // what the read brought after Cancel is not written
-        if (end == TCallEnd::TimedOut)
-            return TBodyEnd::Dropped;
-        n = call->n;
-        if (!call->ok)
-            return TBodyEnd::Dropped;
-        if (n > 0 && n <= kChunkSize && !WriteTargetData(file, call->buffer.data(), n))
-            return TBodyEnd::WriteFailed;
-        transfer.received += n;
+        ended = taken.ended;
+        failed = taken.failed;
+        if (failed)
+            return false;
+        transfer.received += size;
         FDialog->ShowTransferProgress(transfer.received, transfer.total, transfer.start);
         if (OnCopyProgress)
             OnCopyProgress(this, FFileNum, transfer.total, static_cast<uint32_t>(transfer.received));
-        PumpIfPending();
-        if (n > 0)
+        if (size > 0)
             transfer.anyData = true;
+        return true;
+    };
+    // Every chunk that is there, until a message waits: the wait handles it before the next chunk,
+    // so what comes after a Cancel is not written. (Asking the queue costs a round trip to Wine's
+    // server, a waking of the wait with its look at the queue about three.)
+    auto takeWhileNoMessage = [&] {
+        while (takeOne() && HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0) {
+        }
+    };
+    core::TWorkerWait wait;
+    wait.wakeOn = reader->Ready();
+    wait.abandon = [&] {
+        takeWhileNoMessage();
+        timedOut = !ended && GetTickCount64() - lastArrival >= limit;
+        return FCancelled || writeFailed || timedOut;
+    };
+    if (FWorker.Run([reader] { reader->Run(); }, wait) == core::TWorkerCallEnd::Done) {
+        // What the reader handed over after the last wake.
+        while (!ended && !FCancelled && !writeFailed) {
+            takeWhileNoMessage();
+            ProcessMessages();
+        }
     }
+    reader->Stop();
+    if (writeFailed)
+        return TBodyEnd::WriteFailed;
     if (FCancelled)
         return TBodyEnd::Cancelled;
+    if (timedOut || failed)
+        return TBodyEnd::Dropped;
     if (transfer.expectedEnd > 0 && transfer.received < transfer.expectedEnd)
         return TBodyEnd::Dropped;
     return TBodyEnd::Complete;

@@ -52,6 +52,34 @@ TEST(WorkerCall, RunsOffTheUiThreadAndHandlesMessagesMeanwhile) {
     EXPECT_EQ(second, workThread);
 }
 
+// The work hands something over and waits until the caller has taken it: with the wake event the
+// caller looks at once, not only after its check interval (ten seconds here).
+TEST(WorkerCall, AWakeEventLetsTheCallerTakeWhatTheWorkHandsOverAtOnce) {
+    auto shared = std::make_shared<Shared>();
+    HANDLE handedOver = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(handedOver, nullptr);
+    TWorkerWait wait;
+    wait.checkIntervalMs = 10000;
+    wait.wakeOn = handedOver;
+    wait.abandon = [&] {
+        if (shared->result == 1)
+            SetEvent(shared->gate);  // taken: the work may end
+        return false;
+    };
+    const ULONGLONG start = GetTickCount64();
+    TWorkerCaller caller;
+    EXPECT_EQ(caller.Run(
+                  [shared, handedOver] {
+                      shared->result = 1;
+                      SetEvent(handedOver);
+                      WaitForSingleObject(shared->gate, 20000);
+                  },
+                  wait),
+              TWorkerCallEnd::Done);
+    EXPECT_LT(GetTickCount64() - start, 5000u) << "the caller looked only after its check interval";
+    CloseHandle(handedOver);
+}
+
 TEST(WorkerCall, CarriesTheWorksExceptionBack) {
     TWorkerCaller caller;
     EXPECT_THROW(caller.Run([] { throw std::runtime_error("lookup failed"); }), std::runtime_error);
