@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/CommonMethods.h"
 #include "core/ErrorText.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/support/ResponsivenessProbe.h"
 #include "tests/support/SignedSetups.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/VersionResource.h"
@@ -218,6 +220,24 @@ protected:
     void InstallConfirmed() {
         Press(L"Install");
         ExpectBox(L"Confirm", kConfirm, IDYES);
+    }
+
+    // Watches the main window's answers (WM_NULL every 50 ms from a thread of this process) until 40
+    // have come, then checks the longest wait and prints it.
+    void ExpectAnswersWhile(const std::string& what) {
+        test::ResponsivenessProbe probe(updater_->MainWindow());
+        WaitOrThrow([&] { return probe.Answers() >= 40; }, 60s, L"40 answers of the main window");
+        std::printf("[ figure ] %s: longest wait for an answer %lu ms over %u answers\n", what.c_str(),
+                    probe.LongestStallMs(), probe.Answers());
+        EXPECT_LT(probe.LongestStallMs(), 500u) << what;
+    }
+    // Closed by its title bar's close: the window and the process are gone within 2 s, without a box.
+    void ExpectGoneAfterClose() {
+        PostClose(updater_->MainWindow());
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(updater_->MainWindow()); }, 2s)) << "the window stayed";
+        auto box = FindMessageBox(updater_->Pid());
+        EXPECT_FALSE(box.has_value()) << "message box: " << Narrow(box ? box->text : L"");
+        EXPECT_TRUE(updater_->WaitForExit(10s).has_value()) << "the process stayed";
     }
 
     std::vector<std::string> Events() { return LinesSince(kEventsLog, 0); }
@@ -479,6 +499,37 @@ TEST_F(InstallE2E, ASecondInstallPressedDuringTheDownloadDoesNothing) {
     ASSERT_EQ(downloads.size(), 1u) << "a second download ran";
     EXPECT_EQ(Events().size(), 3u);
     EXPECT_EQ(Narrow(Label()), Narrow(LabelFor(L"5.10.0")));
+}
+
+// The window answers at once whatever the network does, and closing it ends the work.
+TEST_F(InstallE2E, TheWindowAnswersWhileTheCatalogueTricklesOrStaysSilentAndClosingEndsTheCheck) {
+    const std::wstring modeFile = kServeDir + L"catalogue-mode";
+    for (const char* mode : {"trickle", "silent"}) {
+        SCOPED_TRACE(mode);
+        test::WriteFileRaw(modeFile, mode);
+        Start();
+        Press(L"Check");
+        WaitOrThrow([&] { return updater_->StatusText().rfind(L"Checking", 0) == 0; }, 30s, L"the check to start");
+        ExpectAnswersWhile(std::string("catalogue ") + mode);
+        ExpectGoneAfterClose();
+        updater_.reset();
+    }
+    DeleteFileW(modeFile.c_str());
+}
+
+TEST_F(InstallE2E, TheWindowAnswersWhileTheDownloadTricklesOrIsHeldAndClosingCancelsIt) {
+    for (const wchar_t* road : {L"Slow", L"Held"}) {
+        SCOPED_TRACE(Narrow(road));
+        Start();
+        CheckAndSelect(road);
+        InstallConfirmed();
+        updater_->WaitForProgressDialog(30s);
+        ExpectAnswersWhile("download " + Narrow(road));
+        ExpectGoneAfterClose();
+        EXPECT_TRUE(SetupFolders().empty()) << "the partial download was kept";
+        EXPECT_TRUE(Events().empty()) << "a setup program ran";
+        updater_.reset();
+    }
 }
 
 TEST_F(InstallE2E, ClosingTheWindowDuringTheInstallWaitsForItsEnd) {

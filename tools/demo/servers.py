@@ -13,6 +13,10 @@ until the client goes away (at most HELD_SECONDS): a download that is under way 
 however slowly the client got there. GET /cut/NAME sends the file's first half in chunks and then
 closes the connection without the last chunk: a transfer cut short that announced no length.
 
+With --mode-file, the catalogue looks at that file on each request: when it exists and says "trickle",
+the answer's body comes one byte every quarter second; "silent", no answer at all until the client goes
+(at most HELD_SECONDS). A test writes the file before it presses Check and removes it after.
+
 When both listen, the addresses go to --ports-file as "key=value" lines:
     catalogue_port, catalogue_url, http_port, http_url
 Every request is logged to --log as one line: "<server> <method> <path> <status> <details>".
@@ -102,7 +106,38 @@ class CatalogueHandler(Handler):
         self.record(200, f"password=ok type={ctype}")
         # A real catalogue takes a moment: the updater shows that it is checking meanwhile.
         time.sleep(self.config["catalogue_delay"])
+        mode = self.mode()
+        if mode == "silent":
+            select.select([self.connection], [], [], HELD_SECONDS)
+            self.close_connection = True
+            return
+        if mode == "trickle":
+            self.trickle(self.config["catalogue"]())
+            return
         self.reply(200, self.config["catalogue"]())
+
+    def mode(self):
+        path = self.config["mode_file"]
+        try:
+            with open(path, encoding="utf-8") as f:
+                return f.read().strip()
+        except (OSError, TypeError):
+            return ""
+
+    def trickle(self, body):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        try:
+            for at in range(len(body)):
+                self.wfile.write(body[at:at + 1])
+                self.wfile.flush()
+                time.sleep(0.25)
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
+            self.config["log"].write(f"catalogue POST {self.path} trickle-aborted-by-client")
 
     def do_GET(self):
         self.record(405)
@@ -212,7 +247,7 @@ def run(args):
 
     cat_handler = make_handler(CatalogueHandler, name="catalogue", log=log, password=args.password,
                                catalogue=catalogue_text,
-                               catalogue_delay=args.catalogue_delay)
+                               catalogue_delay=args.catalogue_delay, mode_file=args.mode_file)
     cat_servers = [QuietServer(("127.0.0.1", 0), cat_handler)]
     cat_port = cat_servers[0].server_address[1]
     # "localhost" may resolve to ::1 first: listen there too, on the same port, when the system allows.
@@ -329,6 +364,7 @@ def main():
     p.add_argument("--ports-file", help="where the addresses are written")
     p.add_argument("--log", help="request log")
     p.add_argument("--slow-seconds", type=float, default=8.0, help="duration of one /slow/ download")
+    p.add_argument("--mode-file", help="file whose word (trickle, silent) changes how the catalogue answers")
     p.add_argument("--catalogue-delay", type=float, default=0.0, help="seconds before the catalogue answers")
     p.add_argument("--daemon", action="store_true", help="detach; return once listening")
     p.add_argument("--pid-file", help="with --daemon: where the server's process id goes")
