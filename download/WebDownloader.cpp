@@ -455,6 +455,34 @@ void TWebDownloader::CancelBtnClick() {
     FDialog->RequestClose();
 }
 
+bool TWebDownloader::TakeChunk(download::TBodyReadAhead& reader,
+                               HANDLE file,
+                               TTransferState& transfer,
+                               TBodyTaking& taking) {
+    if (FCancelled || taking.writeFailed || taking.ended)
+        return false;
+    download::TBodyReadAhead::TTaken taken = reader.Take();
+    if (!taken.hasChunk && !taken.ended)
+        return false;
+    taking.lastArrival = GetTickCount64();
+    const DWORD size = static_cast<DWORD>(taken.chunk.size());
+    if (size > 0 && !WriteTargetData(file, taken.chunk.data(), size)) {
+        taking.writeFailed = true;
+        return false;
+    }
+    taking.ended = taken.ended;
+    taking.failed = taken.failed;
+    if (taking.failed)
+        return false;
+    transfer.received += size;
+    FDialog->ShowTransferProgress(transfer.received, transfer.total, transfer.start);
+    if (OnCopyProgress)
+        OnCopyProgress(this, FFileNum, transfer.total, static_cast<uint32_t>(transfer.received));
+    if (size > 0)
+        transfer.anyData = true;
+    return true;
+}
+
 TWebDownloader::TBodyEnd TWebDownloader::ReadBody(const shared_hinternet& request,
                                                   HANDLE file,
                                                   TTransferState& transfer) {
@@ -462,64 +490,36 @@ TWebDownloader::TBodyEnd TWebDownloader::ReadBody(const shared_hinternet& reques
     FLastPump = GetTickCount();
     auto reader = std::make_shared<download::TBodyReadAhead>(request);
     const ULONGLONG limit = Timeout > 0 ? static_cast<ULONGLONG>(Timeout) * 1000 : kDefaultTimeoutMs;
-    ULONGLONG lastArrival = GetTickCount64();
-    bool writeFailed = false;
+    TBodyTaking taking;
+    taking.lastArrival = GetTickCount64();
     bool timedOut = false;
-    bool ended = false;
-    bool failed = false;
-    // A chunk written, shown and reported as one read; the end once, as a read of 0 bytes. False when
-    // nothing was there to take.
-    auto takeOne = [&] {
-        if (FCancelled || writeFailed || ended)
-            return false;
-        download::TBodyReadAhead::TTaken taken = reader->Take();
-        if (!taken.hasChunk && !taken.ended)
-            return false;
-        lastArrival = GetTickCount64();
-        const DWORD size = static_cast<DWORD>(taken.chunk.size());
-        if (size > 0 && !WriteTargetData(file, taken.chunk.data(), size)) {
-            writeFailed = true;
-            return false;
-        }
-        ended = taken.ended;
-        failed = taken.failed;
-        if (failed)
-            return false;
-        transfer.received += size;
-        FDialog->ShowTransferProgress(transfer.received, transfer.total, transfer.start);
-        if (OnCopyProgress)
-            OnCopyProgress(this, FFileNum, transfer.total, static_cast<uint32_t>(transfer.received));
-        if (size > 0)
-            transfer.anyData = true;
-        return true;
-    };
     // Every chunk that is there, until a message waits: the wait handles it before the next chunk,
     // so what comes after a Cancel is not written. (Asking the queue costs a round trip to Wine's
     // server, a waking of the wait with its look at the queue about three.)
     auto takeWhileNoMessage = [&] {
-        while (takeOne() && HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0) {
+        while (TakeChunk(*reader, file, transfer, taking) && HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0) {
         }
     };
     core::TWorkerWait wait;
     wait.wakeOn = reader->Ready();
     wait.abandon = [&] {
         takeWhileNoMessage();
-        timedOut = !ended && GetTickCount64() - lastArrival >= limit;
-        return FCancelled || writeFailed || timedOut;
+        timedOut = !taking.ended && GetTickCount64() - taking.lastArrival >= limit;
+        return FCancelled || taking.writeFailed || timedOut;
     };
     if (FWorker.Run([reader] { reader->Run(); }, wait) == core::TWorkerCallEnd::Done) {
         // What the reader handed over after the last wake.
-        while (!ended && !FCancelled && !writeFailed) {
+        while (!taking.ended && !FCancelled && !taking.writeFailed) {
             takeWhileNoMessage();
             ProcessMessages();
         }
     }
     reader->Stop();
-    if (writeFailed)
+    if (taking.writeFailed)
         return TBodyEnd::WriteFailed;
     if (FCancelled)
         return TBodyEnd::Cancelled;
-    if (timedOut || failed)
+    if (timedOut || taking.failed)
         return TBodyEnd::Dropped;
     if (transfer.expectedEnd > 0 && transfer.received < transfer.expectedEnd)
         return TBodyEnd::Dropped;

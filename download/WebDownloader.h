@@ -23,6 +23,10 @@
 
 namespace memoline {
 
+namespace download {
+class TBodyReadAhead;
+}  // namespace download
+
 using TFileIndexEvent = std::function<void(TObject* Sender, int idx)>;
 using TURLEvent = std::function<void(TObject* Sender, const std::wstring& url)>;
 using TErrorEvent = std::function<void(TObject* Sender, int ErrorCode)>;
@@ -180,6 +184,16 @@ private:
                              const std::wstring& password,
                              const std::wstring& extraHeaders = std::wstring());
     TBodyEnd ReadBody(const shared_hinternet& request, HANDLE file, TTransferState& transfer);
+    // Where the taking of a body read ahead stands.
+    struct TBodyTaking {
+        ULONGLONG lastArrival = 0;
+        bool writeFailed = false;
+        bool ended = false;
+        bool failed = false;
+    };
+    // One chunk of the reader, written, shown and reported as one read; the end once, as a read of 0
+    // bytes. False when nothing was there to take or the taking has stopped.
+    bool TakeChunk(download::TBodyReadAhead& reader, HANDLE file, TTransferState& transfer, TBodyTaking& taking);
     // Runs a WinINet call on the worker while the UI thread handles messages. Cancel (or a quit
     // request, which then sets the cancel flag) gives it up at once, and so does the time-out: the
     // platform's own time-outs are not all kept (Wine waits on a silent server for ever).

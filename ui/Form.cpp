@@ -235,27 +235,59 @@ void TForm::CloseAsAsked() {
         DestroyWindow(handle_);
 }
 
+LRESULT TForm::OnDpiChanged(WPARAM wp, LPARAM lp) {
+    // Moved to a monitor of another density (or its scale changed): lay out again for it and take the
+    // place the system suggests, with the client size the layout asks for.
+    ChangeDpi(HIWORD(wp));
+    const RECT* suggested = reinterpret_cast<const RECT*>(lp);
+    POINT at{suggested ? suggested->left : 0, suggested ? suggested->top : 0};
+    FitWindowToClient(suggested ? &at : nullptr);
+    InvalidateRect(handle_, nullptr, TRUE);
+    return 0;
+}
+
+LRESULT TForm::OnGetMinMaxInfo(WPARAM wp, LPARAM lp) {
+    // The layout's size wins over the screen's: at a high scale the window may be larger.
+    LRESULT r = TControl::WndProc(WM_GETMINMAXINFO, wp, lp);
+    auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+    RECT window = WindowRectForClient();
+    info->ptMaxTrackSize.x = std::max<LONG>(info->ptMaxTrackSize.x, 2 * (window.right - window.left));
+    info->ptMaxTrackSize.y = std::max<LONG>(info->ptMaxTrackSize.y, 2 * (window.bottom - window.top));
+    return r;
+}
+
+bool TForm::OnActivate(WPARAM wp) {
+    if (LOWORD(wp) == WA_INACTIVE) {
+        SaveFocus();
+        return false;
+    }
+    // Activated and not minimised: the control that had the focus gets it back, rather than the form
+    // itself, which takes no keys.
+    return !HIWORD(wp) && RestoreFocus();
+}
+
+LRESULT TForm::OnGetObject(WPARAM wp, LPARAM lp) {
+    TAccessibleDetails details;
+    CollectPaintedTexts(*this, details.Parts);
+    if (details.Parts.empty())
+        return 0;
+    return AnswerGetObject(handle_, wp, lp, std::move(details));
+}
+
+LRESULT TForm::OnGetDefId() {
+    // The dialog keys ask the window which button Enter presses when the focused control is not a
+    // default push button (an owner-drawn button never says it is one). Without an answer they would
+    // press the control numbered IDOK, whatever has the focus.
+    TControl* button = DefaultButton();
+    return button && button->ControlId() != 0 ? MAKELRESULT(button->ControlId(), DC_HASDEFID) : 0;
+}
+
 LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-        case WM_DPICHANGED: {
-            // Moved to a monitor of another density (or its scale changed): lay out again for it and
-            // take the place the system suggests, with the client size the layout asks for.
-            ChangeDpi(HIWORD(wp));
-            const RECT* suggested = reinterpret_cast<const RECT*>(lp);
-            POINT at{suggested ? suggested->left : 0, suggested ? suggested->top : 0};
-            FitWindowToClient(suggested ? &at : nullptr);
-            InvalidateRect(handle_, nullptr, TRUE);
-            return 0;
-        }
-        case WM_GETMINMAXINFO: {
-            // The layout's size wins over the screen's: at a high scale the window may be larger.
-            LRESULT r = TControl::WndProc(msg, wp, lp);
-            auto* info = reinterpret_cast<MINMAXINFO*>(lp);
-            RECT window = WindowRectForClient();
-            info->ptMaxTrackSize.x = std::max<LONG>(info->ptMaxTrackSize.x, 2 * (window.right - window.left));
-            info->ptMaxTrackSize.y = std::max<LONG>(info->ptMaxTrackSize.y, 2 * (window.bottom - window.top));
-            return r;
-        }
+        case WM_DPICHANGED:
+            return OnDpiChanged(wp, lp);
+        case WM_GETMINMAXINFO:
+            return OnGetMinMaxInfo(wp, lp);
         case WM_SETTEXT:
             // The text is the title bar's, which the system paints: nothing in the client area changes.
             return DefaultProc(msg, wp, lp);
@@ -272,35 +304,19 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             CloseAsAsked();
             return 0;
         case WM_ACTIVATE:
-            if (LOWORD(wp) == WA_INACTIVE) {
-                SaveFocus();
-                break;
-            }
-            // Activated and not minimised: the control that had the focus gets it back, rather than the
-            // form itself, which takes no keys.
-            if (!HIWORD(wp) && RestoreFocus())
+            if (OnActivate(wp))
                 return 0;
             break;
         case WM_SETFOCUS:
             if (!IsIconic(handle_))
                 RestoreFocus();
             return 0;
-        case WM_GETOBJECT: {
-            TAccessibleDetails details;
-            CollectPaintedTexts(*this, details.Parts);
-            if (details.Parts.empty())
-                break;
-            if (LRESULT answer = AnswerGetObject(handle_, wp, lp, std::move(details)))
+        case WM_GETOBJECT:
+            if (LRESULT answer = OnGetObject(wp, lp))
                 return answer;
             break;
-        }
-        case DM_GETDEFID: {
-            // The dialog keys ask the window which button Enter presses when the focused control is
-            // not a default push button (an owner-drawn button never says it is one). Without an
-            // answer they would press the control numbered IDOK, whatever has the focus.
-            TControl* button = DefaultButton();
-            return button && button->ControlId() != 0 ? MAKELRESULT(button->ControlId(), DC_HASDEFID) : 0;
-        }
+        case DM_GETDEFID:
+            return OnGetDefId();
         case WM_DESTROY:
             if (Application().MainForm() == this)
                 PostQuitMessage(0);

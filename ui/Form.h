@@ -74,6 +74,12 @@ private:
     // What Enter presses: the push button with the focus, else the enabled default button; null when
     // neither exists.
     TControl* DefaultButton();
+    // The handlers of WndProc that take more than a few lines.
+    LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
+    LRESULT OnGetMinMaxInfo(WPARAM wp, LPARAM lp);
+    bool OnActivate(WPARAM wp);                 // true when the focus went back to a control
+    LRESULT OnGetObject(WPARAM wp, LPARAM lp);  // 0: not answered here
+    LRESULT OnGetDefId();
     std::wstring className_;
     TControl* activeControl_ = nullptr;
     HWND savedFocus_ = nullptr;
