@@ -14,7 +14,7 @@ however slowly the client got there. GET /cut/NAME sends the file's first half i
 closes the connection without the last chunk: a transfer cut short that announced no length.
 
 With --mode-file, the catalogue looks at that file on each request: when it exists and says "trickle",
-the answer's body comes one byte every quarter second; "silent", no answer at all until the client goes
+the answer's body comes one byte a second; "silent", no answer at all until the client goes
 (at most HELD_SECONDS). A test writes the file before it presses Check and removes it after.
 
 When both listen, the addresses go to --ports-file as "key=value" lines:
@@ -135,7 +135,7 @@ class CatalogueHandler(Handler):
             for at in range(len(body)):
                 self.wfile.write(body[at:at + 1])
                 self.wfile.flush()
-                time.sleep(0.25)
+                time.sleep(1.0)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
             self.config["log"].write(f"catalogue POST {self.path} trickle-aborted-by-client")
 
