@@ -238,6 +238,37 @@ TEST(TlsChannel, ServerCloseNoticeEndsTheConnectionAfterTheDataBeforeIt) {
     EXPECT_THROW(c.client.Connection().ReadData(&more), EnetSocketError);
 }
 
+// A body that lasts until the close is whole only when the server's close notice ends it: a bare TCP
+// close could be anybody's cut. With a length the bare close after the whole body is fine.
+TEST(TlsChannel, ABodyEndedByTheCloseNeedsTheCloseNotice) {
+    struct {
+        const char* peer;
+        const wchar_t* path;
+        int code;  // 0: the lines arrive
+    } cases[] = {
+        {"bare-close", L"/close-delimited", kNetSessionTruncated},
+        {"notice-close", L"/close-delimited", 0},
+        {"bare-close", L"/with-length", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.peer) + " " + std::string(c.path, c.path + wcslen(c.path)));
+        TnetHttp http;
+        http.TimeOut = 10000;
+        TnetHttpRequest request;
+        request.AddFormField(L"system_password", L"secret");
+        TnetStringList lines;
+        int code = 0;
+        try {
+            http.Post(L"https://localhost:" + std::to_wstring(PeerPort(c.peer)) + c.path, &request, lines);
+        } catch (const EnetError& e) {
+            code = e.ErrorCode();
+        }
+        EXPECT_EQ(code, c.code);
+        if (c.code == 0)
+            EXPECT_EQ(lines, (TnetStringList{L"first line", L"second line"}));
+    }
+}
+
 TEST(TlsChannel, ProtocolFlagsAndIgnoredChecksMapToTheProviderBits) {
     using F = TnetTlsFlag;
     struct {

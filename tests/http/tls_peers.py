@@ -118,6 +118,37 @@ def serve_close_notice(directory, mode, conn):
         log(directory, f"{mode} received 0 closed")
 
 
+def serve_answer_then_close(directory, mode, conn):
+    """Reads one request and answers it with two lines, then closes TCP without the close notice
+    ("bare-close") or after it ("notice-close"). The path /close-delimited sends no length, so only the
+    close tells where the body ends; /with-length sends a Content-Length."""
+    request = b""
+    while b"\r\n\r\n" not in request:
+        data = conn.recv(65536)
+        if not data:
+            return
+        request += data
+    head, _, body = request.partition(b"\r\n\r\n")
+    length = 0
+    for line in head.split(b"\r\n")[1:]:
+        name, _, value = line.partition(b":")
+        if name.strip().lower() == b"content-length":
+            length = int(value.strip())
+    while len(body) < length:
+        body += conn.recv(65536)
+    path = head.split(b" ")[1]
+    lines = b"first line\r\nsecond line\r\n"
+    framing = b"Content-Length: %d\r\n" % len(lines) if path.endswith(b"/with-length") else b""
+    conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n" + framing + b"Connection: close\r\n\r\n" + lines)
+    if mode == "notice-close":
+        try:
+            conn.unwrap()
+        except (OSError, ssl.SSLError):
+            pass
+    log(directory, f"{mode} answered {path.decode()}")
+    # "bare-close": the socket closes in handle() without a notice.
+
+
 def serve_greeting_with_finished(directory, mode, raw, ctx):
     """Runs the handshake through memory buffers so the server's last handshake message and the
     first application data leave in one send."""
@@ -194,6 +225,8 @@ def serve(directory):
         "echo": (context(directory, "localhost-chain.pem", "localhost.key"), serve_echo),
         "big": (context(directory, "localhost-chain.pem", "localhost.key"), serve_big),
         "close-notice": (context(directory, "localhost-chain.pem", "localhost.key"), serve_close_notice),
+        "bare-close": (context(directory, "localhost-chain.pem", "localhost.key"), serve_answer_then_close),
+        "notice-close": (context(directory, "localhost-chain.pem", "localhost.key"), serve_answer_then_close),
         "greeting": (context(directory, "localhost-chain.pem", "localhost.key"), serve_greeting_with_finished),
         "client-cert": (context(directory, "localhost-chain.pem", "localhost.key", request_client_cert=True),
                         serve_echo),
