@@ -456,30 +456,53 @@ TEST_F(InstallWorkflow, AFilePlantedBesideTheSetupProgramStopsTheInstall) {
 
 // Presses during the download (the window stays usable then) start nothing, and a close asked for
 // then cancels the download as Cancel does (no message, the partial file gone) and the window goes.
+// Exit, WM_CLOSE and Alt+F4 alike.
 TEST_F(InstallWorkflow, PressesDuringTheDownloadStartNothingAndACloseCancelsIt) {
     test::ProductInstallation install;
     install.InstallServer(L"5.9.0");
     install.InstallDataUpdate(test::BinDir() + L"demo_dataupdate.exe");
-    test::RemoveTree(GetTempDirectory() + L"Setup.exe");
     test::TestHttpServer server;
     server.Route("/b/Setup.exe", test::OkReply(test::SetupBytes(test::SetupVariant::Signed)));
-    ListAndSelect(server.Url("/b/Setup.exe"));
-    HWND window = form_->Handle();
-    // The engine's start-of-file event comes in the middle of the run: press and close from there.
-    int presses = 0;
-    form_->WebDownload->OnFileStart = [&](TObject*, int) {
-        ++presses;
+    enum class Way { Exit, WmClose, AltF4 };
+    for (Way way : {Way::Exit, Way::WmClose, Way::AltF4}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        if (!form_) {
+            form_ = std::make_unique<TfrmMain>();
+            form_->Show();
+            ui::Application().ProcessMessages();
+        }
+        test::RemoveTree(GetTempDirectory() + L"Setup.exe");
+        ListAndSelect(server.Url("/b/Setup.exe"));
+        HWND window = form_->Handle();
+        // The engine's start-of-file event comes in the middle of the run: press and close from there.
+        int presses = 0;
+        form_->WebDownload->OnFileStart = [&](TObject*, int) {
+            ++presses;
+            form_->btnInstallClick(form_->btnInstall);
+            form_->btnCheckClick(form_->btnCheck);
+            if (way == Way::Exit) {
+                form_->btnExitClick(form_->btnExit);
+            } else if (way == Way::WmClose) {
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            } else {
+                SetFocus(form_->btnExit->Handle());
+                // lParam bit 29: the Alt key is down.
+                PostMessageW(form_->btnExit->Handle(), WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29));
+            }
+        };
+        test::ScopedMessageAnswers answers({IDYES, IDYES});
         form_->btnInstallClick(form_->btnInstall);
-        form_->btnCheckClick(form_->btnCheck);
-        PostMessageW(window, WM_CLOSE, 0, 0);
-    };
-    test::ScopedMessageAnswers answers({IDYES, IDYES});
-    form_->btnInstallClick(form_->btnInstall);
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 2000)) << "the window stayed";
-    EXPECT_EQ(presses, 1) << "a second download was started";
-    EXPECT_EQ(answers.Shown().size(), 1u) << "more than the confirmation was shown";
-    EXPECT_TRUE(EventLines().empty()) << "a setup program ran";
-    EXPECT_EQ(GetFileAttributesW((GetTempDirectory() + L"Setup.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 2000)) << "the window stayed";
+        EXPECT_EQ(presses, 1) << "a second download was started";
+        EXPECT_EQ(answers.Shown().size(), 1u) << "more than the confirmation was shown";
+        EXPECT_TRUE(EventLines().empty()) << "a setup program ran";
+        EXPECT_EQ(GetFileAttributesW((GetTempDirectory() + L"Setup.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+        ExpectOwnFolderGone(*form_);  // with the partial file in it
+        MSG quit;
+        while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+        form_.reset();
+    }
 }
 
 std::vector<std::string> LogLines(const std::wstring& path) {
