@@ -204,8 +204,16 @@ std::wstring_view SplitUserInfo(std::wstring_view authority, AuthorityParts& out
     return authority.substr(at + 1);
 }
 
+// What may stand between the brackets of an IPv6 host: its hex digits, ":" and "." (an IPv4 tail), a
+// zone after "%", and the letters of a future address form. Anything else (non-ASCII text above all,
+// which the host's IDN conversion would turn into a name with the brackets in it) is no address.
+bool IsAddressLiteralChar(wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L':' || c == L'.' ||
+           c == L'%' || c == L'-' || c == L'_' || c == L'~';
+}
+
 // Splits "host:port"; an IPv6 host keeps its brackets, and only a ":" may follow the "]". False for
-// an unclosed "[" or text after the "]".
+// an unclosed "[", text after the "]", or brackets around what is no address.
 bool SplitHostAndPort(std::wstring_view hostPort, AuthorityParts& out) {
     out.host = hostPort;
     size_t colon = std::wstring_view::npos;
@@ -213,6 +221,10 @@ bool SplitHostAndPort(std::wstring_view hostPort, AuthorityParts& out) {
         const size_t close = hostPort.find(L']');
         if (close == std::wstring_view::npos)
             return false;
+        for (wchar_t c : hostPort.substr(1, close - 1)) {
+            if (!IsAddressLiteralChar(c))
+                return false;
+        }
         out.host = hostPort.substr(0, close + 1);
         if (close + 1 == hostPort.size())
             return true;

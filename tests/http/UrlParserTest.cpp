@@ -49,7 +49,8 @@ TEST(UrlParser, SplitsParts) {
 }
 
 TEST(UrlParser, RejectsWhatCannotBeSplit) {
-    for (const wchar_t* url : {L"http://h:99999/", L"http://h:8x/", L"http:///x", L"", L"http://[::1/"}) {
+    for (const wchar_t* url : {L"http://h:99999/", L"http://h:8x/", L"http:///x", L"", L"http://[::1/",
+                               L"[\u3800\u5D00\u6100:8]", L"http://[h\u00E9:1]/", L"http://[a/b]/"}) {
         TnetUrlParser parser;
         EXPECT_FALSE(parser.Parse(url, L"")) << url;
         EXPECT_EQ(parser.Host(), L"") << url;
