@@ -42,19 +42,18 @@ void TBodyReadAhead::Run() {
                 return;
         }
         // While the link keeps up, the rest of the chunk is read at once; else the platform is asked
-        // first what has arrived, so that a slow link's bytes come in steps that never wait long.
-        DWORD got = 0;
+        // first what has arrived (waiting until something has; 0 at the end of the body, which a
+        // plain read confirms at once), so that a slow link's bytes come in steps that never wait long.
         const DWORD room = kChunkSize - size;
-        if (keepsUp) {
-            if (!core::wininet::InternetReadFile(request_.get(), chunk.data() + size, room, &got))
-                got = kReadFailed;
-        } else {
-            DWORD available = 0;
-            // Waits until something has arrived; 0 at the end of the body, which a plain read confirms
-            // (it returns at once there).
-            const bool asked = core::wininet::InternetQueryDataAvailable(request_.get(), &available, 0, 0);
-            got = asked ? ReadArrived(chunk.data() + size, room, available) : kReadFailed;
-        }
+        DWORD want = room;
+        DWORD got = 0;
+        DWORD available = 0;
+        if (!keepsUp && !core::wininet::InternetQueryDataAvailable(request_.get(), &available, 0, 0))
+            got = kReadFailed;
+        else if (available > 0 && available < kFullPlatformBuffer)
+            want = std::min(available, room);
+        if (got != kReadFailed && !core::wininet::InternetReadFile(request_.get(), chunk.data() + size, want, &got))
+            got = kReadFailed;
         keepsUp = got == room && got >= kFullPlatformBuffer;
         if (got == kReadFailed || got == 0) {
             std::lock_guard<std::mutex> guard(lock_);
@@ -74,14 +73,6 @@ void TBodyReadAhead::Run() {
             start = GetTickCount64();
         }
     }
-}
-
-DWORD TBodyReadAhead::ReadArrived(char* into, DWORD room, DWORD available) {
-    const DWORD want = available == 0 ? room : std::min(available >= kFullPlatformBuffer ? room : available, room);
-    DWORD got = 0;
-    if (!core::wininet::InternetReadFile(request_.get(), into, want, &got))
-        return kReadFailed;
-    return got;
 }
 
 void TBodyReadAhead::Hand(std::vector<char>& chunk, DWORD size) {

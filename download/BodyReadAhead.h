@@ -48,7 +48,6 @@ private:
     static constexpr size_t kMaxWaiting = 16;
 
     void Hand(std::vector<char>& chunk, DWORD size);
-    DWORD ReadArrived(char* into, DWORD room, DWORD available);
 
     shared_hinternet request_;
     std::mutex lock_;
