@@ -35,9 +35,15 @@ void TnetTlsNetworkStream::OpenClientSession() {
     FNextAction = TnetNetworkStreamAction::saWrite;
 }
 
-void TnetTlsNetworkStream::RunHandshakeStep() {
+void TnetTlsNetworkStream::RunHandshakeStep(TnetStream* target) {
     std::string token;
+    const bool renegotiationStarts = FState == TnetTlsState::tsRenegotiationDue;
     const TnetSspiReturnCode result = GenerateHandshakeToken(token);
+    // A provider that asks for more of the server instead of starting the new handshake would wait
+    // for ever: the server waits for us. Wine's does so; it fails here, at once, with its own text.
+    if (renegotiationStarts && result == TnetSspiReturnCode::rcAuthMoreDataNeeded && token.empty() &&
+        FSSPIBuffer.empty())
+        throw EnetSSPIError(SspiErrorText(kSspiRenegotiationNotStarted), kSspiRenegotiationNotStarted);
     FWriteData += token;
     switch (result) {
         case TnetSspiReturnCode::rcAuthMoreDataNeeded:
@@ -45,7 +51,7 @@ void TnetTlsNetworkStream::RunHandshakeStep() {
             break;
         case TnetSspiReturnCode::rcOK:
         case TnetSspiReturnCode::rcEncodeNeeded:
-            CompleteHandshake(result == TnetSspiReturnCode::rcEncodeNeeded);
+            CompleteHandshake(result == TnetSspiReturnCode::rcEncodeNeeded, target);
             break;
         default:  // a token to send: the server answers it
             FState = TnetTlsState::tsAwaitingReply;
@@ -77,20 +83,20 @@ TnetSspiReturnCode TnetTlsNetworkStream::GenerateHandshakeToken(std::string& tok
     }
 }
 
-void TnetTlsNetworkStream::CompleteHandshake(bool dataFollowed) {
+void TnetTlsNetworkStream::CompleteHandshake(bool dataFollowed, TnetStream* target) {
     // No verification event is attached: the check's verdict stands.
     if (!context_->Certified()) {
         const long status = context_->ServerVerdict();
         throw EnetSocketError(SspiErrorText(static_cast<int>(status)), static_cast<int>(status));
     }
-    context_->StreamSizes();  // asked once per session, before the first record
+    context_->StreamSizes();  // asked after every handshake, before the first record
     FState = TnetTlsState::tsOpen;
     if (!FPendingPlain.empty()) {
         context_->Encrypt(FPendingPlain.data(), FPendingPlain.size(), FWriteData);
         FPendingPlain.clear();
     }
     if (dataFollowed)
-        DecryptReceived(nullptr);  // application data came with the last handshake message
+        DecryptReceived(target);  // application data came with the last handshake message
 }
 
 void TnetTlsNetworkStream::DecryptReceived(TnetStream* target) {
@@ -103,9 +109,10 @@ void TnetTlsNetworkStream::DecryptReceived(TnetStream* target) {
             FNextAction = TnetNetworkStreamAction::saNone;
             break;
         case TnetSspiReturnCode::rcReAuthNeeded:
-            // The server asks for a new handshake: the next write runs it, with what followed.
+            // The server asks for a new handshake and waits for it: it runs now, inside the read,
+            // with what followed the request; the answer's data after it comes to the same target.
             FState = TnetTlsState::tsRenegotiationDue;
-            FNextAction = TnetNetworkStreamAction::saWrite;
+            RunHandshakeStep(target);
             break;
         default:
             // An incomplete record waits for the caller's next read; no read of our own is asked
@@ -136,10 +143,8 @@ bool TnetTlsNetworkStream::Flush() {
 bool TnetTlsNetworkStream::Write(TnetStream* source) {
     if (!context_)
         return true;
-    if (HandshakeStepDue()) {
-        RunHandshakeStep();
-        return FWriteData.empty();
-    }
+    if (HandshakeStepDue())
+        RunHandshakeStep(nullptr);  // the caller's bytes below wait for the handshake's end
     if (source != nullptr) {
         std::vector<char> piece(static_cast<size_t>(connection_.BatchSize()));
         for (;;) {
@@ -172,11 +177,15 @@ void TnetTlsNetworkStream::Read(TnetStream* target) {
         }
         FSSPIBuffer.append(buffer.data(), static_cast<size_t>(received));
         any = true;
+        // A batch at a time: a server that sends faster than we decrypt would otherwise keep this
+        // loop, and the undecrypted bytes, growing for ever. The socket signals again for the rest.
+        if (FSSPIBuffer.size() >= buffer.size())
+            break;
     }
     if (!any)
         return;
     if (InHandshake())
-        RunHandshakeStep();
+        RunHandshakeStep(target);
     else
         DecryptReceived(target);
 }
