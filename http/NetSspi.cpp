@@ -100,6 +100,7 @@ constexpr SspiTableEntry kErrorTexts[] = {
     {-9, L"Error querying local certificate"},
     {-11, L"Error occured when authenticating server credentials"},
     {-12, L"Not supported"},
+    {-13, L"The server asked for a new secure handshake, which could not be started"},
 };
 
 const wchar_t* TableText(long code) {
@@ -263,9 +264,12 @@ TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input,
     token.clear();
     if (!handles_.HasContext())
         return StartHandshake(token);
-    if (renegotiating)
+    if (renegotiating) {
         FStatusCode = kContinueNeeded;
+        FRenegotiating = true;
+    }
     bool called = false;
+    bool askedAgainWithoutCertificate = false;
     bool goWithoutInput = renegotiating;  // a new handshake's first call needs no new bytes
     while (HandshakeGoesOn()) {
         // Nothing new to give the provider: wait for the server.
@@ -279,9 +283,12 @@ TnetSspiReturnCode TnetTlsClientSspi::GenContext(std::string& input,
         if (status == kIncompleteMessage)
             return TnetSspiReturnCode::rcAuthMoreDataNeeded;  // the input is kept whole
         if (status == kIncompleteCredentials) {
-            // The server asks for a client certificate; the input is given again after the answer.
-            if (!acceptEmptyCredentials)
+            // The server asks for a client certificate; the input is given again after the answer,
+            // once, telling the provider that none is supplied.
+            if (!acceptEmptyCredentials || askedAgainWithoutCertificate)
                 return TnetSspiReturnCode::rcCredentialNeeded;
+            askedAgainWithoutCertificate = true;
+            FWithoutCertificate = true;
             FStatusCode = kContinueNeeded;
             called = false;
             continue;
@@ -323,7 +330,7 @@ SECURITY_STATUS TnetTlsClientSspi::ContinueHandshake(std::string& input, std::st
     SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
     SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
     const SECURITY_STATUS status =
-        handles_.InitializeContext(targetAnsi_.c_str(), kRequestFlags, 0, &inDesc, &outDesc, attributes);
+        handles_.InitializeContext(targetAnsi_.c_str(), RequestFlags(), 0, &inDesc, &outDesc, attributes);
     FStatusCode = status;
     produced = TakeSspiBuffer(out);
     if (status == kIncompleteMessage || status == kIncompleteCredentials)
@@ -341,10 +348,18 @@ bool TnetTlsClientSspi::HandshakeGoesOn() const {
 }
 
 TnetSspiReturnCode TnetTlsClientSspi::FinishHandshake(const std::string& input) {
-    if (!FServerVerdict)
+    // A new handshake may have brought another certificate and other record sizes.
+    if (!FServerVerdict || FRenegotiating) {
+        FRenegotiating = false;
+        FStreamSizes.reset();
         CheckServerCertificate();
+    }
     // Bytes left over are application data that followed the handshake.
     return input.empty() ? TnetSspiReturnCode::rcOK : TnetSspiReturnCode::rcEncodeNeeded;
+}
+
+ULONG TnetTlsClientSspi::RequestFlags() const {
+    return FWithoutCertificate ? kRequestFlags | ISC_REQ_USE_SUPPLIED_CREDS : kRequestFlags;
 }
 
 namespace {

@@ -82,6 +82,7 @@ inline constexpr int kSspiNoPackage = -5;
 inline constexpr int kSspiStreamSizesFailed = -6;
 inline constexpr int kSspiNoLocalCertificate = -9;
 inline constexpr int kSspiServerCheckFailed = -11;
+inline constexpr int kSspiRenegotiationNotStarted = -13;
 
 // The text for a secure-channel status code or own code; "The unknown error was occured: %x" for
 // a code not in the table.
@@ -125,7 +126,7 @@ public:
     // extra bytes after the handshake stay); `token` receives what must be sent. With
     // `acceptEmptyCredentials` a client-certificate request is answered without one. `renegotiating`
     // starts the new handshake the server asked for, even without new input. When the handshake
-    // completes the server's certificate is checked, once per session.
+    // completes the server's certificate is checked, at the first handshake and after every new one.
     // Throws EnetSSPIError on a provider failure (`token` may then hold an alert to send).
     TnetSspiReturnCode GenContext(std::string& input,
                                   std::string& token,
@@ -171,6 +172,8 @@ private:
     SECURITY_STATUS ContinueHandshake(std::string& input, std::string& produced, ULONG& attributes);
     bool HandshakeGoesOn() const;
     TnetSspiReturnCode FinishHandshake(const std::string& input);
+    // The context requirements, with "no client certificate is supplied" once a server asked for one.
+    ULONG RequestFlags() const;
     void CheckServerCertificate();
     // Decrypts the record at `used`, advancing `used` past what it took.
     TnetSspiReturnCode DecryptRecord(std::string& buffer, size_t& used, const Sink& sink);
@@ -183,6 +186,8 @@ private:
     TnetSspiHandles handles_;
     std::optional<SecPkgContext_StreamSizes> FStreamSizes;
     long FStatusCode = 0;                  // the provider's last handshake status
+    bool FRenegotiating = false;           // a new handshake runs: the server is checked again at its end
+    bool FWithoutCertificate = false;      // a server asked for a client certificate: we go on without
     std::optional<long> FServerVerdict;    // the certificate check's status, 0 when certified
     unique_cert_context FPeerCertificate;  // the server's certificate, kept after the check
     TBlockingCallRunner FRunBlocking;

@@ -396,6 +396,10 @@ void TnetSyncConnection::ReadData(TnetStream* target) {
         if (!FActive)
             RaiseSocketError(kNetNotSocket);
         const WSANETWORKEVENTS events = WaitForNetworkEvents();
+        // A handshake token that a read made (the server asked for a new handshake) and the socket
+        // did not take at once goes out as soon as it can.
+        if ((events.lNetworkEvents & FD_WRITE) && FNetworkStream->NextAction() == TnetNetworkStreamAction::saWrite)
+            FNetworkStream->Write(nullptr);
         if ((events.lNetworkEvents & (FD_READ | FD_CLOSE)) == 0)
             continue;
         closedHere = ReadStep(target);

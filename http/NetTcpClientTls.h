@@ -27,7 +27,7 @@ inline constexpr TnetTlsFlags kHttpDefaultTlsFlags{TnetTlsFlag::tfUseTLS12};
 // Where the secure channel stands: the one state of the TLS stream.
 enum class TnetTlsState {
     tsHandshakeDue,      // the session is made: the first handshake step runs at the next write
-    tsRenegotiationDue,  // the server asked for a new handshake: its first step runs at the next write
+    tsRenegotiationDue,  // the server asked for a new handshake: its first step runs at once
     tsAwaitingReply,     // a handshake token went out: the server's answer is read next
     tsAwaitingMore,      // the server's handshake message is incomplete: more bytes are read first
     tsOpen,              // the server is accepted: records are protected and unprotected
@@ -61,12 +61,13 @@ private:
     bool HandshakeStepDue() const {
         return FState == TnetTlsState::tsHandshakeDue || FState == TnetTlsState::tsRenegotiationDue;
     }
-    void RunHandshakeStep();
+    // One handshake step; application data that came with its last message goes to `target`.
+    void RunHandshakeStep(TnetStream* target);
     // The provider's next handshake token, answering a client-certificate request without one.
     // On a provider failure its alert is sent once before the failure is raised again.
     TnetSspiReturnCode GenerateHandshakeToken(std::string& token);
     // Accepts the checked server (or fails with the check's text) and opens the channel.
-    void CompleteHandshake(bool dataFollowed);
+    void CompleteHandshake(bool dataFollowed, TnetStream* target);
     void DecryptReceived(TnetStream* target);
     // Sends FWriteData as far as the socket takes it; sets the next action. False when bytes remain.
     bool Flush();

@@ -6,6 +6,8 @@ PACKAGES=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
     wine wine64 xvfb xauth x11-utils imagemagick googletest
     openssl curl nginx-light osslsigncode
+    # TLS test peers that ask for a new handshake (Python's own ssl module cannot).
+    python3-openssl
     # The formatter of ./dev format and of the layout check, pinned: other versions lay out differently.
     clang-format-14
     # The face drawn for "Segoe UI" in every Wine prefix of ours (see configure_wine_prefix).

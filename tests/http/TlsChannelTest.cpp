@@ -269,6 +269,60 @@ TEST(TlsChannel, ABodyEndedByTheCloseNeedsTheCloseNotice) {
     }
 }
 
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// A server may ask for a new handshake at any point of an answer (IIS and Apache do when a path wants a
+// client certificate): the handshake runs inside the read, the answer arrives whole and in order, and
+// the same connection carries the next request; a request for a client certificate in the new
+// handshake is answered without one. Wine's provider cannot start a client's new handshake (it wants
+// input that only comes after the client's hello): there the request fails at once with its own text,
+// instead of waiting for the time-out.
+TEST(TlsChannel, ANewHandshakeAtAnyPointOfTheAnswerKeepsTheAnswerWholeAndTheConnection) {
+    const bool providerCannotRenegotiate = UnderWine();
+    TnetStringList expected;
+    for (int i = 1; i <= 40; ++i)
+        expected.push_back(L"line " + std::to_wstring(i) + L" of the answer");
+    for (const std::string peer : {"renegotiate", "renegotiate-cert"}) {
+        for (const std::string point : {"before", "header", "between", "body"}) {
+            SCOPED_TRACE(peer + " /" + point);
+            const std::wstring base = L"https://localhost:" + std::to_wstring(PeerPort(peer));
+            const size_t seen = PeerLog(peer).size();
+            TnetHttp http;
+            http.TimeOut = 10000;
+            for (const std::string path : {"/" + point, std::string("/plain")}) {
+                TnetHttpRequest request;
+                request.AddFormField(L"system_password", L"secret");
+                TnetStringList lines;
+                int code = 0;
+                std::wstring text;
+                try {
+                    http.Post(base + std::wstring(path.begin(), path.end()), &request, lines);
+                } catch (const EnetError& e) {
+                    code = e.ErrorCode();
+                    text = e.Message();
+                }
+                if (providerCannotRenegotiate && path != "/plain") {
+                    EXPECT_EQ(code, kSspiRenegotiationNotStarted) << path;
+                    EXPECT_EQ(text, L"The server asked for a new secure handshake, which could not be started");
+                    continue;
+                }
+                EXPECT_EQ(code, 0) << path << ": " << std::string(text.begin(), text.end());
+                EXPECT_EQ(lines, expected) << path;
+            }
+            if (providerCannotRenegotiate) {
+                // The failed connection was given up; the next request came on a new one.
+                EXPECT_EQ(NextPeerReport(peer, seen + 1), "answered /plain renegotiations 0");
+                continue;
+            }
+            // One new handshake, and the second answer came on the same connection.
+            EXPECT_EQ(NextPeerReport(peer, seen), "answered /" + point + " renegotiations 1");
+            EXPECT_EQ(NextPeerReport(peer, seen + 1), "answered /plain renegotiations 1");
+        }
+    }
+}
+
 TEST(TlsChannel, ProtocolFlagsAndIgnoredChecksMapToTheProviderBits) {
     using F = TnetTlsFlag;
     struct {

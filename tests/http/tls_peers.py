@@ -8,6 +8,7 @@ Each line of ports.txt is "MODE PORT". After every connection a server appends
 "MODE received N" (application bytes received) or "MODE handshake-failed REASON" to DIR/peers.log.
 """
 import os
+import select
 import signal
 import socket
 import ssl
@@ -194,6 +195,89 @@ def serve_greeting_with_finished(directory, mode, raw, ctx):
     log(directory, f"{mode} received {total}")
 
 
+RENEGOTIATION_LINES = b"".join(b"line %d of the answer\r\n" % i for i in range(1, 41))
+
+
+def read_request(conn):
+    """One HTTP request (header and Content-Length body), or None when the client went away."""
+    request = b""
+    while b"\r\n\r\n" not in request:
+        data = conn.recv(65536)
+        if not data:
+            return None
+        request += data
+    head, _, body = request.partition(b"\r\n\r\n")
+    length = 0
+    for line in head.split(b"\r\n")[1:]:
+        name, _, value = line.partition(b":")
+        if name.strip().lower() == b"content-length":
+            length = int(value.strip())
+    while len(body) < length:
+        body += conn.recv(65536)
+    return head.split(b" ")[1].decode()
+
+
+def run_renegotiation(conn, raw):
+    """Asks for a new handshake and drives it to its end; the client sends no data meanwhile."""
+    from OpenSSL import SSL
+    conn.renegotiate()
+    conn.do_handshake()  # sends the request
+    raw.setblocking(False)
+    deadline = time.time() + 20
+    try:
+        while conn.renegotiate_pending() and time.time() < deadline:
+            try:
+                conn.recv(65536)
+            except SSL.WantReadError:
+                select.select([raw], [], [], 0.2)
+    finally:
+        raw.setblocking(True)
+    return not conn.renegotiate_pending()
+
+
+def serve_renegotiating(directory, mode, raw, certs):
+    """Answers each request on a kept-alive connection with RENEGOTIATION_LINES. A path ending in
+    /before, /header, /between or /body asks for a new handshake before the first byte, inside the
+    header, between header and body, or inside the body; any other path answers plainly. Mode
+    "renegotiate-cert" asks for a client certificate in the new handshake (and goes on without one)."""
+    from OpenSSL import SSL
+    ctx = SSL.Context(SSL.TLS_SERVER_METHOD)
+    ctx.set_min_proto_version(SSL.TLS1_2_VERSION)
+    ctx.set_max_proto_version(SSL.TLS1_2_VERSION)
+    ctx.use_certificate_chain_file(os.path.join(directory, certs[0]))
+    ctx.use_privatekey_file(os.path.join(directory, certs[1]))
+    conn = SSL.Connection(ctx, raw)
+    conn.set_accept_state()
+    try:
+        conn.do_handshake()
+    except SSL.Error as e:
+        log(directory, f"{mode} handshake-failed {e!r}")
+        return
+    while True:
+        try:
+            path = read_request(conn)
+        except (SSL.ZeroReturnError, SSL.SysCallError):
+            return
+        if path is None:
+            return
+        header = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n\r\n" % len(
+            RENEGOTIATION_LINES)
+        answer = header + RENEGOTIATION_LINES
+        point = path.rsplit("/", 1)[-1]
+        cuts = {"before": 0, "header": 12, "between": len(header), "body": len(header) + 100}
+        if point not in cuts:
+            conn.sendall(answer)
+            log(directory, f"{mode} answered {path} renegotiations {conn.total_renegotiations()}")
+            continue
+        conn.sendall(answer[:cuts[point]])
+        if mode == "renegotiate-cert":
+            conn.set_verify(SSL.VERIFY_PEER, lambda *args: True)
+        done = run_renegotiation(conn, raw)
+        conn.sendall(answer[cuts[point]:])
+        log(directory, f"{mode} answered {path} renegotiations {conn.total_renegotiations()}"
+                       f"{'' if done else ' unfinished'}")
+
+
 def run_server(directory, mode, listener, ctx, handler):
     while True:
         raw, _ = listener.accept()
@@ -202,6 +286,10 @@ def run_server(directory, mode, listener, ctx, handler):
 
 def handle(directory, mode, raw, ctx, handler):
     try:
+        if handler is serve_renegotiating:
+            raw.settimeout(None)  # pyOpenSSL reads a socket with a time-out as a non-blocking one
+            handler(directory, mode, raw, ctx)
+            return
         if handler is serve_greeting_with_finished:
             handler(directory, mode, raw, ctx)
             return
@@ -228,6 +316,9 @@ def serve(directory):
         "bare-close": (context(directory, "localhost-chain.pem", "localhost.key"), serve_answer_then_close),
         "notice-close": (context(directory, "localhost-chain.pem", "localhost.key"), serve_answer_then_close),
         "greeting": (context(directory, "localhost-chain.pem", "localhost.key"), serve_greeting_with_finished),
+        # pyOpenSSL peers: Python's ssl module cannot ask for a new handshake.
+        "renegotiate": (("localhost-chain.pem", "localhost.key"), serve_renegotiating),
+        "renegotiate-cert": (("localhost-chain.pem", "localhost.key"), serve_renegotiating),
         "client-cert": (context(directory, "localhost-chain.pem", "localhost.key", request_client_cert=True),
                         serve_echo),
         "untrusted-chain": (context(directory, "untrusted-chain.pem", "untrusted.key"), serve_refused),
