@@ -18,6 +18,7 @@
 #include "catalogue/CatalogueConfig.h"
 #include "catalogue/UpdateRequestHelper.h"
 #include "core/Handles.h"
+#include "tests/support/BodyCoding.h"
 #include "tests/support/CannedHttpServer.h"
 #include "tests/support/DuringWait.h"
 #include "tests/support/LoopbackSocket.h"
@@ -221,6 +222,68 @@ TEST_F(CheckWorkflow, ACatalogueAnswerCutShortIsAFailure) {
         EXPECT_EQ(shown[0].type, TMsgDlgType::Error) << reply;
         EXPECT_EQ(shown[0].text.rfind(L"Unable to check for updates.", 0), 0u) << reply;
         EXPECT_TRUE(Rows().empty()) << reply;
+    }
+}
+
+// A broken answer is never taken for the catalogue, however its length header agrees: the check fails
+// and the operator reads the cause.
+TEST_F(CheckWorkflow, ABrokenAnswerFailsTheCheckAndNamesTheCause) {
+    product.InstallServer(L"5.9.0");
+    const std::string catalogue = "N;5.9.1;D;L;E\r\nN;5.9.2;D;L;E\r\n";
+    const std::string gzip = test::Gzip(catalogue);
+    const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
+    const struct {
+        const char* what;
+        std::string reply;
+        std::wstring cause;
+    } cases[] = {
+        {"gzip cut in half, the length matching the cut",
+         "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(halfGzip.size()) +
+             "\r\n\r\n" + halfGzip,
+         L"Uncompressing error - unexpected end of data"},
+        {"chunk-size line that is not hexadecimal",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n" + catalogue + "\r\n0\r\n\r\n",
+         L"The chunk size line of the response is malformed"},
+        {"chunk size beyond 32 bits", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1FFFFFFFF\r\n" + catalogue,
+         L"The chunk size line of the response is malformed"},
+        {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n" + catalogue,
+         L"The Content-Length of the response is invalid"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CannedHttpServer server({{{c.reply, true}}});
+        CatalogueAddress = std::wstring(L"http://127.0.0.1:") + std::to_wstring(server.Port()) + L"/catalogue";
+        ExpectOneMessage(Check(), L"Unable to check for updates.\r\n\r\n" + c.cause, TMsgDlgType::Error);
+        EXPECT_TRUE(Rows().empty());
+        EXPECT_EQ(form->grdUpdates->EmptyCaption(), L"Unable to check for updates.");
+    }
+}
+
+// What comes before the final answer is passed over whole: an early-hints answer, and a redirect whose
+// body arrives late on the kept-alive connection (read to its end, so none of it is taken for the
+// start of the catalogue's answer).
+TEST_F(CheckWorkflow, AnEarlyHintsAnswerAndARedirectWithALateBodyStillGiveTheList) {
+    product.InstallServer(L"5.9.0");
+    const std::string catalogue = "N;5.9.1;D;L;E\r\nN;5.9.2;D;L;E\r\n";
+    const std::string earlyHints = "HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n";
+    test::CannedReply lateRedirect{"HTTP/1.1 302 Found\r\nLocation: /second\r\nContent-Length: 40\r\n\r\n"};
+    lateRedirect.body = std::string(40, 'r');
+    lateRedirect.pieceSize = 10;
+    lateRedirect.pieceDelayMs = 300;
+    const struct {
+        const char* what;
+        std::vector<test::CannedReply> replies;  // on one connection
+    } cases[] = {
+        {"103 before the answer", {{earlyHints + ResponseWithLength("HTTP/1.1 200 OK", {}, catalogue), true}}},
+        {"302 with a late body", {lateRedirect, {ResponseWithLength("HTTP/1.1 200 OK", {}, catalogue), true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CannedHttpServer server({c.replies});
+        CatalogueAddress = std::wstring(L"http://127.0.0.1:") + std::to_wstring(server.Port()) + L"/catalogue";
+        ExpectOneMessage(Check(), L"There are 2 Server Updates available.", TMsgDlgType::Information);
+        EXPECT_EQ(Rows(), (std::vector<Row>{{L"N", L"5.9.1", L"D", L"L"}, {L"N", L"5.9.2", L"D", L"L"}}));
+        EXPECT_EQ(server.Requests().size(), 1u);  // one connection for all
     }
 }
 
