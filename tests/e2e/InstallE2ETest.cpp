@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <functional>
@@ -511,6 +512,50 @@ TEST_F(InstallE2E, TheWindowAnswersWhileTheCatalogueTricklesOrStaysSilentAndClos
         Press(L"Check");
         WaitOrThrow([&] { return updater_->StatusText().rfind(L"Checking", 0) == 0; }, 30s, L"the check to start");
         ExpectAnswersWhile(std::string("catalogue ") + mode);
+        ExpectGoneAfterClose();
+        updater_.reset();
+    }
+    DeleteFileW(modeFile.c_str());
+}
+
+// The peak working set of a process, in MiB; negative when it cannot be read.
+double PeakWorkingSetMb(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (process == nullptr)
+        return -1;
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    const BOOL read = GetProcessMemoryInfo(process, &counters, sizeof counters);
+    CloseHandle(process);
+    return read ? static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0) : -1;
+}
+
+// An answer that inflates without end, a body without end and a header line without end are cut at a
+// limit: the operator reads why, the window stays, and the process's memory stays near its figure at
+// rest.
+TEST_F(InstallE2E, AnEndlessOrInflatingAnswerEndsTheCheckWithItsCauseAndMemoryStaysBounded) {
+    const std::wstring modeFile = kServeDir + L"catalogue-mode";
+    const std::wstring unable = L"Unable to check for updates.\r\n\r\n";
+    const struct {
+        const char* mode;
+        std::wstring cause;
+    } cases[] = {
+        {"gzip-bomb", L"The answer of the update server is too large."},
+        {"endless-body", L"The answer of the update server is too large."},
+        {"endless-header", L"The response header is too long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        test::WriteFileRaw(modeFile, c.mode);
+        Start();
+        const double atRest = PeakWorkingSetMb(updater_->Pid());
+        ASSERT_GT(atRest, 0) << "the updater's memory counters cannot be read";
+        Press(L"Check");
+        ExpectBox(L"Error", unable + c.cause, IDOK, 120s);
+        const double peak = PeakWorkingSetMb(updater_->Pid());
+        std::printf("[ figure ] %s: peak working set %.1f MiB, at rest %.1f MiB\n", c.mode, peak, atRest);
+        EXPECT_LT(peak - atRest, 50.0);
+        ExpectAnswersWhile(std::string("after ") + c.mode);
         ExpectGoneAfterClose();
         updater_.reset();
     }

@@ -15,7 +15,9 @@ closes the connection without the last chunk: a transfer cut short that announce
 
 With --mode-file, the catalogue looks at that file on each request: when it exists and says "trickle",
 the answer's body comes one byte a second; "silent", no answer at all until the client goes
-(at most HELD_SECONDS). A test writes the file before it presses Check and removes it after.
+(at most HELD_SECONDS). Answers without end: "gzip-bomb", a gzip body of 1 MB that inflates to
+1 GiB; "endless-body", valid lines without a length until the client goes; "endless-header", a
+header line that never ends. A test writes the file before it presses Check and removes it after.
 
 When both listen, the addresses go to --ports-file as "key=value" lines:
     catalogue_port, catalogue_url, http_port, http_url
@@ -35,6 +37,7 @@ import threading
 import time
 import traceback
 import urllib.parse
+import zlib
 import select
 
 CATALOGUE_PATH = "/vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates"
@@ -88,6 +91,49 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 
 
+GZIP_BOMB = []  # made once, when first asked for: 1 GiB of zeros as one gzip member
+
+
+def gzip_bomb():
+    if not GZIP_BOMB:
+        packer = zlib.compressobj(9, zlib.DEFLATED, 31)
+        zeros = bytes(1 << 20)
+        GZIP_BOMB.append(b"".join(packer.compress(zeros) for _ in range(1024)) + packer.flush())
+    return GZIP_BOMB[0]
+
+
+def send_gzip_bomb(handler):
+    body = gzip_bomb()
+    handler.send_response(200)
+    handler.send_header("Content-Type", "text/plain; charset=utf-8")
+    handler.send_header("Content-Encoding", "gzip")
+    handler.send_header("Content-Length", str(len(body)))
+    handler.end_headers()
+    handler.wfile.write(body)
+
+
+def send_endless_body(handler):
+    handler.send_response(200)
+    handler.send_header("Content-Type", "text/plain; charset=utf-8")
+    handler.send_header("Connection", "close")
+    handler.end_headers()
+    lines = b"Memoline Server 9;9.0.0;2026-04-01;http://127.0.0.1/Setup.exe;x\r\n" * 1000
+    end = time.time() + HELD_SECONDS
+    while time.time() < end:
+        handler.wfile.write(lines)
+
+
+def send_endless_header(handler):
+    handler.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nX-Filler: ")
+    end = time.time() + HELD_SECONDS
+    while time.time() < end:
+        handler.wfile.write(b"a" * 65536)
+
+
+ENDLESS_ANSWERS = {"gzip-bomb": send_gzip_bomb, "endless-body": send_endless_body,
+                   "endless-header": send_endless_header}
+
+
 class CatalogueHandler(Handler):
     def do_POST(self):
         length = int(self.headers.get("Content-Length") or 0)
@@ -113,6 +159,13 @@ class CatalogueHandler(Handler):
             return
         if mode == "trickle":
             self.trickle(self.config["catalogue"]())
+            return
+        if mode in ENDLESS_ANSWERS:
+            try:
+                ENDLESS_ANSWERS[mode](self)
+            except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
+                self.config["log"].write(f"catalogue POST {self.path} {mode}-aborted-by-client")
+            self.close_connection = True
             return
         self.reply(200, self.config["catalogue"]())
 
