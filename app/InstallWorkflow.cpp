@@ -236,6 +236,9 @@ void TfrmMain::WebDownloadCopyDone(TObject*) {
     const std::optional<TSignatureCheck> check = VerifySetupProgram(DownloadedSetupPath(), setup);
     if (!check)
         Log.Write(L"Verification: not checked (this build names no signer)");
+    else if (check->Passed() && check->UncheckedRevocation != 0)
+        Log.Write(L"Verification passed without a revocation check of the signer: " +
+                  TrustErrorText(check->UncheckedRevocation));
     else if (check->Passed())
         Log.Write(L"Verification passed");
     else

@@ -76,6 +76,8 @@ bool PostForm(const std::wstring& AAddress,
         TnetHttp http;
         http.RequestTimeOut = kCatalogueRequestTimeOutMs;
         UseSystemProxy(http, AAddress, AProxyLogin);
+        // A server accepted without its revocation check goes on; support should see that it did.
+        http.OnSecurityNotice = [](const std::wstring& text) { LogProgress(text); };
         TnetHttpRequest request;
         for (const auto& line : AFields) {
             const std::wstring name = NameOf(line);

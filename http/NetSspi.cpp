@@ -370,12 +370,21 @@ struct TChainCheck {
     unique_cert_context certificate;
     std::wstring serverName;
     DWORD ignoredChecks = 0;
+    bool checkRevocation = true;
     bool ignoreUnknownAuthority = false;
     long failure = 0;  // the error of a chain call that failed, 0 when both ran
-    long verdict = 0;
+    TnetChainVerdict verdict;
 };
 
-void RunChainCheck(TChainCheck& check) {
+bool IsUncheckedRevocationCode(long code) {
+    return code == static_cast<long>(CRYPT_E_REVOCATION_OFFLINE) ||
+           code == static_cast<long>(CRYPT_E_NO_REVOCATION_CHECK) ||
+           code == static_cast<long>(CERT_E_REVOCATION_FAILURE);
+}
+
+// The chain with revocation checked for every certificate but the root, which the store vouches for.
+// Fetching a CRL can take the network's long time-outs: this runs on the connection's worker.
+bool BuildServerChain(const TChainCheck& check, unique_cert_chain& chain) {
     PCCERT_CONTEXT certificate = check.certificate.get();
     // A certificate made for another purpose (client sign-in, code signing) does not name a server.
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
@@ -385,19 +394,26 @@ void RunChainCheck(TChainCheck& check) {
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    const DWORD flags = check.checkRevocation ? CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT : 0;
+    return core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara,
+                                                  flags, nullptr, chain.put()) != FALSE;
+}
+
+void RunChainCheck(TChainCheck& check) {
     unique_cert_chain chain;
-    if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0,
-                                                nullptr, chain.put())) {
+    if (!BuildServerChain(check, chain)) {
         check.failure = static_cast<long>(GetLastError());
         return;
     }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara{};
     sslPara.cbSize = sizeof sslPara;
     sslPara.dwAuthType = AUTHTYPE_SERVER;  // 2
-    sslPara.fdwChecks = check.ignoredChecks;
+    // Revocation is judged from the chain itself (JudgeServerChain), not by the policy.
+    sslPara.fdwChecks = check.ignoredChecks | kIgnoreRevocation;
     sslPara.pwszServerName = check.serverName.data();
     CERT_CHAIN_POLICY_PARA policyPara{};
     policyPara.cbSize = sizeof policyPara;
+    policyPara.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
     policyPara.pvExtraPolicyPara = &sslPara;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
@@ -406,16 +422,46 @@ void RunChainCheck(TChainCheck& check) {
         check.failure = static_cast<long>(GetLastError());
         return;
     }
-    long verdict = static_cast<long>(policyStatus.dwError);
-    // A chain with no path to any trusted root is never trusted, whatever the policy said (Wine's
-    // policy passes a lone leaf from an unknown CA).
-    if (verdict == 0 && (chain.get()->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0 &&
-        !check.ignoreUnknownAuthority)
-        verdict = static_cast<long>(CERT_E_CHAINING);  // 0x800B010A
-    check.verdict = verdict;
+    check.verdict = JudgeServerChain(chain.get()->TrustStatus.dwErrorStatus, static_cast<long>(policyStatus.dwError),
+                                     check.checkRevocation, check.ignoreUnknownAuthority);
 }
 
 }  // namespace
+
+TnetChainVerdict JudgeServerChain(DWORD chainErrorStatus,
+                                  long policyVerdict,
+                                  bool revocationChecked,
+                                  bool ignoreUnknownAuthority) {
+    TnetChainVerdict result;
+    if (revocationChecked && (chainErrorStatus & CERT_TRUST_IS_REVOKED) != 0) {
+        // Windows' policy says CRYPT_E_REVOKED, Wine's CERT_E_REVOKED: one code, one text.
+        result.Verdict = static_cast<long>(CRYPT_E_REVOKED);
+        return result;
+    }
+    if (revocationChecked) {
+        if ((chainErrorStatus & CERT_TRUST_IS_OFFLINE_REVOCATION) != 0)
+            result.UncheckedRevocation = static_cast<long>(CRYPT_E_REVOCATION_OFFLINE);
+        else if ((chainErrorStatus & CERT_TRUST_REVOCATION_STATUS_UNKNOWN) != 0)
+            result.UncheckedRevocation = static_cast<long>(CRYPT_E_NO_REVOCATION_CHECK);
+        // A policy that still reports the unreachable revocation information is not refusing for it.
+        if (IsUncheckedRevocationCode(policyVerdict)) {
+            if (result.UncheckedRevocation == 0)
+                result.UncheckedRevocation = static_cast<long>(CRYPT_E_NO_REVOCATION_CHECK);
+            policyVerdict = 0;
+        }
+    }
+    result.Verdict = policyVerdict;
+    // A chain with no path to any trusted root is never trusted, whatever the policy said (Wine's
+    // policy passes a lone leaf from an unknown CA).
+    if (result.Verdict == 0 && (chainErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0 && !ignoreUnknownAuthority)
+        result.Verdict = static_cast<long>(CERT_E_CHAINING);  // 0x800B010A
+    return result;
+}
+
+std::wstring UncheckedRevocationNotice(const std::wstring& server, long code) {
+    return L"The certificate of " + server + L" was accepted without a revocation check: " +
+           SspiErrorText(static_cast<int>(code));
+}
 
 void TnetTlsClientSspi::CheckServerCertificate() {
     SECURITY_STATUS status = SspiFunctions().QueryContextAttributesA(
@@ -430,7 +476,8 @@ void TnetTlsClientSspi::CheckServerCertificate() {
     check->serverName = FTargetName;
     check->ignoredChecks = IgnoredChecks(FCertificateFlags);
     check->ignoreUnknownAuthority = FCertificateFlags.Has(TnetCertificateVerifyFlag::cfIgnoreUnknownAuthority);
-    // Building the chain may fetch missing issuers over the network, with long time-outs of its own.
+    check->checkRevocation = !FCertificateFlags.Has(TnetCertificateVerifyFlag::cfIgnoreRevocation);
+    // Building the chain may fetch missing issuers and CRLs over the network, with long time-outs.
     std::function<void()> work = [check] { RunChainCheck(*check); };
     if (FRunBlocking)
         FRunBlocking(std::move(work));
@@ -438,7 +485,8 @@ void TnetTlsClientSspi::CheckServerCertificate() {
         work();
     if (check->failure != 0)
         RaiseSspi(check->failure, kSspiServerCheckFailed);
-    FServerVerdict = check->verdict;
+    FServerVerdict = check->verdict.Verdict;
+    FUncheckedRevocation = check->verdict.Verdict == 0 ? check->verdict.UncheckedRevocation : 0;
 }
 
 const SecPkgContext_StreamSizes& TnetTlsClientSspi::StreamSizes() {

@@ -109,6 +109,26 @@ struct cert_chain {
 using unique_cert_context = unique_any<handle_traits::cert_context>;
 using unique_cert_chain = unique_any<handle_traits::cert_chain>;
 
+// The server check's outcome for one chain, from the chain's own error status and the SSL policy's
+// verdict (the policy told to leave revocation aside: it is judged here, from the chain).
+struct TnetChainVerdict {
+    long Verdict = 0;              // 0: certified; else the status the server is refused with
+    long UncheckedRevocation = 0;  // why revocation could not be checked (CRYPT_E_...), 0 when it was
+};
+
+// A revoked certificate is refused as revoked (CRYPT_E_REVOKED), whatever else is wrong with it;
+// revocation information that cannot be reached leaves the verdict to the rest of the chain, as
+// browsers do, and is reported instead. A chain with no path to any root is refused unless unknown
+// authorities are ignored. `revocationChecked` tells that the chain was built with revocation.
+TnetChainVerdict JudgeServerChain(DWORD chainErrorStatus,
+                                  long policyVerdict,
+                                  bool revocationChecked,
+                                  bool ignoreUnknownAuthority);
+
+// The support log's line for a server accepted without its revocation check: who, and the
+// system's text for why (`code` as in TnetChainVerdict::UncheckedRevocation).
+std::wstring UncheckedRevocationNotice(const std::wstring& server, long code);
+
 // The package this client uses: the first of the preferred names that the system lists.
 // Throws EnetSSPIError (-5) when none is present.
 std::string ChooseSecurityPackage();
@@ -155,6 +175,9 @@ public:
     bool Certified() const { return FServerVerdict == 0L; }
     // The check's status code when the server is not certified.
     long ServerVerdict() const { return FServerVerdict.value_or(0); }
+    // Why the accepted server's revocation could not be checked (CRYPT_E_REVOCATION_OFFLINE,
+    // CRYPT_E_NO_REVOCATION_CHECK), 0 when it was checked or is not asked for.
+    long UncheckedRevocation() const { return FUncheckedRevocation; }
     const std::string& PackageName() const { return packageName_; }
 
     // Runs the calls that can wait on the network (the certificate chain fetches missing issuers):
@@ -189,6 +212,7 @@ private:
     bool FRenegotiating = false;           // a new handshake runs: the server is checked again at its end
     bool FWithoutCertificate = false;      // a server asked for a client certificate: we go on without
     std::optional<long> FServerVerdict;    // the certificate check's status, 0 when certified
+    long FUncheckedRevocation = 0;
     unique_cert_context FPeerCertificate;  // the server's certificate, kept after the check
     TBlockingCallRunner FRunBlocking;
 };

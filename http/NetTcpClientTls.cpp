@@ -89,6 +89,8 @@ void TnetTlsNetworkStream::CompleteHandshake(bool dataFollowed, TnetStream* targ
         const long status = context_->ServerVerdict();
         throw EnetSocketError(SspiErrorText(static_cast<int>(status)), static_cast<int>(status));
     }
+    if (context_->UncheckedRevocation() != 0 && FOnNotice)
+        FOnNotice(UncheckedRevocationNotice(FTargetName, context_->UncheckedRevocation()));
     context_->StreamSizes();  // asked after every handshake, before the first record
     FState = TnetTlsState::tsOpen;
     if (!FPendingPlain.empty()) {
@@ -206,8 +208,7 @@ void TnetTlsNetworkStream::CloseSession(bool notifyPeer) {
 
 void TnetTcpClientTls::StartTlsOnOpenConnection(const std::wstring& targetName) {
     try {
-        Connection().StartSessionOnOpenConnection(
-            std::make_unique<TnetTlsNetworkStream>(Connection(), targetName, TLSFlags, CertificateFlags));
+        Connection().StartSessionOnOpenConnection(CreateTlsStream(Connection(), targetName));
     } catch (...) {
         Connection().Close(false);
         throw;
@@ -219,7 +220,14 @@ std::unique_ptr<TnetNetworkStream> TnetTcpClientTls::CreateNetworkStream(TnetCon
         UseTLS == TnetClientTlsMode::ctImplicit || (UseTLS == TnetClientTlsMode::ctAutomatic && Port != DefaultPort());
     if (!tls)
         return TnetTcpClient::CreateNetworkStream(connection);
-    return std::make_unique<TnetTlsNetworkStream>(connection, Server, TLSFlags, CertificateFlags);
+    return CreateTlsStream(connection, Server);
+}
+
+std::unique_ptr<TnetTlsNetworkStream> TnetTcpClientTls::CreateTlsStream(TnetConnection& connection,
+                                                                        const std::wstring& targetName) {
+    auto stream = std::make_unique<TnetTlsNetworkStream>(connection, targetName, TLSFlags, CertificateFlags);
+    stream->SetNoticeEvent(OnSecurityNotice);
+    return stream;
 }
 
 }  // namespace memoline

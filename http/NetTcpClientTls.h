@@ -3,6 +3,7 @@
 // unprotects records and ends the session with a close notice; and the client that uses it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +34,10 @@ enum class TnetTlsState {
     tsOpen,              // the server is accepted: records are protected and unprotected
 };
 
+// Told what the server check let pass but support should know: a server accepted although its
+// certificate's revocation could not be checked. Called on the connection's thread.
+using TnetSecurityNoticeEvent = std::function<void(const std::wstring& text)>;
+
 class TnetTlsNetworkStream : public TnetNetworkStream {
 public:
     TnetTlsNetworkStream(TnetConnection& connection,
@@ -51,6 +56,8 @@ public:
     }
 
     bool PeerEndedSession() const override { return FCloseNoticeSeen; }
+
+    void SetNoticeEvent(TnetSecurityNoticeEvent onNotice) { FOnNotice = std::move(onNotice); }
 
     // The server has been checked and accepted.
     bool PeerVerified() const { return context_ && context_->Certified(); }
@@ -82,6 +89,7 @@ private:
     bool FCloseNoticeSeen = false;
     std::mutex FSSPIAccess;
     std::unique_ptr<TnetTlsClientSspi> context_;
+    TnetSecurityNoticeEvent FOnNotice;
 };
 
 class TnetTcpClientTls : public TnetTcpClient {
@@ -91,6 +99,7 @@ public:
     TnetClientTlsMode UseTLS = TnetClientTlsMode::ctNone;
     TnetTlsFlags TLSFlags{TnetTlsFlag::tfUseTLS};
     TnetCertificateVerifyFlags CertificateFlags;
+    TnetSecurityNoticeEvent OnSecurityNotice;
 
     // Runs the TLS handshake on the open plain connection (a proxy's tunnel), checking the server
     // as `targetName`, with the same flags and certificate checks as a direct connection.
@@ -100,6 +109,9 @@ protected:
     // The port that needs no TLS under ctAutomatic; the HTTP client's is 80.
     virtual int DefaultPort() const { return 0; }
     std::unique_ptr<TnetNetworkStream> CreateNetworkStream(TnetConnection& connection) override;
+
+private:
+    std::unique_ptr<TnetTlsNetworkStream> CreateTlsStream(TnetConnection& connection, const std::wstring& targetName);
 };
 
 }  // namespace memoline

@@ -74,10 +74,22 @@ const TErrorText kErrorTexts[] = {
     {static_cast<LONG>(CERT_E_CHAINING), L"A certificate chain could not be built to a trusted root authority."},
     {static_cast<LONG>(CERT_E_WRONG_USAGE), L"The certificate is not valid for the requested usage."},
     {static_cast<LONG>(CRYPT_E_REVOKED), L"The certificate is revoked."},
+    {static_cast<LONG>(CRYPT_E_NO_REVOCATION_CHECK),
+     L"The revocation function was unable to check revocation for the certificate."},
+    {static_cast<LONG>(CRYPT_E_REVOCATION_OFFLINE),
+     L"The revocation function was unable to check revocation because the revocation server was offline."},
 };
 
-// Chain faults that say nothing about trust here: revocation is not asked for (see the header).
-constexpr DWORD kRevocationBits = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+// Chain faults that say only that revocation could not be checked: not a refusal (see the header).
+constexpr DWORD kUncheckedRevocationBits = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+LONG UncheckedRevocationCode(DWORD errorStatus) {
+    if (errorStatus & CERT_TRUST_IS_OFFLINE_REVOCATION)
+        return static_cast<LONG>(CRYPT_E_REVOCATION_OFFLINE);
+    if (errorStatus & CERT_TRUST_REVOCATION_STATUS_UNKNOWN)
+        return static_cast<LONG>(CRYPT_E_NO_REVOCATION_CHECK);
+    return 0;
+}
 
 // The error code for the first fault of a chain's error status, most telling first.
 LONG ChainErrorCode(DWORD errorStatus) {
@@ -138,8 +150,10 @@ std::wstring SimpleDisplayName(PCCERT_CONTEXT certificate) {
 
 // The chain of the signing certificate, built anew: under Wine WinVerifyTrust accepts a signature
 // from a CA that is not trusted at all, so its verdict alone does not say the signer is trusted.
-// Returns the chain's verdict as an error code, 0 when it ends in a trusted root with no fault.
-LONG CheckSignerChain(PCCERT_CONTEXT certificate, const FILETIME* at, DWORD& errorStatus) {
+// Revocation is judged here too, for every certificate but the root. Returns the chain's verdict as
+// an error code, 0 when it ends in a trusted root with no fault; `errorStatus` gets the chain's
+// faults and `uncheckedRevocation` why revocation could not be checked.
+LONG CheckSignerChain(PCCERT_CONTEXT certificate, const FILETIME* at, DWORD& errorStatus, LONG& uncheckedRevocation) {
     LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
     CERT_CHAIN_PARA para{};
     para.cbSize = sizeof para;
@@ -147,15 +161,18 @@ LONG CheckSignerChain(PCCERT_CONTEXT certificate, const FILETIME* at, DWORD& err
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    // No CERT_CHAIN_REVOCATION_* flag: revocation is not checked. The certificate's own store holds
-    // the certificates the signature carries, so intermediate CAs are found there.
+    // The certificate's own store holds the certificates the signature carries, so intermediate CAs
+    // are found there. Fetching their CRLs may wait on the network: this runs off the UI thread.
     if (!core::crypt32::CertGetCertificateChain(nullptr, certificate, const_cast<FILETIME*>(at),
-                                                certificate->hCertStore, &para, 0, nullptr, &chain))
+                                                certificate->hCertStore, &para,
+                                                CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, &chain))
         return static_cast<LONG>(HRESULT_FROM_WIN32(GetLastError()));
-    errorStatus = chain->TrustStatus.dwErrorStatus & ~kRevocationBits;
+    errorStatus = chain->TrustStatus.dwErrorStatus;
+    uncheckedRevocation = UncheckedRevocationCode(errorStatus);
 
     CERT_CHAIN_POLICY_PARA policyPara{};
     policyPara.cbSize = sizeof policyPara;
+    policyPara.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
     LONG verdict = 0;
@@ -164,10 +181,14 @@ LONG CheckSignerChain(PCCERT_CONTEXT certificate, const FILETIME* at, DWORD& err
     else
         verdict = static_cast<LONG>(policyStatus.dwError);
     core::crypt32::CertFreeCertificateChain(chain);
-    // Any fault of the chain fails it, whatever the policy said: a partial chain (no path to any
-    // root) passes Wine's policy.
-    if (verdict == 0)
-        verdict = ChainErrorCode(errorStatus);
+    // Any fault of the chain but unreachable revocation information fails it, whatever the policy
+    // said: a partial chain (no path to any root) and a revoked signer pass Wine's policy.
+    if (verdict == static_cast<LONG>(CRYPT_E_NO_REVOCATION_CHECK) ||
+        verdict == static_cast<LONG>(CRYPT_E_REVOCATION_OFFLINE))
+        verdict = 0;
+    const LONG fault = ChainErrorCode(errorStatus & ~kUncheckedRevocationBits);
+    if (verdict == 0 || fault == static_cast<LONG>(CRYPT_E_REVOKED))
+        verdict = fault;
     return verdict;
 }
 
@@ -207,7 +228,8 @@ TSignatureCheck VerifyAuthenticode(HANDLE file, const std::wstring& path, const 
     WINTRUST_DATA data{};
     data.cbStruct = sizeof data;
     data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;  // see the header: revocation is not checked
+    // Revocation is judged on the signer's chain below, with the one rule for unreachable CRLs.
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &fileInfo;
     data.dwStateAction = WTD_STATEACTION_VERIFY;  // keep the provider's data for the signer
@@ -236,7 +258,8 @@ TSignatureCheck VerifyAuthenticode(HANDLE file, const std::wstring& path, const 
     // when the signature carries one, else now.
     const FILETIME& asOf = signer->sftVerifyAsOf;
     const bool haveTime = asOf.dwLowDateTime != 0 || asOf.dwHighDateTime != 0;
-    check.ChainStatus = CheckSignerChain(certificate, haveTime ? &asOf : nullptr, check.ChainErrorStatus);
+    check.ChainStatus =
+        CheckSignerChain(certificate, haveTime ? &asOf : nullptr, check.ChainErrorStatus, check.UncheckedRevocation);
     if (check.ChainStatus != 0)
         return fail(TSignatureVerdict::svNotTrusted, check.ChainStatus);
 

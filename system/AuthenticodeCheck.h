@@ -27,14 +27,18 @@ struct TSignatureCheck {
     LONG ChainStatus = 0;        // the chain's verdict as an error code (CERT_E_...), 0 when trusted
     std::wstring Signer;         // simple display name of the signing certificate, when one was found
     std::wstring StatusText;     // the system's text for the failing code, empty on success
+    // Why the signer chain's revocation could not be checked (CRYPT_E_REVOCATION_OFFLINE,
+    // CRYPT_E_NO_REVOCATION_CHECK), 0 when it was: such a chain is not refused for it.
+    LONG UncheckedRevocation = 0;
 
     bool Passed() const { return Verdict == TSignatureVerdict::svVerified; }
 };
 
 // Checks the file `file` (opened for reading; named `path`) as described above. `expectedSigner` is
 // compared with the signing certificate's simple display name, exactly. Raises nothing.
-// Revocation is not checked: neither the signature's certificates nor, as with the TLS channel, any
-// CRL or OCSP responder is asked. A revoked signing certificate therefore still passes.
+// Revocation is checked on the signer's chain (every certificate but the root): a revoked one is
+// refused (CRYPT_E_REVOKED); revocation information that cannot be reached is not a refusal, as
+// with the TLS channel, and shows in UncheckedRevocation.
 TSignatureCheck VerifyAuthenticode(HANDLE file, const std::wstring& path, const std::wstring& expectedSigner);
 
 // The same check on a worker thread while this thread handles its messages: WinVerifyTrust and the
