@@ -208,10 +208,10 @@ private:
     TnetCertificateVerifyFlags FCertificateFlags;
     TnetSspiHandles handles_;
     std::optional<SecPkgContext_StreamSizes> FStreamSizes;
-    long FStatusCode = 0;                  // the provider's last handshake status
-    bool FRenegotiating = false;           // a new handshake runs: the server is checked again at its end
-    bool FWithoutCertificate = false;      // a server asked for a client certificate: we go on without
-    std::optional<long> FServerVerdict;    // the certificate check's status, 0 when certified
+    long FStatusCode = 0;                // the provider's last handshake status
+    bool FRenegotiating = false;         // a new handshake runs: the server is checked again at its end
+    bool FWithoutCertificate = false;    // a server asked for a client certificate: we go on without
+    std::optional<long> FServerVerdict;  // the certificate check's status, 0 when certified
     long FUncheckedRevocation = 0;
     unique_cert_context FPeerCertificate;  // the server's certificate, kept after the check
     TBlockingCallRunner FRunBlocking;

@@ -323,6 +323,84 @@ TEST(TlsChannel, ANewHandshakeAtAnyPointOfTheAnswerKeepsTheAnswerWholeAndTheConn
     }
 }
 
+// The peers' leaves name a CRL: served on loopback and listing "revoked", or on a port where nobody
+// listens. The client posts as the catalogue request does.
+TEST(TlsChannel, ARevokedServerIsRefusedWithTheSystemsTextBeforeAnyByteIsSent) {
+    size_t seen = PeerLog("revoked").size();
+    TnetHttp http;
+    http.TimeOut = 20000;
+    std::vector<std::wstring> notices;
+    http.OnSecurityNotice = [&](const std::wstring& text) { notices.push_back(text); };
+    TnetHttpRequest request;
+    request.AddFormField(L"system_password", L"secret");
+    TnetStringList lines = {L"untouched"};
+    try {
+        http.Post(L"https://localhost:" + std::to_wstring(PeerPort("revoked")) + L"/catalogue", &request, lines);
+        ADD_FAILURE() << "the post succeeded";
+    } catch (const EnetError& e) {
+        EXPECT_EQ(e.ErrorCode(), static_cast<int>(0x80092010));
+        EXPECT_EQ(e.Message(), L"The certificate is revoked");
+    }
+    EXPECT_EQ(lines, TnetStringList{L"untouched"});
+    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(NextPeerReport("revoked", seen), "received 0");
+}
+
+TEST(TlsChannel, AServerWhoseCrlCannotBeReachedIsAcceptedAndReported) {
+    TnetHttp http;
+    http.TimeOut = 20000;
+    std::vector<std::wstring> notices;
+    http.OnSecurityNotice = [&](const std::wstring& text) { notices.push_back(text); };
+    TnetHttpRequest request;
+    request.AddFormField(L"system_password", L"secret");
+    TnetStringList lines;
+    http.Post(L"https://localhost:" + std::to_wstring(PeerPort("crl-offline")) + L"/with-length", &request, lines);
+    EXPECT_EQ(lines, (TnetStringList{L"first line", L"second line"}));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0],
+              L"The certificate of localhost was accepted without a revocation check: The revocation "
+              L"function was unable to check revocation because the revocation server was offline");
+}
+
+TEST(TlsChannel, ChainStatusAndPolicyVerdictGiveTheServerChecksVerdict) {
+    const long revoked = static_cast<long>(0x80092010);
+    const long offline = static_cast<long>(0x80092013);
+    const long noCheck = static_cast<long>(0x80092012);
+    const long untrustedRoot = static_cast<long>(0x800B0109);
+    const long chaining = static_cast<long>(0x800B010A);
+    const long wineRevocationFailure = static_cast<long>(0x800B010E);
+    struct {
+        DWORD chainStatus;
+        long policy;
+        bool revocationChecked;
+        bool ignoreUnknownAuthority;
+        long verdict;
+        long unchecked;
+    } cases[] = {
+        {0, 0, true, false, 0, 0},
+        {CERT_TRUST_IS_REVOKED, 0, true, false, revoked, 0},
+        // Revoked wins over whatever else the policy found.
+        {CERT_TRUST_IS_REVOKED | CERT_TRUST_IS_UNTRUSTED_ROOT, untrustedRoot, true, false, revoked, 0},
+        {CERT_TRUST_IS_OFFLINE_REVOCATION | CERT_TRUST_REVOCATION_STATUS_UNKNOWN, 0, true, false, 0, offline},
+        {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, 0, true, false, 0, noCheck},
+        // A policy that still names the unreachable CRL does not refuse for it (Wine's text for it).
+        {CERT_TRUST_IS_OFFLINE_REVOCATION, wineRevocationFailure, true, false, 0, offline},
+        {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, untrustedRoot, true, false, untrustedRoot, noCheck},
+        {CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_REVOCATION_STATUS_UNKNOWN, 0, true, false, chaining, noCheck},
+        {CERT_TRUST_IS_PARTIAL_CHAIN, 0, true, true, 0, 0},
+        // Revocation not asked for: the policy's verdict stands.
+        {0, 0, false, false, 0, 0},
+        {0, untrustedRoot, false, false, untrustedRoot, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.chainStatus << " " << c.policy << " " << c.revocationChecked);
+        const TnetChainVerdict v =
+            JudgeServerChain(c.chainStatus, c.policy, c.revocationChecked, c.ignoreUnknownAuthority);
+        EXPECT_EQ(v.Verdict, c.verdict);
+        EXPECT_EQ(v.UncheckedRevocation, c.unchecked);
+    }
+}
+
 TEST(TlsChannel, ProtocolFlagsAndIgnoredChecksMapToTheProviderBits) {
     using F = TnetTlsFlag;
     struct {

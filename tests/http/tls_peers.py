@@ -4,9 +4,12 @@
   tls_peers.py start DIR MAKE_CERTS   make certificates in DIR, serve in the background, write DIR/ports.txt
   tls_peers.py stop DIR               stop the background server
 
-Each line of ports.txt is "MODE PORT". After every connection a server appends
+Each line of ports.txt is "MODE PORT". The peers "revoked" and "crl-offline" send leaves made at each
+start (tools/certs/make_revocation_certs.sh) that name a CRL: the first one served here over plain
+HTTP, which lists that leaf as revoked; the second one on a port where nobody listens. After every connection a server appends
 "MODE received N" (application bytes received) or "MODE handshake-failed REASON" to DIR/peers.log.
 """
+import http.server
 import os
 import select
 import signal
@@ -308,7 +311,47 @@ def handle(directory, mode, raw, ctx, handler):
         raw.close()
 
 
-def serve(directory):
+class CrlHandler(http.server.BaseHTTPRequestHandler):
+    """Answers GET PATH with the CRL; anything else with 404."""
+    directory = ""
+    path_served = ""
+
+    def do_GET(self):
+        if self.path != self.path_served:
+            self.send_error(404)
+            return
+        with open(os.path.join(self.directory, "ca.crl"), "rb") as f:
+            body = f.read()
+        log(self.directory, f"crl fetched {self.path}")
+        self.send_response(200)
+        self.send_header("Content-Type", "application/pkix-crl")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, fmt, *args):
+        pass
+
+
+def start_crl_server(directory, make_certs):
+    """Serves the CRL on a port of its own and makes the leaves that name it; returns the sockets
+    that must stay open (the CRL server, and the bound port where nobody listens)."""
+    run = f"run-{os.getpid()}-{int(time.time())}"  # a CRL URL of its own for every start
+    handler = type("BoundCrlHandler", (CrlHandler,), {"directory": directory, "path_served": f"/{run}/ca.crl"})
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    server.daemon_threads = True
+    nobody = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    nobody.bind(("127.0.0.1", 0))  # bound, never listening: a connection there is refused
+    crl_url = f"http://127.0.0.1:{server.server_address[1]}/{run}/ca.crl"
+    offline_url = f"http://127.0.0.1:{nobody.getsockname()[1]}/{run}/ca.crl"
+    script = os.path.join(os.path.dirname(os.path.abspath(make_certs)), "make_revocation_certs.sh")
+    subprocess.run([script, directory, crl_url, offline_url], check=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, nobody
+
+
+def serve(directory, make_certs):
+    kept = start_crl_server(directory, make_certs)
     modes = {
         "echo": (context(directory, "localhost-chain.pem", "localhost.key"), serve_echo),
         "big": (context(directory, "localhost-chain.pem", "localhost.key"), serve_big),
@@ -328,6 +371,8 @@ def serve(directory):
         "client-only": (context(directory, "clientonly-chain.pem", "clientonly.key"), serve_refused),
         "tls10": (context(directory, "localhost-chain.pem", "localhost.key", version=ssl.TLSVersion.TLSv1),
                   serve_refused),
+        "revoked": (context(directory, "revoked-chain.pem", "revoked.key"), serve_refused),
+        "crl-offline": (context(directory, "crl-offline-chain.pem", "crl-offline.key"), serve_answer_then_close),
     }
     lines = []
     for mode, (ctx, handler) in modes.items():
@@ -342,6 +387,7 @@ def serve(directory):
     os.replace(tmp, os.path.join(directory, "ports.txt"))
     # Stopped by "stop"; ends by itself too, so an interrupted test run leaves nothing behind for long.
     time.sleep(1800)
+    del kept
 
 
 def start(directory, make_certs):
@@ -352,11 +398,11 @@ def start(directory, make_certs):
         if os.path.exists(os.path.join(directory, name)):
             os.remove(os.path.join(directory, name))
     with open(os.path.join(directory, "server.out"), "w") as out:
-        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", directory],
+        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", directory, make_certs],
                                 stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
     with open(os.path.join(directory, "server.pid"), "w") as f:
         f.write(str(proc.pid))
-    for _ in range(100):
+    for _ in range(300):  # the revocation leaves are made first
         if os.path.exists(os.path.join(directory, "ports.txt")):
             return 0
         if proc.poll() is not None:
@@ -386,4 +432,4 @@ if __name__ == "__main__":
     elif command == "stop":
         sys.exit(stop(directory))
     elif command == "serve":
-        serve(directory)
+        serve(directory, sys.argv[3])
