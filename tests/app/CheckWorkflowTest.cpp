@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <fstream>
@@ -467,6 +468,8 @@ TEST_F(CheckWorkflow, SelectingARowEnablesInstallForGood) {
     EXPECT_TRUE(form->btnInstall->Enabled());
 }
 
+std::vector<std::string> LogLines(const std::wstring& path);
+
 // The whole road against a real server: nginx over HTTPS with gzip, written by the nginx fixture.
 TEST_F(CheckWorkflow, ListsTheNewerUpdatesOfALocalHttpsCatalogue) {
     std::map<std::string, int> ports;
@@ -479,7 +482,18 @@ TEST_F(CheckWorkflow, ListsTheNewerUpdatesOfALocalHttpsCatalogue) {
     const std::wstring p = std::to_wstring(ports["https"]);
     CatalogueAddress = L"https://localhost:" + p + L"/vodazodezo_dezeru/index.php/ServerUpdates/GetServerUpdates";
     product.InstallServer(L"5.9.0");
+    test::ScratchDir dir(L"check-https-log");
+    form->Log.SetPath(dir / L"ServerUpdates.log");
     ExpectOneMessage(Check(), L"There are 2 Server Updates available.", TMsgDlgType::Information);
+    // The test CA's certificates name no CRL: accepted, and support can read that revocation went unchecked.
+    const std::string unchecked =
+        "Catalogue: The certificate of localhost was accepted without a revocation check: "
+        "The revocation function was unable to check revocation";
+    const auto lines = LogLines(dir / L"ServerUpdates.log");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.rfind(unchecked, 0) == 0; }),
+              1)
+        << ::testing::PrintToString(lines);
     EXPECT_EQ(Rows(), (std::vector<Row>{
                           {L"Memoline Server 5.9.1", L"5.9.1", L"2026-01-15",
                            L"https://localhost:" + p + L"/setup/MemolineServer591.exe"},

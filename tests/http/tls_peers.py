@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """TLS peers for the secure-channel tests, each on 127.0.0.1 with a port the system picks.
 
-  tls_peers.py start DIR MAKE_CERTS   make certificates in DIR, serve in the background, write DIR/ports.txt
+  tls_peers.py start DIR MAKE_CERTS [SIGNER SETUP]
+                                      make certificates in DIR, serve in the background, write DIR/ports.txt
+                                      (with SIGNER and SETUP also DIR/setup-revoked.exe, setup-crl-offline.exe)
   tls_peers.py stop DIR               stop the background server
 
 Each line of ports.txt is "MODE PORT". The peers "revoked" and "crl-offline" send leaves made at each
@@ -333,7 +335,7 @@ class CrlHandler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def start_crl_server(directory, make_certs):
+def start_crl_server(directory, make_certs, signing):
     """Serves the CRL on a port of its own and makes the leaves that name it; returns the sockets
     that must stay open (the CRL server, and the bound port where nobody listens)."""
     run = f"run-{os.getpid()}-{int(time.time())}"  # a CRL URL of its own for every start
@@ -345,13 +347,13 @@ def start_crl_server(directory, make_certs):
     crl_url = f"http://127.0.0.1:{server.server_address[1]}/{run}/ca.crl"
     offline_url = f"http://127.0.0.1:{nobody.getsockname()[1]}/{run}/ca.crl"
     script = os.path.join(os.path.dirname(os.path.abspath(make_certs)), "make_revocation_certs.sh")
-    subprocess.run([script, directory, crl_url, offline_url], check=True)
+    subprocess.run([script, directory, crl_url, offline_url] + signing, check=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server, nobody
 
 
-def serve(directory, make_certs):
-    kept = start_crl_server(directory, make_certs)
+def serve(directory, make_certs, signing):
+    kept = start_crl_server(directory, make_certs, signing)
     modes = {
         "echo": (context(directory, "localhost-chain.pem", "localhost.key"), serve_echo),
         "big": (context(directory, "localhost-chain.pem", "localhost.key"), serve_big),
@@ -390,7 +392,7 @@ def serve(directory, make_certs):
     del kept
 
 
-def start(directory, make_certs):
+def start(directory, make_certs, signing):
     os.makedirs(directory, exist_ok=True)
     subprocess.run([make_certs, directory], check=True)
     stop(directory)
@@ -398,7 +400,7 @@ def start(directory, make_certs):
         if os.path.exists(os.path.join(directory, name)):
             os.remove(os.path.join(directory, name))
     with open(os.path.join(directory, "server.out"), "w") as out:
-        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", directory, make_certs],
+        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", directory, make_certs] + signing,
                                 stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
     with open(os.path.join(directory, "server.pid"), "w") as f:
         f.write(str(proc.pid))
@@ -428,8 +430,8 @@ def stop(directory):
 if __name__ == "__main__":
     command, directory = sys.argv[1], sys.argv[2]
     if command == "start":
-        sys.exit(start(directory, sys.argv[3]))
+        sys.exit(start(directory, sys.argv[3], sys.argv[4:6]))
     elif command == "stop":
         sys.exit(stop(directory))
     elif command == "serve":
-        serve(directory, sys.argv[3])
+        serve(directory, sys.argv[3], sys.argv[4:6])

@@ -95,6 +95,32 @@ TEST(AuthenticodeCheck, OffTheThreadTheVerdictIsTheSameAndAQuitWaitsForIt) {
     }
 }
 
+// Signed at the TLS peers' start by signers whose certificates name a CRL: served by the peers and
+// listing the signer as revoked, or on a port where nobody listens.
+TEST(AuthenticodeCheck, ARevokedSignerIsRefusedAndOneWhoseCrlCannotBeReachedPasses) {
+    const std::wstring signer = L"" MEMOLINE_TEST_SIGNER;
+    const std::string peerDir = MEMOLINE_TLS_PEER_DIR;
+    struct {
+        const char* file;
+        TSignatureVerdict verdict;
+        HRESULT code;
+        HRESULT unchecked;
+    } cases[] = {
+        {"setup-revoked.exe", TSignatureVerdict::svNotTrusted, CRYPT_E_REVOKED, S_OK},
+        {"setup-crl-offline.exe", TSignatureVerdict::svVerified, S_OK, CRYPT_E_REVOCATION_OFFLINE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = peerDir + "/" + c.file;
+        const TSignatureCheck check = CheckFile(std::wstring(path.begin(), path.end()), signer);
+        EXPECT_EQ(static_cast<int>(check.Verdict), static_cast<int>(c.verdict));
+        EXPECT_EQ(static_cast<unsigned long>(check.TrustStatus), 0ul);
+        EXPECT_EQ(static_cast<unsigned long>(check.ChainStatus), static_cast<unsigned long>(c.code));
+        EXPECT_EQ(static_cast<unsigned long>(check.UncheckedRevocation), static_cast<unsigned long>(c.unchecked));
+        EXPECT_EQ(Narrow(check.StatusText), c.code == S_OK ? "" : Narrow(TrustErrorText(static_cast<LONG>(c.code))));
+    }
+}
+
 TEST(AuthenticodeCheck, ThePublisherMustMatchExactly) {
     test::ScratchDir dir(L"authenticode-name");
     const std::wstring path = dir / L"Setup.exe";
