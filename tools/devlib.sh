@@ -105,9 +105,11 @@ configure() {  # configure DIR [cmake args...]; cmake runs every time, so change
     cmake -S "$ROOT" -B "$dir" "${generator[@]}" "$@" >/dev/null
 }
 
+# The build that runs the tests signs the exe with the test code-signing certificate, as a release
+# build signs it with the vendor's (MEMOLINE_SIGN_CERT), so the tests see the signed exe.
 build_arch() {  # build_arch ARCH TESTS(ON|OFF)
     configure "$BUILD/$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$1.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DMEMOLINE_BUILD_TESTS="$2"
+        -DCMAKE_BUILD_TYPE=Release -DMEMOLINE_BUILD_TESTS="$2" -DMEMOLINE_SIGN_WITH_TEST_CERT="$2"
     cmake --build "$BUILD/$1"
 }
 
