@@ -65,6 +65,8 @@ TfrmMain::TfrmMain() : ui::TForm(nullptr, kWindowClass) {
     CreateGrid();
     CreateInstallComponents();
     Realign();
+    // Laid out at 96 DPI so far, where pixels are the layout's units.
+    SetMinClientHeight(kClientHeight - GridPanel->Height() + kMinGridRegionHeight);
     OnShow = [this](TObject* s) { FormShow(s); };
     OnClose = [this](TObject* s) { FormClose(s); };
     // The catalogue request reports its progress and failures to the support log; the access

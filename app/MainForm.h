@@ -52,6 +52,10 @@ public:
     static constexpr const wchar_t* kCaption = L"Memoline Server Updates";
     static constexpr int kClientWidth = 1011;
     static constexpr int kClientHeight = 738;
+    // In a work area too low for the whole window (1366 x 768 at 100 %, 1920 x 1080 at 150 %), the list
+    // of updates gives up height and nothing else does, down to this height of its region: room for
+    // the header and four rows (96-DPI units).
+    static constexpr int kMinGridRegionHeight = 190;
 
     // Builds the window's controls; the window itself appears on Show().
     TfrmMain();

@@ -153,29 +153,32 @@ TControl* TForm::DefaultButton() {
 }
 
 void TForm::CenterOnScreen() {
-    Handle();
-    POINT at = CentredPosition();
-    FitWindowToClient(&at);
+    PlaceInWorkArea(WorkAreaAtCursor());
 }
 
-POINT TForm::CentredPosition() {
-    RECT r = WindowRectForClient();
-    int w = r.right - r.left, h = r.bottom - r.top;
-    POINT at{(GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2};
-    // A window larger than the screen (a high scale on a small display) keeps its title bar on the
-    // screen, so it can still be moved.
-    MONITORINFO monitor{sizeof monitor};
-    if (GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
-        at.x = std::max<LONG>(at.x, monitor.rcWork.left);
-        at.y = std::max<LONG>(at.y, monitor.rcWork.top);
-    }
-    return at;
+void TForm::PlaceInWorkArea(const RECT& workArea) {
+    Handle();
+    const TWorkAreaFit fit = FitIn(workArea);
+    if (fit.ClientHeight != Height())
+        SetPixelBounds(Left(), Top(), Width(), fit.ClientHeight);
+    FitWindowToClient(&fit.Position);
+}
+
+TWorkAreaFit TForm::FitIn(const RECT& workArea) {
+    // Measured from the layout's own height, not from one a smaller work area gave it before.
+    const int height = Scale(DesignBounds().bottom - DesignBounds().top);
+    const CreateParams params = GetCreateParams();
+    const RECT window = AdjustWindowRectForDpi(RECT{0, 0, Width(), height}, params.Style, params.ExStyle, Dpi());
+    const SIZE frame{window.right - window.left - Width(), window.bottom - window.top - height};
+    const int minHeight = minClientHeight_ > 0 ? Scale(minClientHeight_) : height;
+    return FitInWorkArea(workArea, frame, SIZE{Width(), height}, minHeight);
 }
 
 RECT TForm::InitialWindowRect() {
-    RECT r = WindowRectForClient();
-    const POINT at = CentredPosition();
-    OffsetRect(&r, at.x - r.left, at.y - r.top);
+    const TWorkAreaFit fit = FitIn(WorkAreaAtCursor());
+    const CreateParams params = GetCreateParams();
+    RECT r = AdjustWindowRectForDpi(RECT{0, 0, Width(), fit.ClientHeight}, params.Style, params.ExStyle, Dpi());
+    OffsetRect(&r, fit.Position.x - r.left, fit.Position.y - r.top);
     return r;
 }
 

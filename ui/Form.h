@@ -1,11 +1,13 @@
 // A top-level window: fixed client size, single fixed border, title bar with the system menu and
-// the minimise button, centred on the screen, shown on the taskbar. A form of another kind (a dialog)
+// the minimise button, centred in the work area of the monitor the operator works on, shown on the
+// taskbar. A form of another kind (a dialog)
 // gives its own window styles through GetCreateParams.
 #pragma once
 
 #include <functional>
 
 #include "ui/Control.h"
+#include "ui/WorkAreaFit.h"
 
 namespace memoline::ui {
 
@@ -24,8 +26,17 @@ public:
     void SetCaption(const std::wstring& caption) override;
     // Creates the window (if needed), centres it and shows it; OnShow runs before it is painted.
     void Show();
-    // Creates the window (if needed) and centres it on the screen without showing it.
+    // Creates the window (if needed) and places it in the work area of the monitor under the mouse
+    // pointer, as PlaceInWorkArea does, without showing it.
     void CenterOnScreen();
+    // Creates the window (if needed) and centres it in `workArea` (screen pixels). Where the work area
+    // is too low for the whole window, the client area gives up height, down to the minimum client
+    // height, and the client-docked controls shrink with it; the layout's own height comes back in a
+    // work area that holds it, and at a DPI change.
+    void PlaceInWorkArea(const RECT& workArea);
+    // The client height the form may shrink to in a low work area (96-DPI units); 0, the default:
+    // it keeps its whole height and only its title bar is kept inside.
+    void SetMinClientHeight(int height) { minClientHeight_ = height; }
     // Closes the window as the close button does: OnCloseQuery may refuse; otherwise OnClose runs,
     // then the window is destroyed (a modal form is only ended, with the result IDCANCEL).
     void Close();
@@ -62,8 +73,8 @@ private:
     // Sizes the window so its client area is the layout's, at `position` (or where it is).
     void FitWindowToClient(const POINT* position);
     RECT WindowRectForClient();
-    // The position that centres the window on the screen, its title bar kept on it.
-    POINT CentredPosition();
+    // Where the window goes in `workArea`, and the client height it keeps there.
+    TWorkAreaFit FitIn(const RECT& workArea);
     // WM_CLOSE: OnCloseQuery may refuse; otherwise OnClose runs and the window goes (a modal form
     // only ends, with the result IDCANCEL).
     void CloseAsAsked();
@@ -81,6 +92,7 @@ private:
     LRESULT OnGetObject(WPARAM wp, LPARAM lp);  // 0: not answered here
     LRESULT OnGetDefId();
     std::wstring className_;
+    int minClientHeight_ = 0;
     TControl* activeControl_ = nullptr;
     HWND savedFocus_ = nullptr;
     int modalResult_ = 0;

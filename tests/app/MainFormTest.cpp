@@ -453,6 +453,67 @@ TEST_F(MainFormTest, TheLayoutScalesWithTheDpi) {
     }
 }
 
+// A work area lower than the window (1366 x 768 less the taskbar, on a monitor right of the primary
+// one): the window lies inside it, the list of updates gives up the height and every other control
+// keeps its size and stays whole in the client area, the regions under the list moving up with it. In
+// a work area too low even for that, the list keeps its minimum and the title bar stays inside; in a
+// roomy one the layout is whole again.
+TEST_F(MainFormTest, ALowWorkAreaTakesHeightFromTheListOnly) {
+    Show();
+    HWND hwnd = form->Handle();
+    const std::map<int, RECT> whole = ControlRects(*form);
+    const RECT low{1366, 0, 1366 + 1366, 728};
+    form->PlaceInWorkArea(low);
+    Pump();
+    RECT window, client;
+    GetWindowRect(hwnd, &window);
+    GetClientRect(hwnd, &client);
+    EXPECT_GE(window.left, low.left);
+    EXPECT_GE(window.top, low.top);
+    EXPECT_LE(window.right, low.right);
+    EXPECT_LE(window.bottom, low.bottom);
+    EXPECT_GE(window.bottom, low.bottom - 1) << "the window takes the whole height it can";
+    const int lost = 738 - client.bottom;
+    ASSERT_GT(lost, 0);
+    EXPECT_EQ(client.right, 1011);
+    // What each control gives up: the columns and the list's region their height, the regions below
+    // them their place.
+    std::map<int, std::pair<int, int>> change;  // id: (top, height)
+    for (int id : {kIdLeftPanel, kIdButtonPanel, kIdMainPanel, kIdGridPanel, kIdGridGroup, kIdUpdates})
+        change[id] = {0, -lost};
+    for (int id : {kIdVersionNumberPanel, kIdCopyrightPanel})
+        change[id] = {-lost, 0};
+    for (const auto& [id, r] : ControlRects(*form)) {
+        const RECT& o = whole.at(id);
+        const auto [top, height] = change.count(id) ? change[id] : std::pair<int, int>{0, 0};
+        EXPECT_EQ(r.left, o.left) << "control " << id;
+        EXPECT_EQ(r.top, o.top + top) << "control " << id;
+        EXPECT_EQ(r.right, o.right) << "control " << id;
+        EXPECT_EQ(r.bottom - r.top, o.bottom - o.top + height) << "control " << id;
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
+            << "control " << id << " lies outside the client area";
+    }
+
+    const RECT tiny{0, 0, 1366, 400};
+    form->PlaceInWorkArea(tiny);
+    Pump();
+    GetWindowRect(hwnd, &window);
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(window.left, (1366 - (window.right - window.left)) / 2);
+    EXPECT_EQ(window.top, 0);
+    const RECT gridRegion = ControlRects(*form).at(kIdGridPanel);
+    EXPECT_EQ(gridRegion.bottom - gridRegion.top, TfrmMain::kMinGridRegionHeight);
+    EXPECT_EQ(client.bottom,
+              738 - (whole.at(kIdGridPanel).bottom - whole.at(kIdGridPanel).top) + TfrmMain::kMinGridRegionHeight);
+
+    form->PlaceInWorkArea(RECT{0, 0, 1280, 1024});
+    Pump();
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.bottom, 738);
+    for (const auto& [id, r] : ControlRects(*form))
+        EXPECT_TRUE(EqualRect(&r, &whole.at(id))) << "control " << id;
+}
+
 // The real updater, found and driven from this process as an end-to-end driver would.
 TEST(MainFormProcess, RealUpdaterShowsItsVersionAndExitEndsIt) {
     test::ProductInstallation product;
