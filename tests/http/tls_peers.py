@@ -128,30 +128,18 @@ def serve_answer_then_close(directory, mode, conn):
     """Reads one request and answers it with two lines, then closes TCP without the close notice
     ("bare-close") or after it ("notice-close"). The path /close-delimited sends no length, so only the
     close tells where the body ends; /with-length sends a Content-Length."""
-    request = b""
-    while b"\r\n\r\n" not in request:
-        data = conn.recv(65536)
-        if not data:
-            return
-        request += data
-    head, _, body = request.partition(b"\r\n\r\n")
-    length = 0
-    for line in head.split(b"\r\n")[1:]:
-        name, _, value = line.partition(b":")
-        if name.strip().lower() == b"content-length":
-            length = int(value.strip())
-    while len(body) < length:
-        body += conn.recv(65536)
-    path = head.split(b" ")[1]
+    path = read_request(conn)
+    if path is None:
+        return
     lines = b"first line\r\nsecond line\r\n"
-    framing = b"Content-Length: %d\r\n" % len(lines) if path.endswith(b"/with-length") else b""
+    framing = b"Content-Length: %d\r\n" % len(lines) if path.endswith("/with-length") else b""
     conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n" + framing + b"Connection: close\r\n\r\n" + lines)
     if mode == "notice-close":
         try:
             conn.unwrap()
         except (OSError, ssl.SSLError):
             pass
-    log(directory, f"{mode} answered {path.decode()}")
+    log(directory, f"{mode} answered {path}")
     # "bare-close": the socket closes in handle() without a notice.
 
 
