@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/ChainRevocation.h"
 #include "core/Crypt32.h"
 #include "core/ErrorText.h"
 #include "http/NetErrors.h"
@@ -439,10 +440,7 @@ TnetChainVerdict JudgeServerChain(DWORD chainErrorStatus,
         return result;
     }
     if (revocationChecked) {
-        if ((chainErrorStatus & CERT_TRUST_IS_OFFLINE_REVOCATION) != 0)
-            result.UncheckedRevocation = static_cast<long>(CRYPT_E_REVOCATION_OFFLINE);
-        else if ((chainErrorStatus & CERT_TRUST_REVOCATION_STATUS_UNKNOWN) != 0)
-            result.UncheckedRevocation = static_cast<long>(CRYPT_E_NO_REVOCATION_CHECK);
+        result.UncheckedRevocation = core::UncheckedRevocationCode(chainErrorStatus);
         // A policy that still reports the unreachable revocation information is not refusing for it.
         if (IsUncheckedRevocationCode(policyVerdict)) {
             if (result.UncheckedRevocation == 0)

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 
+#include "core/ChainRevocation.h"
 #include "core/Crypt32.h"
 #include "core/ErrorText.h"
 #include "core/Handles.h"
@@ -82,14 +83,6 @@ const TErrorText kErrorTexts[] = {
 
 // Chain faults that say only that revocation could not be checked: not a refusal (see the header).
 constexpr DWORD kUncheckedRevocationBits = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
-
-LONG UncheckedRevocationCode(DWORD errorStatus) {
-    if (errorStatus & CERT_TRUST_IS_OFFLINE_REVOCATION)
-        return static_cast<LONG>(CRYPT_E_REVOCATION_OFFLINE);
-    if (errorStatus & CERT_TRUST_REVOCATION_STATUS_UNKNOWN)
-        return static_cast<LONG>(CRYPT_E_NO_REVOCATION_CHECK);
-    return 0;
-}
 
 // The error code for the first fault of a chain's error status, most telling first.
 LONG ChainErrorCode(DWORD errorStatus) {
@@ -168,7 +161,7 @@ LONG CheckSignerChain(PCCERT_CONTEXT certificate, const FILETIME* at, DWORD& err
                                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, &chain))
         return static_cast<LONG>(HRESULT_FROM_WIN32(GetLastError()));
     errorStatus = chain->TrustStatus.dwErrorStatus;
-    uncheckedRevocation = UncheckedRevocationCode(errorStatus);
+    uncheckedRevocation = core::UncheckedRevocationCode(errorStatus);
 
     CERT_CHAIN_POLICY_PARA policyPara{};
     policyPara.cbSize = sizeof policyPara;
